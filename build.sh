@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Velmora: set up a Debian 12 machine, build, and run the tool or the tests.
+#   ./build.sh run     install what is missing, build the release, start the tool
+#   ./build.sh test    install what is missing, build and pass the whole test suite
+#   ./build.sh bench   install what is missing, build the release, run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
+  libxlsxwriter-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  python3 python3-openpyxl
+  fonts-wqy-microhei xvfb xauth
+)
+
+setup() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "run as root, or install: ${missing[*]}" >&2; exit 1; }
+    sudo=sudo
+  fi
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build() {  # build PRESET [TARGET...]
+  local preset=$1; shift
+  cmake --preset "$preset" >/dev/null
+  if [ $# -gt 0 ]; then
+    cmake --build --preset "$preset" --target "$@"
+  else
+    cmake --build --preset "$preset"
+  fi
+}
+
+cmd_run() {
+  build release
+  local bin=build/release/src/velmora
+  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display. The tool is a desktop program; on a machine without a screen run it under a virtual one:" >&2
+    echo "  xvfb-run -a $bin" >&2
+    exit 2
+  fi
+  exec "$bin"
+}
+
+cmd_test() {
+  build debug
+  ctest --preset debug
+}
+
+cmd_bench() {
+  build release
+  for b in build/release/bench/*_bench; do
+    [ -x "$b" ] || continue
+    echo "== $b"
+    "$b"
+  done
+}
+
+case "${1:-}" in
+  run)   setup; cmd_run ;;
+  test)  setup; cmd_test ;;
+  bench) setup; cmd_bench ;;
+  *) sed -n '2,6p' "$0" >&2; exit 2 ;;
+esac

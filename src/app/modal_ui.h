@@ -1,0 +1,26 @@
+#pragma once
+// Every message box and file dialog of the program goes through this interface, so
+// tests can read the text and answer without a blocking window. Header only: the
+// transports and the transfer logic use it without linking Qt Widgets.
+
+#include <QString>
+
+namespace velmora {
+
+enum class MessageButtons { Ok, OkCancel };
+enum class MessageAnswer { Ok, Cancel };
+
+class IModalUi {
+ public:
+  virtual ~IModalUi() = default;
+
+  // A modal message box with a fixed text. Returns when the user has answered.
+  virtual MessageAnswer ShowMessage(const QString& text, MessageButtons buttons = MessageButtons::Ok) = 0;
+
+  // Filters are Qt filters ("Data Files (*.bin);;All Files (*.*)"). An empty result means cancelled.
+  virtual QString GetOpenFileName(const QString& filter) = 0;
+  // No overwrite prompt; `default_suffix` without the dot ("xlsx").
+  virtual QString GetSaveFileName(const QString& filter, const QString& default_suffix) = 0;
+};
+
+}  // namespace velmora

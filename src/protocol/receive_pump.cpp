@@ -1,0 +1,59 @@
+#include "protocol/receive_pump.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "protocol/command_frame.h"
+#include "protocol/gbk.h"
+
+namespace velmora {
+
+std::span<const uint8_t> ReplyFrame::Payload() const {
+  if (bytes.size() < 5) return {};
+  const std::size_t avail = bytes.size() - 5;  // between the length byte and the end byte
+  return bytes.subspan(4, std::min<std::size_t>(DeclaredLength(), avail));
+}
+
+std::span<const uint8_t> ReplyFrame::Text() const {
+  if (bytes.size() < 5) return {};
+  return bytes.subspan(4, bytes.size() - 5);
+}
+
+bool IsReplyFrame(std::span<const uint8_t> b) {
+  // Three bytes is the shortest burst that can pass: F5 00 0D reads as code 0x0D.
+  return b.size() >= 3 && b[0] == kFrameStart && b[1] == kDirToTool && b.back() == kFrameEnd && b[2] != 0;
+}
+
+void ReceivePump::Tick() {
+  const auto serial = state_.TickSerial(kSerialCloseTicks, kSerialGuardTicks);
+  if (serial.close) {
+    Deliver(Link::Serial, state_.SerialBuffer().first(serial.length));
+    state_.ReopenSerial();
+  }
+  const auto udp = state_.TickUdp(kUdpCloseTicks);
+  if (udp.close) {
+    Deliver(Link::Udp, state_.UdpBuffer().first(udp.length));
+    state_.ResetUdp();
+  }
+}
+
+void ReceivePump::Deliver(Link link, std::span<const uint8_t> burst) {
+  const bool serial = link == Link::Serial;
+  if (!IsReplyFrame(burst)) {
+    // Device text output: its first (length mod 512) bytes, up to the first zero byte.
+    const auto head = burst.first(burst.size() % 512);
+    const auto end = std::find(head.begin(), head.end(), uint8_t{0});
+    const QString text = FromGbk(head.first(static_cast<std::size_t>(end - head.begin())));
+    log_.AppendLog(QString::fromUtf8(serial ? "[UART_RECV]: " : "[UDP_RECV]: ") + text + QLatin1String("\r\n"));
+    return;
+  }
+  log_.AppendLog(QString::fromUtf8(serial ? "串口接收:" : "UDP接收:") + HexText(burst));
+  const ReplyFrame frame{link, burst};
+  const uint8_t code = frame.Code();
+  IReplyHandler* target = (code == cmd::kWriteMqtt || code == cmd::kReadMqtt) ? mqtt_page_
+                          : serial                                            ? serial_page_
+                                                                              : network_page_;
+  if (target) target->HandleReply(frame);
+}
+
+}  // namespace velmora

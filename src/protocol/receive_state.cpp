@@ -1,0 +1,82 @@
+#include "protocol/receive_state.h"
+
+#include <algorithm>
+
+#include "protocol/command_frame.h"
+
+namespace velmora {
+
+void ReceiveState::PutSerialByte(uint8_t byte) {
+  bool woke = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!gate_) return;
+    serial_buf_[serial_count_] = byte;
+    serial_count_ = (serial_count_ + 1) % kBufferSize;
+    woke = serial_idle_ < 0;
+    serial_idle_ = 0;
+  }
+  if (woke && wake_) wake_();
+}
+
+void ReceiveState::PutDatagram(std::span<const uint8_t> datagram) {
+  const std::size_t n = std::min(datagram.size(), kMaxDatagram);
+  std::copy_n(datagram.begin(), n, udp_buf_.begin());
+  udp_count_ = n;
+  const bool woke = udp_idle_ < 0;
+  udp_idle_ = 0;
+  if (woke && wake_) wake_();
+}
+
+bool ReceiveState::LooksLikeUnfinishedReply() const {
+  // A USB-serial adapter hands a reply over in packets with gaps longer than the
+  // five-tick close; a burst that has announced its length is held until it is whole.
+  const std::size_t n = serial_count_;
+  if (n == 0 || serial_buf_[0] != kFrameStart) return false;
+  if (n >= 2 && serial_buf_[1] != kDirToTool) return false;
+  if (n >= 3 && serial_buf_[2] == 0) return false;
+  if (n < 4) return true;
+  return n < static_cast<std::size_t>(serial_buf_[3]) + 6;
+}
+
+ReceiveState::SerialSnapshot ReceiveState::TickSerial(int close_ticks, int guard_ticks) {
+  std::lock_guard lock(mutex_);
+  if (serial_idle_ < 0) return {};
+  ++serial_idle_;
+  if (serial_idle_ < close_ticks) return {};
+  if (serial_idle_ < guard_ticks && LooksLikeUnfinishedReply()) return {};
+  serial_idle_ = -1;
+  gate_ = false;
+  return {true, serial_count_};
+}
+
+void ReceiveState::ReopenSerial() {
+  std::lock_guard lock(mutex_);
+  serial_count_ = 0;
+  gate_ = true;
+}
+
+ReceiveState::UdpSnapshot ReceiveState::TickUdp(int close_ticks) {
+  if (udp_idle_ < 0) return {};
+  ++udp_idle_;
+  if (udp_idle_ < close_ticks) return {};
+  udp_idle_ = -1;
+  return {true, udp_count_};
+}
+
+bool ReceiveState::SerialPending() const {
+  std::lock_guard lock(mutex_);
+  return serial_idle_ >= 0;
+}
+
+std::size_t ReceiveState::SerialCount() const {
+  std::lock_guard lock(mutex_);
+  return serial_count_;
+}
+
+bool ReceiveState::GateOpen() const {
+  std::lock_guard lock(mutex_);
+  return gate_;
+}
+
+}  // namespace velmora

@@ -1,0 +1,80 @@
+#pragma once
+// The two receive buffers shared by the transports, the Receive pump and the reply handlers.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+
+namespace velmora {
+
+enum class Link : uint8_t { Serial = 0, Udp = 1 };
+
+class ReceiveState {
+ public:
+  static constexpr std::size_t kBufferSize = 1024;
+  static constexpr std::size_t kMaxDatagram = 1023;
+
+  // Serial reader thread. While the gate is closed the byte is dropped; otherwise it
+  // goes into the ring at the count and the burst's quiet time starts again.
+  void PutSerialByte(uint8_t byte);
+
+  // User-interface thread. Replaces the previous datagram (at most 1023 bytes are kept).
+  void PutDatagram(std::span<const uint8_t> datagram);
+
+  // Called, from whichever thread stored the data, when a quiet side receives its
+  // first byte or datagram, so the pump can start ticking. Set before any traffic.
+  void SetWakeHandler(std::function<void()> wake) { wake_ = std::move(wake); }
+
+  // --- Receive pump side (user-interface thread) ---
+
+  struct SerialSnapshot {
+    bool close = false;       // the burst is complete: the gate is now closed
+    std::size_t length = 0;   // bytes 0..length-1 of SerialBuffer() hold the burst
+  };
+  // Advances the serial idle counter by one tick and decides whether the burst closes.
+  // `close_ticks` applies to a burst that is not an unfinished Reply frame,
+  // `guard_ticks` to one that is.
+  SerialSnapshot TickSerial(int close_ticks, int guard_ticks);
+  // After the burst is handled: count back to 0, gate open.
+  void ReopenSerial();
+
+  struct UdpSnapshot {
+    bool close = false;
+    std::size_t length = 0;
+  };
+  UdpSnapshot TickUdp(int close_ticks);
+  void ResetUdp() { udp_count_ = 0; }
+
+  // Only valid to read while the serial gate is closed (between TickSerial closing a
+  // burst and ReopenSerial), or from the user-interface thread for the UDP buffer.
+  std::span<const uint8_t> SerialBuffer() const { return serial_buf_; }
+  std::span<const uint8_t> UdpBuffer() const { return udp_buf_; }
+
+  bool SerialPending() const;
+  bool UdpPending() const { return udp_idle_ >= 0; }
+
+  // For tests and diagnostics.
+  std::size_t SerialCount() const;
+  std::size_t UdpCount() const { return udp_count_; }
+  bool GateOpen() const;
+
+ private:
+  bool LooksLikeUnfinishedReply() const;  // caller holds mutex_
+
+  mutable std::mutex mutex_;  // guards the serial fields below against the reader thread
+  std::array<uint8_t, kBufferSize> serial_buf_{};
+  std::size_t serial_count_ = 0;
+  bool gate_ = true;
+  int serial_idle_ = -1;
+
+  std::array<uint8_t, kBufferSize> udp_buf_{};
+  std::size_t udp_count_ = 0;
+  int udp_idle_ = -1;
+
+  std::function<void()> wake_;
+};
+
+}  // namespace velmora
