@@ -1,15 +1,51 @@
 #include "app/application.h"
 
 #include <QApplication>
-#include <QDialog>
+#include <QPainter>
+#include <QPixmap>
+
+#include "app/app_services.h"
+#include "app/main_window.h"
+#include "app/qt_modal_ui.h"
+#include "protocol/receive_state.h"
 
 namespace velmora {
 
+QIcon AppIcon() {
+  QIcon icon;
+  for (int size : {16, 32, 48, 64}) {
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0x1f, 0x5f, 0x9f));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(size * 3 / 4);
+    p.setFont(f);
+    p.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("V"));
+    p.end();
+    icon.addPixmap(pm);
+  }
+  return icon;
+}
+
 int RunApplication(int argc, char** argv) {
   QApplication app(argc, argv);
-  QDialog dlg;
-  dlg.setWindowTitle(QString::fromUtf8("Velmora v1.2"));
-  dlg.show();
+  QApplication::setApplicationName(QStringLiteral("velmora"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Velmora v1.2"));
+  QApplication::setWindowIcon(AppIcon());
+
+  // Program-wide objects, in the order they must be torn down in reverse.
+  ReceiveState rx;
+  QtModalUi modal;
+  AppServices services{rx, modal};
+  CMorvaneDlg window(services);
+  modal.SetParent(&window);
+  window.show();
   return app.exec();
 }
 

@@ -4,6 +4,7 @@
 // transports and the transfer logic use it without linking Qt Widgets.
 
 #include <QString>
+#include <QStringList>
 
 namespace velmora {
 
@@ -22,5 +23,20 @@ class IModalUi {
   // No overwrite prompt; `default_suffix` without the dot ("xlsx").
   virtual QString GetSaveFileName(const QString& filter, const QString& default_suffix) = 0;
 };
+
+}  // namespace velmora
+
+namespace velmora {
+
+// "Data Files(*.bin)|*.bin|All Files (*.*)|*.*||" -> "Data Files(*.bin);;All Files (*.*)":
+// the display texts of a pipe-separated filter list, in the form Qt's file dialogs take.
+inline QString QtFileFilter(const QString& pipe_filter) {
+  const QStringList parts = pipe_filter.split(QLatin1Char('|'));
+  QStringList names;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    if (!parts[i].isEmpty()) names << parts[i];
+  }
+  return names.join(QLatin1String(";;"));
+}
 
 }  // namespace velmora

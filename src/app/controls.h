@@ -1,0 +1,70 @@
+#pragma once
+// The control kinds Qt lacks: a dotted IPv4 address box and an edit that refuses
+// non-digits and counts its limit in GBK bytes. Plus the list-position rules of the
+// drop-down lists.
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLineEdit>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+
+namespace velmora {
+
+class LineEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  explicit LineEdit(QWidget* parent = nullptr);
+
+  void SetDigitsOnly(bool on, bool allow_decimal_point = false);
+  // Limit on what the user types, in GBK bytes (0 = none). Text set by the program is kept whole.
+  void SetByteLimit(int bytes);
+  int ByteLimit() const { return byte_limit_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void EnforceLimit();
+  bool digits_ = false;
+  bool decimal_ = false;
+  int byte_limit_ = 0;
+};
+
+class IpAddressEdit : public QFrame {
+  Q_OBJECT
+ public:
+  explicit IpAddressEdit(QWidget* parent = nullptr);
+
+  // Blank fields count as 0, so an empty control reads "0.0.0.0".
+  QString text() const;
+  std::array<uint8_t, 4> Octets() const;
+  void SetOctets(const std::array<uint8_t, 4>& octets);
+  // Accepts a dotted text; fields that are missing or not numbers become blank.
+  void setText(const QString& dotted);
+  void Clear();
+  QLineEdit* Field(int i) const { return fields_[static_cast<std::size_t>(i)]; }
+
+ signals:
+  void textChanged();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Layout();
+  std::array<QLineEdit*, 4> fields_{};
+  std::array<QWidget*, 3> dots_{};
+};
+
+// The selected position of a drop-down list, -1 when nothing is selected or when the
+// engineer typed a text that is not the selected item.
+int ListPosition(const QComboBox* combo);
+// Selects `pos`; a position that names no item leaves the list without a selection.
+void SetListPosition(QComboBox* combo, int pos);
+
+}  // namespace velmora

@@ -1,0 +1,147 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include "app/log_pane.h"
+#include "resources/layout.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace velmora {
+
+namespace {
+constexpr int kAboutCommand = 16;  // system-menu command of the About entry
+}
+
+QString LogStamp(const LocalTime& t) {
+  return QString::asprintf("[%04d-%02d-%02d %02d:%02d:%02d %d] \r\n", t.year, t.month, t.day, t.hour, t.minute,
+                           t.second, t.msec);
+}
+
+CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      services_(services),
+      pump_(services.rx, *this) {
+  controls_ = BuildDialog(res::MainDialog(), this);
+  setFixedSize(size());
+
+  tabs_ = controls_.As<QTabWidget>(1052);
+  status_ = controls_.Label(1005);
+  status_->setAlignment(Qt::AlignCenter);
+
+  // The builder made a plain text box for 1049; the Log pane takes its place and id.
+  QWidget* placeholder = controls_.Get(1049);
+  log_ = new LogPane(this);
+  log_->setGeometry(placeholder->geometry());
+  log_->setProperty("controlId", 1049);
+  log_->setObjectName(placeholder->objectName());
+  log_->setAccessibleName(QStringLiteral("Log"));
+  delete placeholder;
+  controls_.Add(1049, log_);
+  connect(log_, &QWidget::customContextMenuRequested, this, &CMorvaneDlg::OnLogContextMenu);
+
+  const auto& tab_names = res::MainDialog().controls.front().items;
+  for (std::size_t i = 0; i < pages_.size(); ++i) {
+    pages_[i] = new QWidget;
+    tabs_->addTab(pages_[i], QString::fromUtf8(tab_names[i]));
+  }
+  InstallAboutEntry();
+  ShowPage(kSerialPage);
+
+  driver_ = std::make_unique<PumpDriver>(pump_, services_.rx);
+}
+
+CMorvaneDlg::~CMorvaneDlg() = default;
+
+void CMorvaneDlg::AppendLog(const QString& text) { log_->AppendEntry(LogStamp(clock_()) + text); }
+
+void CMorvaneDlg::SetStatusText(const QString& text) { status_->setText(text); }
+
+QString CMorvaneDlg::StatusText() const { return status_->text(); }
+
+void CMorvaneDlg::ShowPage(int index) {
+  if (index < 0 || index >= static_cast<int>(pages_.size())) return;
+  tabs_->setCurrentIndex(index);
+}
+
+QWidget* CMorvaneDlg::Page(int index) const {
+  return index >= 0 && index < static_cast<int>(pages_.size()) ? pages_[static_cast<std::size_t>(index)] : nullptr;
+}
+
+void CMorvaneDlg::OnLogContextMenu() {
+  if (!log_menu_) {
+    log_menu_ = new QMenu(QString::fromUtf8(res::kLogMenuTitle), this);
+    for (const res::MenuItem& item : res::LogMenu()) {
+      QAction* a = log_menu_->addAction(QString::fromUtf8(item.text));
+      a->setData(item.command);
+      if (item.command == res::kCmdCopy) connect(a, &QAction::triggered, log_, &QPlainTextEdit::copy);
+      if (item.command == res::kCmdClear) connect(a, &QAction::triggered, log_, &QPlainTextEdit::clear);
+    }
+  }
+  // At the cursor, not where the request says: the keyboard's menu key reports the caret.
+  log_menu_->popup(QCursor::pos());
+}
+
+void CMorvaneDlg::ShowAbout() {
+  if (about_) {
+    about_->raise();
+    return;
+  }
+  auto* dlg = new QDialog(this, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  const ControlMap m = BuildDialog(res::AboutDialog(), dlg);
+  dlg->setFixedSize(dlg->size());
+  auto* ok = qobject_cast<QPushButton*>(m.Button(1));
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, dlg, &QDialog::accept);
+  dlg->setModal(true);
+  about_ = dlg;
+  dlg->show();
+}
+
+void CMorvaneDlg::InstallAboutEntry() {
+  const QString text = QString::fromUtf8(res::kAboutMenuText);
+#ifdef Q_OS_WIN
+  if (HMENU sys = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
+    AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(sys, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
+  }
+#else
+  // No system menu to extend here: a "?" button in the tab row's corner, and F1.
+  auto* about = new QToolButton(tabs_);
+  about->setText(QStringLiteral("?"));
+  about->setAutoRaise(true);
+  about->setToolTip(QString(text).remove(QLatin1Char('&')));
+  about->setAccessibleName(QString(text).remove(QLatin1Char('&')));
+  tabs_->setCornerWidget(about, Qt::TopRightCorner);
+  connect(about, &QToolButton::clicked, this, &CMorvaneDlg::ShowAbout);
+#endif
+  auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+  connect(f1, &QShortcut::activated, this, &CMorvaneDlg::ShowAbout);
+}
+
+#ifdef Q_OS_WIN
+bool CMorvaneDlg::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
+  const MSG* msg = static_cast<const MSG*>(message);
+  if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommand) {
+    ShowAbout();
+    *result = 0;
+    return true;
+  }
+  return QWidget::nativeEvent(type, message, result);
+}
+#endif
+
+}  // namespace velmora

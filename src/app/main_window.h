@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/app_services.h"
+#include "app/dialog_builder.h"
+#include "protocol/command_frame.h"
+#include "protocol/log_sink.h"
+#include "protocol/pump_driver.h"
+#include "protocol/receive_pump.h"
+
+class QLabel;
+class QMenu;
+class QTabWidget;
+class QDialog;
+
+namespace velmora {
+
+class LogPane;
+
+// "[2021-03-09 14:05:59 7] \r\n": the stamp line of a log entry (milliseconds unpadded).
+QString LogStamp(const LocalTime& t);
+
+class CMorvaneDlg : public QWidget, public ILogSink {
+  Q_OBJECT
+ public:
+  enum PageIndex { kSerialPage = 0, kNetworkPage = 1, kMqttPage = 2 };
+
+  explicit CMorvaneDlg(AppServices& services, QWidget* parent = nullptr);
+  ~CMorvaneDlg() override;
+
+  // A stamp line from the local time, then the text, at the very end of the Log pane.
+  void AppendLog(const QString& text) override;
+  void SetStatusText(const QString& text);
+  QString StatusText() const;
+
+  // 0 serial, 1 network, 2 MQTT; any other index changes nothing.
+  void ShowPage(int index);
+  QWidget* Page(int index) const;
+
+  void ShowAbout();
+
+  // Tests fix the time the stamp lines show.
+  void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
+
+  const ControlMap& Controls() const { return controls_; }
+  LogPane* Log() const { return log_; }
+  QTabWidget* Tabs() const { return tabs_; }
+  ReceivePump& Pump() { return pump_; }
+  PumpDriver& Driver() { return *driver_; }
+  AppServices& Services() { return services_; }
+  // 1 serial, 2 UDP: set by the FOTA buttons, read at every firmware send.
+  uint8_t& UpgradeSelector() { return upgrade_selector_; }
+  QMenu* LogMenu() const { return log_menu_; }
+
+ private:
+  void OnLogContextMenu();
+  void InstallAboutEntry();
+#ifdef Q_OS_WIN
+  bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
+#endif
+
+  AppServices& services_;
+  ControlMap controls_;
+  QTabWidget* tabs_ = nullptr;
+  LogPane* log_ = nullptr;
+  QLabel* status_ = nullptr;
+  QMenu* log_menu_ = nullptr;
+  std::array<QWidget*, 3> pages_{};
+  QPointer<QDialog> about_;
+  std::function<LocalTime()> clock_ = CurrentLocalTime;
+  uint8_t upgrade_selector_ = 0;
+  ReceivePump pump_;
+  std::unique_ptr<PumpDriver> driver_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,35 @@
+#include "app/qt_modal_ui.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace velmora {
+
+MessageAnswer QtModalUi::ShowMessage(const QString& text, MessageButtons buttons) {
+  QMessageBox box(parent_ ? parent_.data() : nullptr);
+  box.setWindowTitle(QApplication::applicationDisplayName());
+  box.setText(text);
+  box.setIcon(QMessageBox::Information);
+  if (buttons == MessageButtons::OkCancel) {
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
+  }
+  return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+QString QtModalUi::GetOpenFileName(const QString& filter) {
+  return QFileDialog::getOpenFileName(parent_, QString(), QString(), filter);
+}
+
+QString QtModalUi::GetSaveFileName(const QString& filter, const QString& default_suffix) {
+  QFileDialog dlg(parent_, QString(), QString(), filter);
+  dlg.setAcceptMode(QFileDialog::AcceptSave);
+  dlg.setOption(QFileDialog::DontConfirmOverwrite);
+  dlg.setDefaultSuffix(default_suffix);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  return dlg.selectedFiles().front();
+}
+
+}  // namespace velmora

@@ -1,0 +1,240 @@
+#include "protocol/receive_pump.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "protocol/gbk.h"
+#include "protocol/pump_driver.h"
+#include "support/recording_sinks.h"
+
+namespace velmora {
+namespace {
+
+using test::RecordingHandler;
+using test::RecordingLog;
+
+class PumpTest : public ::testing::Test {
+ protected:
+  PumpTest() {
+    pump.SetSerialPageHandler(&serial_page);
+    pump.SetNetworkPageHandler(&network_page);
+    pump.SetMqttPageHandler(&mqtt_page);
+  }
+  void Serial(std::initializer_list<uint8_t> bytes) {
+    for (uint8_t b : bytes) rx.PutSerialByte(b);
+  }
+  void Serial(const std::vector<uint8_t>& bytes) {
+    for (uint8_t b : bytes) rx.PutSerialByte(b);
+  }
+  void Datagram(const std::vector<uint8_t>& bytes) { rx.PutDatagram(bytes); }
+  void Ticks(int n) {
+    for (int i = 0; i < n; ++i) pump.Tick();
+  }
+
+  ReceiveState rx;
+  RecordingLog log;
+  ReceivePump pump{rx, log};
+  RecordingHandler serial_page, network_page, mqtt_page;
+};
+
+const std::vector<uint8_t> kVersionReply{0xF5, 0x00, 0xE3, 0x05, 0x31, 0x2E, 0x30, 0x2E, 0x30, 0x77, 0x0D};
+
+TEST_F(PumpTest, SerialReplyClosesOnTheFifthQuietTickAndGoesToTheSerialPage) {
+  Serial(kVersionReply);
+  Ticks(4);
+  EXPECT_TRUE(serial_page.calls.empty());
+  EXPECT_TRUE(log.entries.empty());
+  Ticks(1);
+  ASSERT_EQ(serial_page.calls.size(), 1u);
+  EXPECT_EQ(serial_page.calls[0].code, 0xE3);
+  EXPECT_EQ(serial_page.calls[0].link, Link::Serial);
+  EXPECT_EQ(serial_page.calls[0].bytes, kVersionReply);
+  ASSERT_EQ(log.entries.size(), 1);
+  EXPECT_EQ(log.entries[0], QString::fromUtf8("串口接收:F5 00 E3 05 31 2E 30 2E 30 77 0D \r\n"));
+  // Count back at 0 and gate open: the next burst starts at offset 0.
+  EXPECT_EQ(rx.SerialCount(), 0u);
+  EXPECT_TRUE(rx.GateOpen());
+  EXPECT_FALSE(pump.Pending());
+  EXPECT_TRUE(network_page.calls.empty());
+}
+
+TEST_F(PumpTest, UdpReplyClosesOnTheThirdTickAndGoesToTheNetworkPage) {
+  Datagram(kVersionReply);
+  Ticks(2);
+  EXPECT_TRUE(network_page.calls.empty());
+  Ticks(1);
+  ASSERT_EQ(network_page.calls.size(), 1u);
+  EXPECT_EQ(network_page.calls[0].link, Link::Udp);
+  EXPECT_EQ(log.entries.value(0), QString::fromUtf8("UDP接收:F5 00 E3 05 31 2E 30 2E 30 77 0D \r\n"));
+  EXPECT_TRUE(serial_page.calls.empty());
+  EXPECT_EQ(rx.UdpCount(), 0u);
+}
+
+TEST_F(PumpTest, MqttCodesGoToTheMqttPageWithTheLinkThatCarriedThem) {
+  Datagram({0xF5, 0x00, 0xE7, 0x00, 0xDC, 0x0D});
+  Serial({0xF5, 0x00, 0xE6, 0x00, 0xDB, 0x0D});
+  Ticks(5);
+  ASSERT_EQ(mqtt_page.calls.size(), 2u);
+  // The serial side is handled first within a tick, but the datagram closed two ticks earlier.
+  EXPECT_EQ(mqtt_page.calls[0].code, 0xE7);
+  EXPECT_EQ(mqtt_page.calls[0].link, Link::Udp);
+  EXPECT_EQ(mqtt_page.calls[1].code, 0xE6);
+  EXPECT_EQ(mqtt_page.calls[1].link, Link::Serial);
+  EXPECT_TRUE(serial_page.calls.empty());
+  EXPECT_TRUE(network_page.calls.empty());
+}
+
+TEST_F(PumpTest, AByteEveryTickKeepsTheBurstOpen) {
+  for (int i = 0; i < 20; ++i) {
+    Serial({static_cast<uint8_t>('a' + i)});
+    Ticks(1);
+  }
+  EXPECT_TRUE(log.entries.empty());
+  Ticks(4);
+  ASSERT_EQ(log.entries.size(), 1);
+  EXPECT_EQ(log.entries[0], QString("[UART_RECV]: abcdefghijklmnopqrst\r\n"));
+}
+
+TEST_F(PumpTest, TextBurstsAreLoggedAsTextAndRouteNowhere) {
+  Serial({0x4F, 0x4B, 0x0D, 0x0A});
+  Ticks(5);
+  Datagram({'h', 'i', 0x00, 'x'});
+  Ticks(3);
+  ASSERT_EQ(log.entries.size(), 2);
+  EXPECT_EQ(log.entries[0], QString("[UART_RECV]: OK\r\n\r\n"));
+  EXPECT_EQ(log.entries[1], QString("[UDP_RECV]: hi\r\n"));  // ends at the first zero byte
+  EXPECT_TRUE(serial_page.calls.empty() && network_page.calls.empty() && mqtt_page.calls.empty());
+}
+
+TEST_F(PumpTest, DeviceTextIsShownAsGbk) {
+  Serial({0xB9, 0xD8, 0xB1, 0xD5});  // "关闭" in GBK
+  Ticks(5);
+  EXPECT_EQ(log.entries.value(0), QString::fromUtf8("[UART_RECV]: 关闭\r\n"));
+}
+
+TEST_F(PumpTest, CodeZeroFailsTheFrameTest) {
+  Serial({0xF5, 0x00, 0x00, 0x01, 0x02, 0x0D});
+  Ticks(5);
+  ASSERT_EQ(log.entries.size(), 1);
+  EXPECT_EQ(log.entries[0], QString("[UART_RECV]: ") + FromGbk(std::vector<uint8_t>{0xF5}) + "\r\n");
+  EXPECT_TRUE(serial_page.calls.empty());
+}
+
+TEST_F(PumpTest, ExactlyOneRingOfBytesLeavesTheCountAtZero) {
+  Serial(std::vector<uint8_t>(1024, 'x'));
+  EXPECT_EQ(rx.SerialCount(), 0u);
+  Ticks(5);
+  EXPECT_EQ(log.entries.value(0), QString("[UART_RECV]: \r\n"));
+}
+
+TEST_F(PumpTest, LongTextBurstShowsItsLengthModulo512) {
+  std::vector<uint8_t> text(600);
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>('A' + i % 26);
+  Serial(text);
+  Ticks(5);
+  ASSERT_EQ(log.entries.size(), 1);
+  const QString shown = log.entries[0].mid(QString("[UART_RECV]: ").size()).chopped(2);
+  EXPECT_EQ(shown.size(), 88);
+  EXPECT_EQ(shown, QString::fromLatin1(reinterpret_cast<const char*>(text.data()), 88));
+}
+
+TEST_F(PumpTest, TwoDatagramsWithinTwoTicksOnlyTheSecondIsHandled) {
+  Datagram(kVersionReply);
+  Ticks(2);
+  Datagram({0xF5, 0x00, 0xEB, 0x01, 0x1F, 0x00, 0x0D});
+  Ticks(2);
+  EXPECT_TRUE(network_page.calls.empty());
+  Ticks(1);
+  ASSERT_EQ(network_page.calls.size(), 1u);
+  EXPECT_EQ(network_page.calls[0].code, 0xEB);
+  EXPECT_EQ(log.entries.size(), 1);
+}
+
+TEST_F(PumpTest, BytesArrivingWhileAHandlerRunsAreDropped) {
+  struct Intruder : IReplyHandler {
+    ReceiveState* rx;
+    void HandleReply(const ReplyFrame&) override { rx->PutSerialByte('z'); }
+  } intruder;
+  intruder.rx = &rx;
+  pump.SetSerialPageHandler(&intruder);
+  Serial(kVersionReply);
+  Ticks(5);
+  EXPECT_EQ(rx.SerialCount(), 0u);
+  EXPECT_FALSE(pump.Pending());
+}
+
+TEST_F(PumpTest, ReplyPayloadNeverReachesPastTheFrame) {
+  // Length byte claims 200 bytes, the burst holds 3.
+  const std::vector<uint8_t> burst{0xF5, 0x00, 0xE2, 0xC8, 0x01, 0x02, 0x03, 0x0D};
+  const ReplyFrame f{Link::Serial, burst};
+  EXPECT_EQ(f.DeclaredLength(), 0xC8);
+  EXPECT_EQ(f.Payload().size(), 3u);
+  const std::vector<uint8_t> shortest{0xF5, 0x00, 0x0D};
+  EXPECT_TRUE(IsReplyFrame(shortest));
+  const ReplyFrame s{Link::Udp, shortest};
+  EXPECT_EQ(s.DeclaredLength(), 0);
+  EXPECT_TRUE(s.Payload().empty());
+  EXPECT_TRUE(s.Text().empty());
+}
+
+// A USB-serial adapter delivers a 227-byte configuration reply at 115200 baud in
+// 62-byte packets about 6 ms apart: five quiet ticks must not cut it into pieces.
+TEST_F(PumpTest, ReplyDeliveredInUsbPacketsArrivesWhole) {
+  std::vector<uint8_t> reply{0xF5, 0x00, 0xE2, 221};
+  for (int i = 0; i < 221; ++i) reply.push_back(static_cast<uint8_t>(i));
+  reply.push_back(0x00);
+  reply.push_back(0x0D);
+  for (std::size_t at = 0; at < reply.size(); at += 62) {
+    Serial(std::vector<uint8_t>(reply.begin() + at, reply.begin() + std::min(reply.size(), at + 62)));
+    Ticks(6);
+    if (at + 62 < reply.size()) EXPECT_TRUE(serial_page.calls.empty()) << "cut after " << at + 62 << " bytes";
+  }
+  Ticks(5);
+  ASSERT_EQ(serial_page.calls.size(), 1u);
+  EXPECT_EQ(serial_page.calls[0].bytes, reply);
+  EXPECT_EQ(log.entries.size(), 1);
+}
+
+TEST_F(PumpTest, AnUnfinishedReplyIsClosedAfterTheGuardTime) {
+  Serial({0xF5, 0x00, 0xE2, 0xDD, 0x01, 0x02});
+  Ticks(ReceivePump::kSerialGuardTicks - 1);
+  EXPECT_TRUE(log.entries.empty());
+  Ticks(1);
+  ASSERT_EQ(log.entries.size(), 1);
+  EXPECT_TRUE(log.entries[0].startsWith("[UART_RECV]: "));
+  EXPECT_TRUE(rx.GateOpen());
+}
+
+TEST_F(PumpTest, TextThatMerelyStartsWithF5IsNotHeld) {
+  Serial({0xF5, 'a', 'b'});
+  Ticks(5);
+  EXPECT_EQ(log.entries.size(), 1);
+}
+
+TEST(PumpDriver, TicksOnlyWhileSomethingIsPending) {
+  ReceiveState rx;
+  RecordingLog log;
+  ReceivePump pump(rx, log);
+  PumpDriver driver(pump, rx);
+  EXPECT_FALSE(driver.Ticking());
+  rx.PutDatagram(std::vector<uint8_t>{'h', 'i'});
+  QElapsedTimer t;
+  t.start();
+  while (log.entries.isEmpty() && t.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  ASSERT_EQ(log.entries.size(), 1);
+  while (driver.Ticking() && t.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_FALSE(driver.Ticking());
+  const auto ticks = driver.TickCount();
+  EXPECT_GE(ticks, 3u);
+  QTimer::singleShot(50, [] {});
+  QElapsedTimer idle;
+  idle.start();
+  while (idle.elapsed() < 50) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(driver.TickCount(), ticks);
+}
+
+}  // namespace
+}  // namespace velmora

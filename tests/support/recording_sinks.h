@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+#include "protocol/log_sink.h"
+#include "protocol/receive_pump.h"
+
+namespace velmora::test {
+
+class RecordingLog : public ILogSink {
+ public:
+  void AppendLog(const QString& text) override { entries.append(text); }
+  QStringList entries;
+};
+
+// Copies what it is handed, as a real handler must.
+class RecordingHandler : public IReplyHandler {
+ public:
+  struct Call {
+    Link link;
+    uint8_t code;
+    std::vector<uint8_t> bytes;
+  };
+  void HandleReply(const ReplyFrame& f) override { calls.push_back({f.link, f.Code(), {f.bytes.begin(), f.bytes.end()}}); }
+  std::vector<Call> calls;
+};
+
+}  // namespace velmora::test
