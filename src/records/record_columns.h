@@ -1,0 +1,38 @@
+#pragma once
+// The twelve columns of the Record list: shared by the record dialog (headers and widths)
+// and the workbook export (title row). Titles are UTF-8.
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+struct RecordColumn {
+  const char* title;
+  int width;  // pixels
+};
+
+inline constexpr std::array<RecordColumn, 12> kRecordColumns{{
+    {"设备地址", 100},
+    {"电压", 100},
+    {"北纬", 100},
+    {"东经", 100},
+    {"时间", 160},
+    {"尺寸", 100},
+    {"采集间隔", 100},
+    {"监听时间", 100},
+    {"固件版本", 100},
+    {"DEV_DSN", 100},
+    {"DEV_ICCID", 160},
+    {"信号强度", 100},
+}};
+
+inline std::vector<std::string> RecordColumnTitles() {
+  std::vector<std::string> titles;
+  titles.reserve(kRecordColumns.size());
+  for (const auto& c : kRecordColumns) titles.emplace_back(c.title);
+  return titles;
+}
+
+}  // namespace velmora
