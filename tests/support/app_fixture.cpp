@@ -1,0 +1,21 @@
+#include "support/app_fixture.h"
+
+#include "app/log_pane.h"
+
+namespace velmora::test {
+
+QString AppFixture::LogText() const { return window->Log()->toPlainText(); }
+
+QList<QMenu*> VisibleMenus() {
+  QList<QMenu*> out;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible()) out << m;
+  }
+  return out;
+}
+
+void CloseMenus() {
+  for (QMenu* m : VisibleMenus()) m->close();
+}
+
+}  // namespace velmora::test
