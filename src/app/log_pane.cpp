@@ -12,26 +12,45 @@ LogPane::LogPane(QWidget* parent) : QPlainTextEdit(parent) {
   // Entries are not undoable, and a long session must not keep an undo history.
   setUndoRedoEnabled(false);
   setContextMenuPolicy(Qt::CustomContextMenu);
+  flush_timer_.setSingleShot(true);
+  flush_timer_.setInterval(kFlushIntervalMs);
+  connect(&flush_timer_, &QTimer::timeout, this, &LogPane::Flush);
 }
 
 void LogPane::AppendEntry(const QString& text) {
-  QString t = text;
-  t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  const qsizetype start = pending_.size();
+  pending_ += text;
+  // The pane keeps one line end; device text may carry CR LF or a bare CR.
+  QStringView added = QStringView(pending_).mid(start);
+  if (added.contains(QLatin1Char('\r'))) {
+    QString t = added.toString();
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    pending_.truncate(start);
+    pending_ += t;
+  }
+  if (!flush_timer_.isActive()) flush_timer_.start();
+}
+
+void LogPane::Flush() {
+  flush_timer_.stop();
+  if (pending_.isEmpty()) return;
   QTextCursor end(document());
   end.movePosition(QTextCursor::End);
-  end.insertText(t);
-  // One scroll request per burst of entries, handled once the queue is processed.
-  if (!scroll_pending_) {
-    scroll_pending_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          scroll_pending_ = false;
-          verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-        },
-        Qt::QueuedConnection);
-  }
+  end.insertText(pending_);
+  pending_.clear();
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void LogPane::ClearAll() {
+  flush_timer_.stop();
+  pending_.clear();
+  clear();
+}
+
+QString LogPane::AllText() {
+  Flush();
+  return toPlainText();
 }
 
 }  // namespace velmora

@@ -87,7 +87,7 @@ void CMorvaneDlg::OnLogContextMenu() {
       QAction* a = log_menu_->addAction(QString::fromUtf8(item.text));
       a->setData(item.command);
       if (item.command == res::kCmdCopy) connect(a, &QAction::triggered, log_, &QPlainTextEdit::copy);
-      if (item.command == res::kCmdClear) connect(a, &QAction::triggered, log_, &QPlainTextEdit::clear);
+      if (item.command == res::kCmdClear) connect(a, &QAction::triggered, log_, &LogPane::ClearAll);
     }
   }
   // At the cursor, not where the request says: the keyboard's menu key reports the caret.

@@ -92,6 +92,7 @@ TEST(MainWindow, EntriesGoToTheEndWhateverTheCaretAndTypedTextStays) {
   CMorvaneDlg& w = *app.window;
   w.AppendLog("first\r\n");
   LogPane* log = w.Log();
+  log->Flush();
   log->setFocus();
   QTextCursor c = log->textCursor();
   c.movePosition(QTextCursor::Start);
@@ -123,6 +124,7 @@ TEST(MainWindow, CopyPutsTheSelectionOnTheClipboard) {
   AppFixture app;
   CMorvaneDlg& w = *app.window;
   w.AppendLog("F5 80 E2 00 57 0D \r\n");
+  w.Log()->Flush();
   QTextCursor c(w.Log()->document());
   c.movePosition(QTextCursor::Start);
   c.movePosition(QTextCursor::NextBlock);
@@ -176,6 +178,27 @@ TEST(MainWindow, EnterAndEscapeDoNotCloseTheWindow) {
   QTest::keyClick(app.window.get(), Qt::Key_Escape);
   QTest::keyClick(app.window.get(), Qt::Key_Return);
   EXPECT_TRUE(app.window->isVisible());
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(LogPane, BurstOfEntriesIsShownTogetherAndInOrder) {
+  LogPane pane;
+  pane.show();
+  for (int i = 0; i < 50; ++i) pane.AppendEntry(QString("e%1\r\n").arg(i));
+  EXPECT_TRUE(pane.toPlainText().isEmpty());  // not yet: one insertion per display frame
+  QTest::qWait(LogPane::kFlushIntervalMs * 4);
+  const QStringList lines = pane.toPlainText().split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 50);
+  EXPECT_EQ(lines.front(), "e0");
+  EXPECT_EQ(lines.back(), "e49");
+  // Device text with bare CRs still gives one line each.
+  pane.AppendEntry("a\rb\r\n");
+  EXPECT_TRUE(pane.AllText().endsWith("e49\na\nb\n"));
 }
 
 }  // namespace

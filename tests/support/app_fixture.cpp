@@ -4,7 +4,7 @@
 
 namespace velmora::test {
 
-QString AppFixture::LogText() const { return window->Log()->toPlainText(); }
+QString AppFixture::LogText() const { return window->Log()->AllText(); }
 
 QList<QMenu*> VisibleMenus() {
   QList<QMenu*> out;
