@@ -64,7 +64,8 @@ ConfigRecord EncodeConfig(const ConfigForm& form);
 // bytes read as zero. `hex` is the current state of the HEX box.
 ConfigForm DecodeConfig(std::span<const uint8_t> payload, bool hex);
 
-// Pairs of hex digits to bytes; a lone last digit is ignored.
+// Pairs of hex digits to bytes, from the first `count` characters; a lone last digit is
+// ignored, and reading stops at the first pair that is not two hex digits.
 std::vector<uint8_t> HexToBytes(const std::string& text, std::size_t count);
 
 }  // namespace velmora

@@ -36,8 +36,14 @@ std::string ToGbk(const QString& text) {
 }
 
 QString FromGbk(std::span<const uint8_t> bytes) {
+  // The decoder keeps a trailing half character as pending state and drops it; a final
+  // zero byte ends that sequence, so it shows as U+FFFD instead of vanishing.
+  QByteArray b(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+  b.append('\0');
   QStringDecoder dec("GBK");
-  return dec.decode(QByteArrayView(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+  QString text = dec.decode(b);
+  text.chop(1);
+  return text;
 }
 #endif
 
