@@ -129,14 +129,13 @@ TEST_F(FirmwareTransferTest, TwoAndAHalfKilobytesMakeThreeFramesThenTheEndFrame)
   EXPECT_EQ(Bytes(sent_[3].bytes.begin() + 6, sent_[3].bytes.begin() + 10), (Bytes{0x00, 0x00, 0x09, 0xC4}));
 
   EXPECT_EQ(Reply("YES"), FotaOutcome::kAccepted);
-  EXPECT_EQ(FotaMessageButtons(FotaOutcome::kAccepted), MessageButtons::OkCancel);
   EXPECT_FALSE(engine_.IsOpen());
   EXPECT_FALSE(engine_.Awaiting());
   TickTimes(700);
   EXPECT_EQ(sent_.size(), 4u);
 }
 
-TEST_F(FirmwareTransferTest, OneMebibyteEndsWithAFullFrameAndFillsTheProgressRange) {
+TEST_F(FirmwareTransferTest, OneMebibyteWrapsTheSequenceAndEndsWithAFullFrame) {
   const Bytes data = Pattern(1 << 20);
   const QString path = MakeFile("image.bin", data);
   ASSERT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileChosen);
@@ -147,20 +146,11 @@ TEST_F(FirmwareTransferTest, OneMebibyteEndsWithAFullFrameAndFillsTheProgressRan
   EXPECT_EQ(AcknowledgeToEnd(), 1024);
   ASSERT_EQ(sent_.size(), 1025u);
   for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(sent_[i].bytes.size(), 1032u) << i;
+  ExpectDataFrame(sent_[255].bytes, 0xFF, std::span(data).subspan(255 * 1024, 1024));
+  ExpectDataFrame(sent_[256].bytes, 0x00, std::span(data).subspan(256 * 1024, 1024));
   ExpectDataFrame(sent_[1023].bytes, 0xFF, std::span(data).subspan(1023 * 1024));
   ExpectEndFrame(sent_[1024].bytes, 1 << 20, Sum(data));
   EXPECT_EQ(engine_.ProgressPosition(), engine_.File().ProgressRange());
-}
-
-TEST_F(FirmwareTransferTest, SequenceWrapsAfterTheTwoHundredFiftySixthFrame) {
-  const Bytes data = Pattern(257 * 1024 + 10);
-  ASSERT_EQ(engine_.Start(MakeFile("big.bin", data)), FotaOutcome::kStarted);
-  AcknowledgeToEnd();
-  ASSERT_EQ(sent_.size(), 259u);
-  ExpectDataFrame(sent_[255].bytes, 0xFF, std::span(data).subspan(255 * 1024, 1024));
-  ExpectDataFrame(sent_[256].bytes, 0x00, std::span(data).subspan(256 * 1024, 1024));
-  ExpectDataFrame(sent_[257].bytes, 0x01, std::span(data).subspan(257 * 1024));
-  ExpectEndFrame(sent_[258].bytes, static_cast<uint32_t>(data.size()), Sum(data));
 }
 
 TEST_F(FirmwareTransferTest, EmptyFileOrEmptyPathSendsNothing) {
