@@ -1,0 +1,136 @@
+#pragma once
+// Stop-and-wait firmware transfer: one frame in flight, acknowledged with "OK", watched
+// by a 10 ms tick with one resend. No widgets: the upgrade dialog drives it and turns
+// each outcome into controls and messages.
+
+#include <QFile>
+#include <QString>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "app/modal_ui.h"
+#include "protocol/receive_pump.h"
+
+namespace velmora {
+
+// Values of the upgrade transport selector.
+inline constexpr uint8_t kUpgradeOverSerial = 1;
+inline constexpr uint8_t kUpgradeOverUdp = 2;
+
+enum class FotaOutcome : uint8_t {
+  kNone,           // nothing the dialog has to show or change
+  kFileChosen,     // File() holds new labels; progress position 0
+  kEmptyPath,      // start with an empty path: message, nothing else changed
+  kCannotOpen,     // the path cannot be opened: message; any running transfer has ended
+  kFileTooLarge,   // the length does not fit the end frame's 32 bits: message, file closed
+  kEmptyFile,      // start with an empty file: nothing sent, no message, idle
+  kStarted,        // first data frame sent: progress position 1
+  kDataFrameSent,  // next data frame sent after "OK": progress one step further
+  kEndFrameSent,   // end frame sent after "OK": progress unchanged
+  kResent,         // the last frame sent once more after a silent period
+  kCheckFailed,    // "XERR": message, idle
+  kAccepted,       // "YES": message with OK and Cancel, idle
+  kTimedOut,       // still silent after the resend: message, idle
+  kReadFailed,     // the file could not be read: message, idle, nothing sent
+  kStopped,        // stop: progress position 0, message, idle
+};
+
+// The message box an outcome asks for; an empty text means none.
+QString FotaMessageText(FotaOutcome outcome);
+MessageButtons FotaMessageButtons(FotaOutcome outcome);
+
+// What the dialog shows about the file: name label, size label, progress range.
+struct FirmwareFileInfo {
+  QString name;  // without its folder
+  uint64_t length = 0;
+
+  QString SizeText() const;  // "%.3f kb" of length / 1000.0
+  int ProgressRange() const;  // (length >> 10) cut to 16 bits
+};
+
+class FirmwareTransfer {
+ public:
+  using Sender = std::function<void(std::span<const uint8_t>)>;
+
+  static constexpr std::size_t kChunkSize = 1024;
+  static constexpr std::size_t kHeaderSize = 6;
+  static constexpr std::size_t kFrameCapacity = kChunkSize + 8;
+  static constexpr std::size_t kEndFrameSize = 16;
+  static constexpr uint8_t kEndFrameSequence = 0xFF;
+  static constexpr int kTickPeriodMs = 10;
+  static constexpr int kSilentTicks = 300;
+
+  // `selector` is read at every send and resend: 1 serial, 2 UDP, anything else sends
+  // nothing (the tick rule still runs). The senders get the whole frame in one call; the
+  // bytes are only valid during the call.
+  FirmwareTransfer(const uint8_t& selector, Sender serial, Sender udp);
+
+  FirmwareTransfer(const FirmwareTransfer&) = delete;
+  FirmwareTransfer& operator=(const FirmwareTransfer&) = delete;
+
+  // The open button: opens the file read-only and records its length. A running
+  // transfer ends here, so chunks of two different images never reach the device.
+  FotaOutcome ChooseFile(const QString& path);
+
+  // The upgrade button: (re)opens `path`, takes its length again and sends the first
+  // frame. A running transfer restarts from the beginning.
+  FotaOutcome Start(const QString& path);
+
+  // A forwarded reply with command byte 0xE5, judged by its own text only. "OK" is acted
+  // on only while a frame is awaited; "XERR" and "YES" always end the transfer.
+  FotaOutcome HandleReply(const ReplyFrame& frame);
+
+  // One tick of the dialog's 10 ms timer.
+  FotaOutcome Tick();
+
+  // The stop button. Nothing is sent to the device.
+  FotaOutcome Stop();
+
+  // --- state, for the dialog and for tests ---
+  const FirmwareFileInfo& File() const { return info_; }
+  int ProgressPosition() const { return progress_; }
+  bool Awaiting() const { return ticks_ >= 0; }
+  bool IsOpen() const { return open_; }
+  uint64_t RecordedLength() const { return info_.length; }
+  uint8_t Sequence() const { return sequence_; }
+  uint32_t RunningSum() const { return sum_; }
+  int TickCount() const { return ticks_; }
+  bool RetryPending() const { return retry_; }
+  std::span<const uint8_t> LastFrame() const { return std::span(frame_).first(frame_len_); }
+  // Data bytes read into frames since the start; below RecordedLength() at the end
+  // frame when the file shrank during the transfer.
+  uint64_t DataBytesSent() const { return sent_bytes_; }
+
+ private:
+  bool OpenFile(const QString& path);
+  void CloseFile();
+  // Ends the transfer: file closed, nothing awaited, no resend pending.
+  void EndTransfer();
+  // Reads the next chunk into the frame buffer: the data length, 0 when the file is
+  // exhausted, -1 on a read error.
+  int BuildDataFrame();
+  void BuildEndFrame();
+  void Send();
+
+  const uint8_t& selector_;
+  Sender serial_;
+  Sender udp_;
+
+  QFile file_;
+  bool open_ = false;
+  FirmwareFileInfo info_;
+  uint8_t sequence_ = 0;
+  uint32_t sum_ = 0;
+  int ticks_ = -1;
+  bool retry_ = false;
+  int progress_ = 0;
+  uint64_t sent_bytes_ = 0;
+  std::array<uint8_t, kFrameCapacity> frame_{};
+  std::size_t frame_len_ = 0;
+};
+
+}  // namespace velmora

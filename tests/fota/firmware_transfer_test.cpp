@@ -1,0 +1,359 @@
+#include "fota/firmware_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <numeric>
+#include <vector>
+
+#include "protocol/command_frame.h"
+#include "protocol/receive_pump.h"
+#include "protocol/receive_state.h"
+
+namespace velmora {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Sent {
+  uint8_t link;
+  Bytes bytes;
+};
+
+Bytes Pattern(std::size_t n) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + 3 + (i >> 8));
+  return b;
+}
+
+Bytes ReplyBytes(const std::string& text, uint8_t code = cmd::kFirmware) {
+  Bytes b{kFrameStart, kDirToTool, code, static_cast<uint8_t>(text.size())};
+  b.insert(b.end(), text.begin(), text.end());
+  b.push_back(Checksum8(b));
+  b.push_back(kFrameEnd);
+  return b;
+}
+
+class FirmwareTransferTest : public ::testing::Test {
+ protected:
+  QString MakeFile(const QString& name, const Bytes& content) {
+    const QString path = dir_.filePath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(reinterpret_cast<const char*>(content.data()), static_cast<qint64>(content.size()));
+    return path;
+  }
+
+  FotaOutcome Reply(const std::string& text, Link link = Link::Udp, uint8_t code = cmd::kFirmware) {
+    const Bytes b = ReplyBytes(text, code);
+    return engine_.HandleReply(ReplyFrame{link, b});
+  }
+
+  // Answers "OK" until the end frame has gone out; returns the number of replies given.
+  int AcknowledgeToEnd() {
+    int replies = 0;
+    FotaOutcome o;
+    do {
+      o = Reply("OK");
+      ++replies;
+    } while (o == FotaOutcome::kDataFrameSent);
+    EXPECT_EQ(o, FotaOutcome::kEndFrameSent);
+    return replies;
+  }
+
+  FotaOutcome TickTimes(int n) {
+    FotaOutcome last = FotaOutcome::kNone;
+    for (int i = 0; i < n; ++i) {
+      last = engine_.Tick();
+      if (i + 1 < n) {
+        EXPECT_EQ(last, FotaOutcome::kNone) << "tick " << i + 1;
+      }
+    }
+    return last;
+  }
+
+  static void ExpectDataFrame(const Bytes& f, uint8_t seq, std::span<const uint8_t> data) {
+    ASSERT_EQ(f.size(), data.size() + 8);
+    EXPECT_EQ(Bytes(f.begin(), f.begin() + 4), (Bytes{0xF5, 0x80, 0xE5, seq}));
+    EXPECT_EQ(f[4], data.size() >> 8);
+    EXPECT_EQ(f[5], data.size() & 0xFF);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), f.begin() + 6));
+    EXPECT_EQ(f[f.size() - 2], Checksum8(std::span(f).first(f.size() - 2)));
+    EXPECT_EQ(f.back(), 0x0D);
+  }
+
+  static void ExpectEndFrame(const Bytes& f, uint32_t length, uint32_t sum) {
+    ASSERT_EQ(f.size(), 16u);
+    const Bytes head{0xF5, 0x80, 0xE5, 0xFF, 0x00, 0x08,
+                     uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length),
+                     uint8_t(sum >> 24),    uint8_t(sum >> 16),    uint8_t(sum >> 8),    uint8_t(sum)};
+    EXPECT_EQ(Bytes(f.begin(), f.begin() + 14), head);
+    EXPECT_EQ(f[14], Checksum8(head));
+    EXPECT_EQ(f[15], 0x0D);
+  }
+
+  static uint32_t Sum(std::span<const uint8_t> b) { return std::accumulate(b.begin(), b.end(), 0u); }
+
+  QTemporaryDir dir_;
+  uint8_t selector_ = kUpgradeOverUdp;
+  std::vector<Sent> sent_;
+  FirmwareTransfer engine_{selector_,
+                           [this](std::span<const uint8_t> b) { sent_.push_back({1, Bytes(b.begin(), b.end())}); },
+                           [this](std::span<const uint8_t> b) { sent_.push_back({2, Bytes(b.begin(), b.end())}); }};
+};
+
+TEST_F(FirmwareTransferTest, TwoAndAHalfKilobytesMakeThreeFramesThenTheEndFrame) {
+  const Bytes data = Pattern(2500);
+  const QString path = MakeFile("fw.bin", data);
+  ASSERT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileChosen);
+  EXPECT_EQ(engine_.File().name, QString("fw.bin"));
+  EXPECT_EQ(engine_.File().SizeText(), QString("2.500 kb"));
+  EXPECT_EQ(engine_.File().ProgressRange(), 2);
+
+  ASSERT_EQ(engine_.Start(path), FotaOutcome::kStarted);
+  EXPECT_EQ(engine_.ProgressPosition(), 1);
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
+  EXPECT_EQ(engine_.ProgressPosition(), 3);
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameSent);
+  EXPECT_EQ(engine_.ProgressPosition(), 3);
+
+  ASSERT_EQ(sent_.size(), 4u);
+  ExpectDataFrame(sent_[0].bytes, 0, std::span(data).subspan(0, 1024));
+  ExpectDataFrame(sent_[1].bytes, 1, std::span(data).subspan(1024, 1024));
+  ExpectDataFrame(sent_[2].bytes, 2, std::span(data).subspan(2048));
+  EXPECT_EQ(sent_[2].bytes.size(), 460u);
+  ExpectEndFrame(sent_[3].bytes, 2500, Sum(data));
+  EXPECT_EQ(Bytes(sent_[3].bytes.begin() + 6, sent_[3].bytes.begin() + 10), (Bytes{0x00, 0x00, 0x09, 0xC4}));
+
+  EXPECT_EQ(Reply("YES"), FotaOutcome::kAccepted);
+  EXPECT_FALSE(engine_.IsOpen());
+  EXPECT_FALSE(engine_.Awaiting());
+  TickTimes(700);
+  EXPECT_EQ(sent_.size(), 4u);
+}
+
+TEST_F(FirmwareTransferTest, OneMebibyteWrapsTheSequenceAndEndsWithAFullFrame) {
+  const Bytes data = Pattern(1 << 20);
+  const QString path = MakeFile("image.bin", data);
+  ASSERT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileChosen);
+  EXPECT_EQ(engine_.File().SizeText(), QString("1048.576 kb"));
+  EXPECT_EQ(engine_.File().ProgressRange(), 1024);
+
+  ASSERT_EQ(engine_.Start(path), FotaOutcome::kStarted);
+  EXPECT_EQ(AcknowledgeToEnd(), 1024);
+  ASSERT_EQ(sent_.size(), 1025u);
+  for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(sent_[i].bytes.size(), 1032u) << i;
+  ExpectDataFrame(sent_[255].bytes, 0xFF, std::span(data).subspan(255 * 1024, 1024));
+  ExpectDataFrame(sent_[256].bytes, 0x00, std::span(data).subspan(256 * 1024, 1024));
+  ExpectDataFrame(sent_[1023].bytes, 0xFF, std::span(data).subspan(1023 * 1024));
+  ExpectEndFrame(sent_[1024].bytes, 1 << 20, Sum(data));
+  EXPECT_EQ(engine_.ProgressPosition(), engine_.File().ProgressRange());
+}
+
+TEST_F(FirmwareTransferTest, EmptyFileOrEmptyPathSendsNothing) {
+  EXPECT_EQ(engine_.Start(QString()), FotaOutcome::kEmptyPath);
+  EXPECT_FALSE(FotaMessageText(FotaOutcome::kEmptyPath).isEmpty());
+
+  EXPECT_EQ(engine_.Start(MakeFile("empty.bin", {})), FotaOutcome::kEmptyFile);
+  EXPECT_TRUE(FotaMessageText(FotaOutcome::kEmptyFile).isEmpty());
+  EXPECT_FALSE(engine_.Awaiting());
+  TickTimes(700);
+  // No end frame for nothing: an "OK" now finds no transfer.
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kNone);
+  EXPECT_TRUE(sent_.empty());
+}
+
+TEST_F(FirmwareTransferTest, SilentDeviceGetsOneResendThenTimesOut) {
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000))), FotaOutcome::kStarted);
+  EXPECT_EQ(TickTimes(300), FotaOutcome::kResent);
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[1].bytes, sent_[0].bytes);
+  EXPECT_EQ(engine_.TickCount(), 0);
+  EXPECT_FALSE(engine_.RetryPending());
+
+  EXPECT_EQ(TickTimes(300), FotaOutcome::kTimedOut);
+  EXPECT_FALSE(FotaMessageText(FotaOutcome::kTimedOut).isEmpty());
+  EXPECT_FALSE(engine_.IsOpen());
+  TickTimes(700);
+  // A late "OK" must not read the closed file or send.
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kNone);
+  EXPECT_EQ(sent_.size(), 2u);
+}
+
+TEST_F(FirmwareTransferTest, OkAfterResendSendsTheNextFrameAndRearmsTheResend) {
+  const Bytes data = Pattern(3000);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", data)), FotaOutcome::kStarted);
+  TickTimes(300);
+  ASSERT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
+  EXPECT_TRUE(engine_.RetryPending());
+  EXPECT_EQ(TickTimes(300), FotaOutcome::kResent);
+  ASSERT_EQ(sent_.size(), 4u);
+  ExpectDataFrame(sent_[2].bytes, 1, std::span(data).subspan(1024, 1024));
+  EXPECT_EQ(sent_[3].bytes, sent_[2].bytes);
+  // The resend adds nothing to the running sum.
+  EXPECT_EQ(engine_.RunningSum(), Sum(std::span(data).first(2048)));
+}
+
+TEST_F(FirmwareTransferTest, OtherRepliesAreIgnoredAndTheTimerGoesOn) {
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000))), FotaOutcome::kStarted);
+  TickTimes(100);
+  EXPECT_EQ(Reply("BUSY"), FotaOutcome::kNone);
+  EXPECT_EQ(Reply("O"), FotaOutcome::kNone);
+  EXPECT_EQ(Reply("OK", Link::Udp, cmd::kReadVersion), FotaOutcome::kNone);
+  const Bytes truncated{0xF5, 0x00, 0xE5};
+  EXPECT_EQ(engine_.HandleReply(ReplyFrame{Link::Udp, truncated}), FotaOutcome::kNone);
+  EXPECT_EQ(engine_.TickCount(), 100);
+  EXPECT_EQ(sent_.size(), 1u);
+}
+
+TEST_F(FirmwareTransferTest, StopEndsTheTransferButALateVerdictIsStillReported) {
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(5000))), FotaOutcome::kStarted);
+  ASSERT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
+  EXPECT_EQ(engine_.Stop(), FotaOutcome::kStopped);
+  EXPECT_EQ(engine_.ProgressPosition(), 0);
+  EXPECT_EQ(engine_.Sequence(), 0);
+  EXPECT_FALSE(engine_.IsOpen());
+  TickTimes(1000);
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kNone);
+  EXPECT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(Reply("XERR"), FotaOutcome::kCheckFailed);
+  EXPECT_EQ(engine_.Stop(), FotaOutcome::kStopped);  // also with nothing running
+}
+
+TEST_F(FirmwareTransferTest, OkToTheEndFrameSendsTheSameEndFrameAgain) {
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(1500))), FotaOutcome::kStarted);
+  AcknowledgeToEnd();
+  const Bytes end = sent_.back().bytes;
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameSent);
+  EXPECT_EQ(sent_.back().bytes, end);
+  EXPECT_EQ(engine_.ProgressPosition(), 2);
+  EXPECT_EQ(Reply("XERR"), FotaOutcome::kCheckFailed);
+}
+
+TEST_F(FirmwareTransferTest, SelectorIsReadAtEverySend) {
+  selector_ = 0;
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000))), FotaOutcome::kStarted);
+  EXPECT_TRUE(sent_.empty());
+  selector_ = kUpgradeOverSerial;
+  EXPECT_EQ(TickTimes(300), FotaOutcome::kResent);
+  selector_ = kUpgradeOverUdp;
+  EXPECT_EQ(Reply("OK", Link::Serial), FotaOutcome::kDataFrameSent);
+  selector_ = 3;
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[0].link, 1);
+  EXPECT_EQ(sent_[0].bytes[3], 0);
+  EXPECT_EQ(sent_[1].link, 2);
+  EXPECT_EQ(sent_[1].bytes[3], 1);
+}
+
+TEST_F(FirmwareTransferTest, UnopenablePathEndsARunningTransferAndSendsNothing) {
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000))), FotaOutcome::kStarted);
+  EXPECT_EQ(engine_.Start(dir_.filePath("missing.bin")), FotaOutcome::kCannotOpen);
+  EXPECT_EQ(engine_.Start(dir_.path()), FotaOutcome::kCannotOpen);
+  EXPECT_FALSE(FotaMessageText(FotaOutcome::kCannotOpen).isEmpty());
+  EXPECT_FALSE(engine_.IsOpen());
+  EXPECT_FALSE(engine_.Awaiting());
+  TickTimes(700);
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kNone);
+  EXPECT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(engine_.ChooseFile(dir_.filePath("missing.bin")), FotaOutcome::kCannotOpen);
+}
+
+TEST_F(FirmwareTransferTest, LengthIsTakenAgainAtStart) {
+  // Chosen at 1000 bytes, then rebuilt to 3000 before the start, as a hand-typed path
+  // would be: the end frame and the range follow the file really sent.
+  const QString path = MakeFile("fw.bin", Pattern(1000));
+  ASSERT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileChosen);
+  EXPECT_EQ(engine_.File().ProgressRange(), 0);
+  const Bytes data = Pattern(3000);
+  MakeFile("fw.bin", data);
+  ASSERT_EQ(engine_.Start(path), FotaOutcome::kStarted);
+  EXPECT_EQ(engine_.RecordedLength(), 3000u);
+  EXPECT_EQ(engine_.File().ProgressRange(), 2);
+  AcknowledgeToEnd();
+  ExpectEndFrame(sent_.back().bytes, 3000, Sum(data));
+}
+
+TEST_F(FirmwareTransferTest, FileShrunkDuringTransferCannotPassAsComplete) {
+  const Bytes data = Pattern(3000);
+  const QString path = MakeFile("fw.bin", data);
+  ASSERT_EQ(engine_.Start(path), FotaOutcome::kStarted);
+  ASSERT_TRUE(QFile::resize(path, 1500));
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
+  ExpectDataFrame(sent_.back().bytes, 1, std::span(data).subspan(1024, 476));
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameSent);
+  // The length announced at the start, with the sum of what was really sent.
+  ExpectEndFrame(sent_.back().bytes, 3000, Sum(std::span(data).first(1500)));
+  EXPECT_LT(engine_.DataBytesSent(), engine_.RecordedLength());
+  EXPECT_EQ(Reply("XERR"), FotaOutcome::kCheckFailed);
+}
+
+TEST_F(FirmwareTransferTest, ChoosingAnotherFileEndsTheRunningTransfer) {
+  ASSERT_EQ(engine_.Start(MakeFile("a.bin", Pattern(3000))), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.ChooseFile(MakeFile("b.bin", Pattern(9000))), FotaOutcome::kFileChosen);
+  EXPECT_FALSE(engine_.Awaiting());
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kNone);
+  TickTimes(700);
+  EXPECT_EQ(sent_.size(), 1u);
+}
+
+TEST_F(FirmwareTransferTest, FileBeyondFourGibibytesIsRefused) {
+  const QString path = MakeFile("huge.bin", {});
+  if (!QFile::resize(path, (qint64{1} << 32) + 1)) GTEST_SKIP() << "no sparse file here";
+  EXPECT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileTooLarge);
+  EXPECT_EQ(engine_.Start(path), FotaOutcome::kFileTooLarge);
+  EXPECT_FALSE(engine_.IsOpen());
+  EXPECT_TRUE(sent_.empty());
+  QFile::remove(path);
+}
+
+// Replies arrive through the real receive pump, forwarded by both pages.
+class PumpedReplies : public FirmwareTransferTest, public IReplyHandler, public ILogSink {
+ protected:
+  void SetUp() override {
+    pump_.SetSerialPageHandler(this);
+    pump_.SetNetworkPageHandler(this);
+  }
+  void HandleReply(const ReplyFrame& frame) override {
+    if (frame.Code() == cmd::kFirmware) outcomes_.push_back(engine_.HandleReply(frame));
+  }
+  void AppendLog(const QString&) override {}
+
+  void SerialBurst(const Bytes& b) {
+    for (uint8_t x : b) state_.PutSerialByte(x);
+    for (int i = 0; i < ReceivePump::kSerialCloseTicks; ++i) pump_.Tick();
+  }
+  void Datagram(const Bytes& b) {
+    state_.PutDatagram(b);
+    for (int i = 0; i < ReceivePump::kUdpCloseTicks; ++i) pump_.Tick();
+  }
+
+  ReceiveState state_;
+  ReceivePump pump_{state_, *this};
+  std::vector<FotaOutcome> outcomes_;
+};
+
+TEST_F(PumpedReplies, AnOldOkLeftInTheOtherTransportDoesNotCount) {
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(5000))), FotaOutcome::kStarted);
+  SerialBurst(ReplyBytes("OK"));  // a real answer; its bytes stay in the serial buffer
+  Datagram(ReplyBytes("XERR"));
+  Datagram(ReplyBytes("??"));
+  ASSERT_EQ(outcomes_.size(), 3u);
+  EXPECT_EQ(outcomes_[0], FotaOutcome::kDataFrameSent);
+  EXPECT_EQ(outcomes_[1], FotaOutcome::kCheckFailed);
+  EXPECT_EQ(outcomes_[2], FotaOutcome::kNone);
+  EXPECT_EQ(sent_.size(), 2u);
+
+  // Over UDP, an unknown answer leaves the timer counting towards the resend.
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(5000))), FotaOutcome::kStarted);
+  Datagram(ReplyBytes("??"));
+  EXPECT_EQ(sent_.size(), 3u);
+  EXPECT_EQ(TickTimes(300 - engine_.TickCount()), FotaOutcome::kResent);
+}
+
+}  // namespace
+}  // namespace velmora
