@@ -1,13 +1,9 @@
 #include "records/record_columns.h"
 #include "records/workbook_export.h"
+#include "read_workbook.h"
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <filesystem>
@@ -20,43 +16,10 @@ namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
-
-// What openpyxl finds in a workbook: the sheet names and the non-empty cells of the first
-// sheet. The reader is deliberately not the library that wrote the file.
-struct ReadBack {
-  std::vector<std::string> sheets;
-  std::map<std::string, std::string> cells;  // "A1" -> text
-  std::map<std::string, std::string> types;  // "A1" -> openpyxl data type ("s" for text)
-};
-
-::testing::AssertionResult ReadWorkbook(const fs::path& file, ReadBack& out) {
-  QProcess py;
-  py.start(VELMORA_PYTHON, {VELMORA_DUMP_WORKBOOK, QString::fromStdString(file.string())});
-  if (!py.waitForFinished(60000) || py.exitStatus() != QProcess::NormalExit || py.exitCode() != 0) {
-    return ::testing::AssertionFailure() << "openpyxl could not read " << file << ": "
-                                         << py.readAllStandardError().toStdString();
-  }
-  const QJsonObject root = QJsonDocument::fromJson(py.readAllStandardOutput()).object();
-  out = {};
-  for (const auto& s : root["sheets"].toArray()) out.sheets.push_back(s.toString().toStdString());
-  if (out.sheets.empty()) return ::testing::AssertionFailure() << "no sheets in " << file;
-  const QJsonArray cells = root["cells"].toObject()[QString::fromStdString(out.sheets[0])].toArray();
-  for (const auto& c : cells) {
-    const QJsonObject o = c.toObject();
-    const std::string ref = o["ref"].toString().toStdString();
-    out.cells[ref] = o["value"].toString().toStdString();
-    out.types[ref] = o["type"].toString().toStdString();
-  }
-  return ::testing::AssertionSuccess();
-}
-
-std::string Ref(char column, int row) { return std::string(1, column) + std::to_string(row); }
-
-std::map<std::string, std::string> TitleRow() {
-  std::map<std::string, std::string> m;
-  for (std::size_t c = 0; c < kRecordColumns.size(); ++c) m[Ref(char('A' + c), 1)] = kRecordColumns[c].title;
-  return m;
-}
+using test::ReadBack;
+using test::ReadWorkbook;
+using test::Ref;
+using test::TitleRow;
 
 std::string Repeat(std::string_view piece, int n) {
   std::string s;
