@@ -12,7 +12,7 @@ PACKAGES=(
   libxlsxwriter-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  python3 python3-openpyxl
+  python3 python3-openpyxl locales
   fonts-wqy-microhei xvfb xauth
 )
 

@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "app/log_pane.h"
+#include "records/ui/dialog_sql.h"
 #include "resources/layout.h"
 
 #ifdef Q_OS_WIN
@@ -59,6 +60,7 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   }
   InstallAboutEntry();
   ShowPage(kSerialPage);
+  records_ = new CDialog_SQL(services_.modal, this);
 
   driver_ = std::make_unique<PumpDriver>(pump_, services_.rx);
 }

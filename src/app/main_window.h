@@ -22,6 +22,7 @@ class QDialog;
 
 namespace velmora {
 
+class CDialog_SQL;
 class LogPane;
 
 // "[2021-03-09 14:05:59 7] \r\n": the stamp line of a log entry (milliseconds unpadded).
@@ -58,6 +59,8 @@ class CMorvaneDlg : public QWidget, public ILogSink {
   // 1 serial, 2 UDP: set by the FOTA buttons, read at every firmware send.
   uint8_t& UpgradeSelector() { return upgrade_selector_; }
   QMenu* LogMenu() const { return log_menu_; }
+  // Lives with the main window; nothing in the tool opens it (no device command fills it).
+  CDialog_SQL* RecordDialog() const { return records_; }
 
  private:
   void OnLogContextMenu();
@@ -74,6 +77,7 @@ class CMorvaneDlg : public QWidget, public ILogSink {
   QMenu* log_menu_ = nullptr;
   std::array<QWidget*, 3> pages_{};
   QPointer<QDialog> about_;
+  CDialog_SQL* records_ = nullptr;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   uint8_t upgrade_selector_ = 0;
   ReceivePump pump_;

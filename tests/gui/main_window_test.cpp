@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "app/log_pane.h"
+#include "records/ui/dialog_sql.h"
 #include "support/app_fixture.h"
 
 namespace velmora {
@@ -199,6 +200,21 @@ TEST(LogPane, BurstOfEntriesIsShownTogetherAndInOrder) {
   // Device text with bare CRs still gives one line each.
   pane.AppendEntry("a\rb\r\n");
   EXPECT_TRUE(pane.AllText().endsWith("e49\na\nb\n"));
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(MainWindow, OwnsAHiddenRecordDialog) {
+  test::AppFixture app;
+  CDialog_SQL* records = app.window->RecordDialog();
+  ASSERT_NE(records, nullptr);
+  EXPECT_EQ(records->parent(), app.window.get());
+  EXPECT_FALSE(records->isVisible());
+  EXPECT_EQ(records->windowTitle(), QString::fromUtf8("SQL数据库:"));
 }
 
 }  // namespace
