@@ -1,0 +1,29 @@
+#include "transport/command_senders.h"
+
+#include "protocol/command_frame.h"
+#include "transport/serial_port.h"
+#include "transport/udp_endpoint.h"
+
+namespace velmora {
+
+bool SendCommandSerial(CXSerial& port, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
+  const auto frame = BuildCommandFrame(code, payload);
+  if (!frame) {
+    hex_text.clear();
+    return false;
+  }
+  hex_text = HexText(*frame);
+  return port.Write(frame->data(), frame->size());
+}
+
+void SendCommandUdp(CUdpSocket& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
+  const auto frame = BuildCommandFrame(code, payload);
+  if (!frame) {
+    hex_text.clear();
+    return;
+  }
+  hex_text = HexText(*frame);
+  endpoint.SendToDevice(frame->data(), frame->size());
+}
+
+}  // namespace velmora

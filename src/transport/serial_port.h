@@ -1,0 +1,105 @@
+#pragma once
+// The COM port: opened, read and written by its own reader thread; driven from the
+// user-interface thread.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velmora {
+
+class ReceiveState;
+
+namespace detail {
+struct SerialLink;
+}
+
+class CXSerial {
+ public:
+  static constexpr std::size_t kChunkSize = 1024;  // matches the driver's output queue
+  static constexpr int kChunkTimeoutMs = 1000;
+  // After a time-out the output queue is cleared, so one more try has the whole queue to
+  // itself; a chunk that still cannot go out means the line is stuck.
+  static constexpr int kChunkRetries = 1;
+  static constexpr int kStopTimeoutMs = 200;
+  static constexpr int kOpenTimeoutMs = 2000;
+
+  CXSerial();
+  // Derived classes must call Close() in their own destructor: the reader calls OnByte.
+  virtual ~CXSerial();
+  CXSerial(const CXSerial&) = delete;
+  CXSerial& operator=(const CXSerial&) = delete;
+
+  // "COM3"; "\\.\COM12" from 10 up, the form the Windows device namespace needs.
+  static QString PortName(unsigned number);
+  // The ports that can be opened now. Windows: "COM1".."COM255"; elsewhere the device
+  // names of the system's serial ports (ttyUSB0, ttyACM0, ttyS0, ...).
+  static QStringList AvailablePorts();
+  // True if the port can be opened now: a port held by this or another program is absent.
+  static bool PortExists(const QString& name);
+
+  // Opens a listed name or a device path, applies the line settings (8 data bits, 1 stop
+  // bit, parity 0 none / 1 odd / 2 even / 3 mark / 4 space, no flow control, DTR and RTS
+  // off) and starts the reader. An open port is closed first. When the device opened but a
+  // setting was refused, returns false with no reader, and the port stays open until Close.
+  bool Open(const QString& name, qint32 baud, int parity);
+  // Stops the reader (within kStopTimeoutMs) and closes the device. Always true.
+  bool Close();
+  bool IsOpen() const;
+  // True when every byte went out. False at once when closed or when the device has gone
+  // away; a chunk that cannot be written within kChunkTimeoutMs is retried kChunkRetries
+  // times after clearing the output queue, then the write fails.
+  bool Write(const uint8_t* data, std::size_t len);
+
+  // The values given to the last Open.
+  QString Port() const { return port_; }
+  qint32 Baud() const { return baud_; }
+  int Parity() const { return parity_; }
+
+  // Readers that did not stop within kStopTimeoutMs and were left to end on their own.
+  std::size_t StrayReaders() const;
+
+ protected:
+  // Reader thread, every received byte in order. Must not call into the user interface.
+  virtual void OnByte(uint8_t byte) = 0;
+
+ private:
+  friend struct detail::SerialLink;
+
+  void StopReader();
+  void ReapStrays();
+
+  QString port_ = PortName(1);
+  qint32 baud_ = 9600;
+  int parity_ = 0;
+
+  std::mutex write_mutex_;
+  std::shared_ptr<detail::SerialLink> link_;  // present while the port is open
+  std::thread reader_;
+  struct Stray {
+    std::shared_ptr<detail::SerialLink> link;
+    std::thread thread;
+  };
+  std::vector<Stray> strays_;
+};
+
+// The program's serial port: received bytes go into the serial receive buffer.
+class VekSerial : public CXSerial {
+ public:
+  explicit VekSerial(ReceiveState& state) : state_(state) {}
+  ~VekSerial() override { Close(); }
+
+ protected:
+  void OnByte(uint8_t byte) override;
+
+ private:
+  ReceiveState& state_;
+};
+
+}  // namespace velmora

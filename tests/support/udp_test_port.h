@@ -1,0 +1,11 @@
+#pragma once
+// Free UDP ports on loopback for tests, so nothing needs the privileged ports 20 and 21.
+
+#include <QtGlobal>
+
+namespace velmora::test {
+
+// A port that nothing was bound to a moment ago (the system's choice for port 0).
+quint16 FreeUdpPort();
+
+}  // namespace velmora::test

@@ -1,0 +1,123 @@
+#include "transport/command_senders.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QUdpSocket>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "protocol/command_frame.h"
+#include "protocol/receive_state.h"
+#include "support/fake_modal_ui.h"
+#include "support/pty_pair.h"
+#include "support/udp_test_port.h"
+#include "transport/serial_port.h"
+#include "transport/udp_endpoint.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kReadConfigHex = QStringLiteral("F5 80 E2 00 57 0D \r\n");
+
+QByteArray NextDatagram(QUdpSocket& socket, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!socket.hasPendingDatagrams() && std::chrono::steady_clock::now() < deadline) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(1ms);
+  }
+  if (!socket.hasPendingDatagrams()) return {};
+  QByteArray data(static_cast<qsizetype>(socket.pendingDatagramSize()), '\0');
+  socket.readDatagram(data.data(), data.size());
+  return data;
+}
+
+TEST(SendCommandSerial, WritesTheFrameAndReturnsItsHexText) {
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  ReceiveState state;
+  VekSerial port(state);
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
+
+  QString hex;
+  EXPECT_TRUE(SendCommandSerial(port, cmd::kReadConfig, {}, hex));
+  EXPECT_EQ(hex, kReadConfigHex);
+  EXPECT_EQ(pty.ReadMaster(6, 2s), (std::vector<uint8_t>{0xF5, 0x80, 0xE2, 0x00, 0x57, 0x0D}));
+
+  const std::vector<uint8_t> record(221, 0x0D);  // end bytes inside the payload go out unescaped
+  EXPECT_TRUE(SendCommandSerial(port, cmd::kWriteConfig, record, hex));
+  const auto sent = pty.ReadMaster(227, 2s);
+  ASSERT_EQ(sent.size(), 227u);
+  EXPECT_EQ(sent[3], 0xDD);
+  EXPECT_EQ(std::vector<uint8_t>(sent.begin() + 4, sent.begin() + 225), record);
+}
+
+TEST(SendCommandSerial, OversizedPayloadSendsNothing) {
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  ReceiveState state;
+  VekSerial port(state);
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
+
+  QString hex = QStringLiteral("stale");
+  EXPECT_FALSE(SendCommandSerial(port, cmd::kWriteConfig, std::vector<uint8_t>(256, 1), hex));
+  EXPECT_TRUE(hex.isEmpty());
+  EXPECT_TRUE(pty.DrainMaster(100ms).empty());
+}
+
+TEST(SendCommandSerial, ClosedPortStillGivesTheHexText) {
+  ReceiveState state;
+  VekSerial port(state);
+  QString hex;
+  EXPECT_FALSE(SendCommandSerial(port, cmd::kReadConfig, {}, hex));
+  EXPECT_EQ(hex, kReadConfigHex);
+}
+
+class SendCommandUdpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(device_.bind(QHostAddress::AnyIPv4, 0));
+    endpoint_ = std::make_unique<CUdpSocket>(state_, ui_, test::FreeUdpPort(), device_.localPort());
+  }
+  ReceiveState state_;
+  test::FakeModalUi ui_;
+  QUdpSocket device_;
+  std::unique_ptr<CUdpSocket> endpoint_;
+};
+
+TEST_F(SendCommandUdpTest, SendsTheFrameAsOneDatagram) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  QString hex;
+  const std::vector<uint8_t> clock{0x99, 0x12, 0x31, 0x23, 0x59, 0x59};
+  SendCommandUdp(*endpoint_, cmd::kSyncClock, clock, hex);
+  const auto frame = *BuildCommandFrame(cmd::kSyncClock, clock);
+  EXPECT_EQ(hex, HexText(frame));
+  EXPECT_EQ(NextDatagram(device_, 2s), QByteArray(reinterpret_cast<const char*>(frame.data()), 12));
+  EXPECT_TRUE(ui_.messages.isEmpty());
+}
+
+TEST_F(SendCommandUdpTest, OversizedPayloadSendsNothingAndShowsNothing) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  QString hex = QStringLiteral("stale");
+  SendCommandUdp(*endpoint_, cmd::kWriteMqtt, std::vector<uint8_t>(300, 1), hex);
+  EXPECT_TRUE(hex.isEmpty());
+  EXPECT_TRUE(NextDatagram(device_, 200ms).isEmpty());
+  EXPECT_TRUE(ui_.messages.isEmpty());
+}
+
+TEST_F(SendCommandUdpTest, ClosedEndpointShowsTheFailureAndStillGivesTheHexText) {
+  QString hex;
+  SendCommandUdp(*endpoint_, cmd::kReadConfig, {}, hex);
+  EXPECT_EQ(hex, kReadConfigHex);
+  ASSERT_EQ(ui_.messages.size(), 1);
+  EXPECT_TRUE(ui_.messages[0].startsWith(QString::fromUtf8("UDP发送失败,请先打开UDP服务:")));
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,285 @@
+#include "transport/udp_endpoint.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QUdpSocket>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "protocol/command_frame.h"
+#include "protocol/receive_pump.h"
+#include "protocol/receive_state.h"
+#include "support/fake_modal_ui.h"
+#include "support/udp_test_port.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the event loop, as the application would, until `done` or the time is up.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 3s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+QByteArray Bytes(std::span<const uint8_t> b) {
+  return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
+}
+
+QByteArray UdpBytes(const ReceiveState& state) {
+  return Bytes(state.UdpBuffer().first(state.UdpCount()));
+}
+
+struct CollectingLog : ILogSink {
+  void AppendLog(const QString& text) override { lines.append(text); }
+  QStringList lines;
+};
+
+struct CollectingHandler : IReplyHandler {
+  void HandleReply(const ReplyFrame& frame) override { frames.push_back(Bytes(frame.bytes)); }
+  std::vector<QByteArray> frames;
+};
+
+class UdpEndpointTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(device_.bind(QHostAddress::AnyIPv4, 0));
+    device_port_ = device_.localPort();
+    local_port_ = test::FreeUdpPort();
+    ASSERT_NE(local_port_, 0);
+    endpoint_ = std::make_unique<CUdpSocket>(state_, ui_, local_port_, device_port_);
+  }
+
+  void DeviceSends(const QByteArray& bytes) {
+    ASSERT_EQ(device_.writeDatagram(bytes, QHostAddress::LocalHost, local_port_), bytes.size());
+  }
+
+  // The next datagram the device gets, or an empty array when none came.
+  QByteArray DeviceReceives(quint16* from_port = nullptr, std::chrono::milliseconds timeout = 2s) {
+    if (!PumpUntil([&] { return device_.hasPendingDatagrams(); }, timeout)) return {};
+    QByteArray data(static_cast<qsizetype>(device_.pendingDatagramSize()), '\0');
+    quint16 port = 0;
+    device_.readDatagram(data.data(), data.size(), nullptr, &port);
+    if (from_port) *from_port = port;
+    return data;
+  }
+
+  ReceiveState state_;
+  test::FakeModalUi ui_;
+  QUdpSocket device_;
+  quint16 device_port_ = 0;
+  quint16 local_port_ = 0;
+  std::unique_ptr<CUdpSocket> endpoint_;
+};
+
+const QString kSendFailed = QString::fromUtf8("UDP发送失败,请先打开UDP服务:");
+const QString kClosed = QString::fromUtf8("UDP连接已经关闭!");
+const QString kReceiveFailed = QString::fromUtf8("接受数据失败!");
+
+TEST_F(UdpEndpointTest, DatagramsFromAnySenderReachTheReceiveState) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  const QByteArray reply("\xF5\x00\xE3\x01\x31\x2A\x0D", 7);
+  DeviceSends(reply);
+  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 7; }));
+  EXPECT_EQ(UdpBytes(state_), reply);
+  EXPECT_TRUE(state_.UdpPending());
+
+  // Not checked against the device address or port.
+  QUdpSocket stranger;
+  ASSERT_EQ(stranger.writeDatagram(QByteArray("hello"), QHostAddress::LocalHost, local_port_), 5);
+  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 5; }));
+  EXPECT_EQ(UdpBytes(state_), QByteArray("hello"));
+  EXPECT_TRUE(ui_.messages.isEmpty());
+}
+
+TEST_F(UdpEndpointTest, OnlyTheLastDatagramBeforeThePumpClosesIsDelivered) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  CollectingLog log;
+  CollectingHandler network;
+  ReceivePump pump(state_, log);
+  pump.SetNetworkPageHandler(&network);
+
+  const QByteArray first("\xF5\x00\xE3\x05\x31\x2E\x30\x2E\x30\x00\x0D", 11);
+  const QByteArray second("\xF5\x00\xEB\x01\x17\x00\x0D", 7);
+  DeviceSends(first);
+  DeviceSends(second);
+  ASSERT_TRUE(PumpUntil([&] { return UdpBytes(state_) == second; }));
+  for (int i = 0; i < ReceivePump::kUdpCloseTicks; ++i) pump.Tick();
+
+  ASSERT_EQ(network.frames.size(), 1u);
+  EXPECT_EQ(network.frames[0], second);
+  ASSERT_EQ(log.lines.size(), 1);
+  EXPECT_EQ(log.lines[0], QString::fromUtf8("UDP接收:") +
+                              HexText(std::span(reinterpret_cast<const uint8_t*>(second.constData()), 7)));
+}
+
+TEST_F(UdpEndpointTest, SendGoesAsOneDatagramFromTheLocalPortToTheDevicePort) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  const std::vector<uint8_t> frame{0xF5, 0x80, 0xE2, 0x00, 0x57, 0x0D};
+  endpoint_->SendToDevice(frame.data(), frame.size());
+  quint16 from = 0;
+  EXPECT_EQ(DeviceReceives(&from), Bytes(frame));
+  EXPECT_EQ(from, local_port_) << "replies come back to the port the endpoint listens on";
+  EXPECT_TRUE(ui_.messages.isEmpty());
+}
+
+TEST_F(UdpEndpointTest, BroadcastAddressIsAllowed) {
+  // The loopback network's broadcast address: sending there needs the broadcast permission.
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.255.255.255")));
+  const std::vector<uint8_t> frame{0xF5, 0x80, 0xE3, 0x00, 0x58, 0x0D};
+  endpoint_->SendToDevice(frame.data(), frame.size());
+  EXPECT_TRUE(ui_.messages.isEmpty()) << ui_.messages.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(DeviceReceives(), Bytes(frame));
+}
+
+TEST_F(UdpEndpointTest, SendWhileClosedShowsTheFailureBoxAndSendsNothing) {
+  EXPECT_EQ(CUdpSocket::NotOpenError(), ENOTSOCK);
+  const QString expected = kSendFailed + QString::number(ENOTSOCK) + QStringLiteral("\r\n\r\n");
+  const std::vector<uint8_t> frame{0xF5, 0x80, 0xE4, 0x00, 0x59, 0x0D};
+
+  endpoint_->SendToDevice(frame.data(), frame.size());
+  EXPECT_EQ(ui_.messages, QStringList{expected});
+
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  endpoint_->CloseEndpoint();
+  EXPECT_TRUE(endpoint_->DeviceAddress().isEmpty());
+  endpoint_->SendToDevice(frame.data(), frame.size());
+  EXPECT_EQ(ui_.messages, (QStringList{expected, expected}));
+  EXPECT_TRUE(DeviceReceives(nullptr, 200ms).isEmpty());
+}
+
+TEST_F(UdpEndpointTest, FailureBoxesDoNotStack) {
+  // A timer that sends while the failure box is up (the box runs the event loop) fails
+  // again; that second failure must not open a box on top of the first.
+  const std::vector<uint8_t> frame{0xF5, 0x80, 0xE5, 0x00, 0x5A, 0x0D};
+  int nested_sends = 0;
+  ui_.while_shown = [&] {
+    if (nested_sends++ < 3) endpoint_->SendToDevice(frame.data(), frame.size());
+  };
+  endpoint_->SendToDevice(frame.data(), frame.size());
+  EXPECT_EQ(ui_.max_open_boxes, 1);
+  EXPECT_EQ(ui_.messages.size(), 1);
+  EXPECT_EQ(endpoint_->DroppedNotices(), 1);
+}
+
+TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("192.168.1.255")));
+  EXPECT_EQ(endpoint_->DeviceAddress(), QStringLiteral("192.168.1.255"));
+
+  ReceiveState other_state;
+  CUdpSocket second(other_state, ui_, local_port_, device_port_);
+  EXPECT_FALSE(second.OpenEndpoint(QStringLiteral("127.0.0.1"))) << "another instance of the tool";
+  EXPECT_FALSE(second.IsOpen());
+  EXPECT_TRUE(second.DeviceAddress().isEmpty());
+  QUdpSocket sharer;
+  EXPECT_FALSE(sharer.bind(QHostAddress::AnyIPv4, local_port_,
+                           QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+
+  DeviceSends(QByteArray("x"));
+  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 1; }));
+  EXPECT_EQ(other_state.UdpCount(), 0u);
+
+  endpoint_->CloseEndpoint();
+  EXPECT_FALSE(endpoint_->IsOpen());
+  EXPECT_TRUE(endpoint_->DeviceAddress().isEmpty());
+  EXPECT_TRUE(second.OpenEndpoint(QStringLiteral("127.0.0.1"))) << "the port is free again";
+}
+
+TEST_F(UdpEndpointTest, PortSharedByAnotherProgramCannotBeOpened) {
+  QUdpSocket other;
+  ASSERT_TRUE(other.bind(QHostAddress::AnyIPv4, local_port_,
+                         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+  EXPECT_FALSE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  EXPECT_FALSE(endpoint_->IsOpen());
+}
+
+TEST_F(UdpEndpointTest, EmptyDatagramShowsTheBoxOnceAndLeavesTheStateAlone) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  DeviceSends(QByteArray("abc"));
+  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 3; }));
+  ASSERT_FALSE(state_.TickUdp(3).close);
+  ASSERT_FALSE(state_.TickUdp(3).close);
+
+  DeviceSends(QByteArray());
+  ASSERT_TRUE(PumpUntil([&] { return !ui_.messages.isEmpty(); }));
+  PumpUntil([] { return false; }, 50ms);
+  EXPECT_EQ(ui_.messages, QStringList{kClosed});
+  EXPECT_EQ(UdpBytes(state_), QByteArray("abc"));
+  // The quiet time of "abc" was not restarted: its third tick still closes it.
+  const auto snap = state_.TickUdp(3);
+  EXPECT_TRUE(snap.close);
+  EXPECT_EQ(snap.length, 3u);
+}
+
+TEST_F(UdpEndpointTest, DatagramsOverTheLimitAreRejected) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  const QByteArray largest(1023, 'a');
+  DeviceSends(largest);
+  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 1023; }));
+  EXPECT_EQ(UdpBytes(state_), largest);
+
+  DeviceSends(QByteArray(1024, 'b'));
+  ASSERT_TRUE(PumpUntil([&] { return ui_.messages.size() == 1; }));
+  DeviceSends(QByteArray(5000, 'c'));
+  ASSERT_TRUE(PumpUntil([&] { return ui_.messages.size() == 2; }));
+  EXPECT_EQ(ui_.messages, (QStringList{kReceiveFailed, kReceiveFailed}));
+  EXPECT_EQ(UdpBytes(state_), largest);
+}
+
+TEST_F(UdpEndpointTest, FloodOfEmptyDatagramsShowsOneBoxAndStaysResponsive) {
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  constexpr int kFlood = 1000;
+  std::atomic<bool> flood_done{false};
+  const quint16 target = local_port_;
+  std::thread host([&flood_done, target] {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(target);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < kFlood; ++i) {
+      ::sendto(fd, "", 0, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      if (i % 10 == 9) std::this_thread::sleep_for(1ms);  // paced so the socket buffer never overflows
+    }
+    ::close(fd);
+    flood_done = true;
+  });
+
+  // The user reads the box for as long as the flood lasts.
+  ui_.while_shown = [&] {
+    PumpUntil([&] { return flood_done.load() && endpoint_->DroppedNotices() == kFlood - 1; }, 10s);
+  };
+  const bool shown = PumpUntil([&] { return !ui_.messages.isEmpty(); }, 10s);
+  host.join();
+  ASSERT_TRUE(shown);
+  PumpUntil([&] { return endpoint_->DroppedNotices() == kFlood - 1; }, 2s);
+
+  EXPECT_EQ(ui_.max_open_boxes, 1);
+  EXPECT_EQ(ui_.messages, QStringList{kClosed});
+  EXPECT_EQ(endpoint_->DroppedNotices(), kFlood - 1);
+
+  DeviceSends(QByteArray("OK\r\n"));
+  EXPECT_TRUE(PumpUntil([&] { return UdpBytes(state_) == QByteArray("OK\r\n"); }, 1s));
+}
+
+}  // namespace
+}  // namespace velmora
