@@ -31,7 +31,9 @@ void RunIdle(benchmark::State& state, bool continuous) {
   for (auto _ : state) {
     velmora::ReceiveState rx;
     velmora::QtModalUi modal;
-    velmora::AppServices services{rx, modal};
+    velmora::VekSerial serial(rx);
+    velmora::CUdpSocket udp(rx, modal);
+    velmora::AppServices services{rx, modal, serial, udp};
     velmora::CMorvaneDlg window(services);
     window.show();
     std::unique_ptr<velmora::PumpDriver> always;

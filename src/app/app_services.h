@@ -1,16 +1,19 @@
 #pragma once
-// The program-wide objects that live for the whole run, created before the main window.
-
-#include <cstdint>
+// The program-wide objects that live for the whole run, created before the main window
+// and destroyed after it.
 
 #include "app/modal_ui.h"
 #include "protocol/receive_state.h"
+#include "transport/serial_port.h"
+#include "transport/udp_endpoint.h"
 
 namespace velmora {
 
 struct AppServices {
   ReceiveState& rx;
   IModalUi& modal;
+  VekSerial& serial;
+  CUdpSocket& udp;
 };
 
 }  // namespace velmora

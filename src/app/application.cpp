@@ -42,7 +42,9 @@ int RunApplication(int argc, char** argv) {
   // Program-wide objects, in the order they must be torn down in reverse.
   ReceiveState rx;
   QtModalUi modal;
-  AppServices services{rx, modal};
+  VekSerial serial(rx);
+  CUdpSocket udp(rx, modal);
+  AppServices services{rx, modal, serial, udp};
   CMorvaneDlg window(services);
   modal.SetParent(&window);
   window.show();

@@ -53,11 +53,9 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   controls_.Add(1049, log_);
   connect(log_, &QWidget::customContextMenuRequested, this, &CMorvaneDlg::OnLogContextMenu);
 
+  pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
   const auto& tab_names = res::MainDialog().controls.front().items;
-  for (std::size_t i = 0; i < pages_.size(); ++i) {
-    pages_[i] = new QWidget;
-    tabs_->addTab(pages_[i], QString::fromUtf8(tab_names[i]));
-  }
+  for (std::size_t i = 0; i < pages_.size(); ++i) tabs_->addTab(pages_[i], QString::fromUtf8(tab_names[i]));
   InstallAboutEntry();
   ShowPage(kSerialPage);
   records_ = new CDialog_SQL(services_.modal, this);
@@ -66,6 +64,22 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
 }
 
 CMorvaneDlg::~CMorvaneDlg() = default;
+
+QWidget* CMorvaneDlg::CreateSerialPage() {
+  return new QWidget;
+}
+
+QWidget* CMorvaneDlg::CreateNetworkPage() {
+  return new QWidget;
+}
+
+QWidget* CMorvaneDlg::CreateMqttPage() {
+  return new QWidget;
+}
+
+void CMorvaneDlg::OpenFirmwareDialog() {}
+
+void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) { (void)frame; }
 
 void CMorvaneDlg::AppendLog(const QString& text) { log_->AppendEntry(LogStamp(clock_()) + text); }
 

@@ -47,6 +47,11 @@ class CMorvaneDlg : public QWidget, public ILogSink {
 
   void ShowAbout();
 
+  // The FOTA buttons: the firmware upgrade dialog, created on first use, then shown again.
+  void OpenFirmwareDialog();
+  // Replies with code 0xE5, handed on by the page of the link that carried them.
+  void ForwardFirmwareReply(const ReplyFrame& frame);
+
   // Tests fix the time the stamp lines show.
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
 
@@ -65,6 +70,10 @@ class CMorvaneDlg : public QWidget, public ILogSink {
  private:
   void OnLogContextMenu();
   void InstallAboutEntry();
+  // Each creates one page of the tab control and connects its replies.
+  QWidget* CreateSerialPage();
+  QWidget* CreateNetworkPage();
+  QWidget* CreateMqttPage();
 #ifdef Q_OS_WIN
   bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
 #endif

@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "protocol/receive_state.h"
 #include "support/fake_modal_ui.h"
+#include "support/udp_test_port.h"
 
 namespace velmora::test {
 
@@ -19,7 +20,12 @@ inline LocalTime FixedTime() { return LocalTime{2021, 3, 9, 14, 5, 59, 7}; }
 struct AppFixture {
   ReceiveState rx;
   FakeModalUi modal;
-  AppServices services{rx, modal};
+  VekSerial serial{rx};
+  // Free loopback ports stand in for 20 and 21.
+  quint16 udp_local_port = FreeUdpPort();
+  quint16 udp_device_port = FreeUdpPort();
+  CUdpSocket udp{rx, modal, udp_local_port, udp_device_port};
+  AppServices services{rx, modal, serial, udp};
   std::unique_ptr<CMorvaneDlg> window;
 
   AppFixture() {
