@@ -82,6 +82,7 @@ TEST(SendCommandSerial, ClosedPortStillGivesTheHexText) {
 class SendCommandUdpTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    test::NoProxy(device_);
     ASSERT_TRUE(device_.bind(QHostAddress::AnyIPv4, 0));
     endpoint_ = std::make_unique<CUdpSocket>(state_, ui_, test::FreeUdpPort(), device_.localPort());
   }

@@ -62,6 +62,7 @@ struct CollectingHandler : IReplyHandler {
 class UdpEndpointTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    test::NoProxy(device_);
     ASSERT_TRUE(device_.bind(QHostAddress::AnyIPv4, 0));
     device_port_ = device_.localPort();
     local_port_ = test::FreeUdpPort();
@@ -105,6 +106,7 @@ TEST_F(UdpEndpointTest, DatagramsFromAnySenderReachTheReceiveState) {
 
   // Not checked against the device address or port.
   QUdpSocket stranger;
+  test::NoProxy(stranger);
   ASSERT_EQ(stranger.writeDatagram(QByteArray("hello"), QHostAddress::LocalHost, local_port_), 5);
   ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 5; }));
   EXPECT_EQ(UdpBytes(state_), QByteArray("hello"));
@@ -191,6 +193,7 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
   EXPECT_FALSE(second.IsOpen());
   EXPECT_TRUE(second.DeviceAddress().isEmpty());
   QUdpSocket sharer;
+  test::NoProxy(sharer);
   EXPECT_FALSE(sharer.bind(QHostAddress::AnyIPv4, local_port_,
                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
 
@@ -206,6 +209,7 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
 
 TEST_F(UdpEndpointTest, PortSharedByAnotherProgramCannotBeOpened) {
   QUdpSocket other;
+  test::NoProxy(other);
   ASSERT_TRUE(other.bind(QHostAddress::AnyIPv4, local_port_,
                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
   EXPECT_FALSE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
@@ -264,9 +268,13 @@ TEST_F(UdpEndpointTest, FloodOfEmptyDatagramsShowsOneBoxAndStaysResponsive) {
     flood_done = true;
   });
 
-  // The user reads the box for as long as the flood lasts.
+  // The user reads the first box for as long as the flood lasts; any later box is
+  // clicked away at once.
+  int boxes = 0;
   ui_.while_shown = [&] {
-    PumpUntil([&] { return flood_done.load() && endpoint_->DroppedNotices() == kFlood - 1; }, 10s);
+    if (boxes++ > 0) return;
+    PumpUntil([&] { return flood_done.load(); }, 10s);
+    PumpUntil([] { return false; }, 100ms);  // what is still on its way
   };
   const bool shown = PumpUntil([&] { return !ui_.messages.isEmpty(); }, 10s);
   host.join();
