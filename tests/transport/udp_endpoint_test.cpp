@@ -141,16 +141,12 @@ TEST_F(UdpEndpointTest, SendGoesAsOneDatagramFromTheLocalPortToTheDevicePort) {
   quint16 from = 0;
   EXPECT_EQ(DeviceReceives(&from), Bytes(frame));
   EXPECT_EQ(from, local_port_) << "replies come back to the port the endpoint listens on";
-  EXPECT_TRUE(ui_.messages.isEmpty());
-}
 
-TEST_F(UdpEndpointTest, BroadcastAddressIsAllowed) {
   // The loopback network's broadcast address: sending there needs the broadcast permission.
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.255.255.255")));
-  const std::vector<uint8_t> frame{0xF5, 0x80, 0xE3, 0x00, 0x58, 0x0D};
   endpoint_->SendToDevice(frame.data(), frame.size());
-  EXPECT_TRUE(ui_.messages.isEmpty()) << ui_.messages.join(QLatin1Char('|')).toStdString();
   EXPECT_EQ(DeviceReceives(), Bytes(frame));
+  EXPECT_TRUE(ui_.messages.isEmpty()) << ui_.messages.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(UdpEndpointTest, SendWhileClosedShowsTheFailureBoxAndSendsNothing) {
@@ -205,15 +201,12 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
   EXPECT_FALSE(endpoint_->IsOpen());
   EXPECT_TRUE(endpoint_->DeviceAddress().isEmpty());
   EXPECT_TRUE(second.OpenEndpoint(QStringLiteral("127.0.0.1"))) << "the port is free again";
-}
+  second.CloseEndpoint();
 
-TEST_F(UdpEndpointTest, PortSharedByAnotherProgramCannotBeOpened) {
-  QUdpSocket other;
-  test::NoProxy(other);
-  ASSERT_TRUE(other.bind(QHostAddress::AnyIPv4, local_port_,
-                         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+  // Another program that binds first, even one offering to share, keeps the port.
+  ASSERT_TRUE(sharer.bind(QHostAddress::AnyIPv4, local_port_,
+                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
   EXPECT_FALSE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
-  EXPECT_FALSE(endpoint_->IsOpen());
 }
 
 TEST_F(UdpEndpointTest, EmptyDatagramShowsTheBoxOnceAndLeavesTheStateAlone) {
