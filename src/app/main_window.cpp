@@ -22,9 +22,11 @@
 
 namespace velmora {
 
+#ifdef Q_OS_WIN
 namespace {
 constexpr int kAboutCommand = 16;  // system-menu command of the About entry
 }
+#endif
 
 QString LogStamp(const LocalTime& t) {
   return QString::asprintf("[%04d-%02d-%02d %02d:%02d:%02d %d] \r\n", t.year, t.month, t.day, t.hour, t.minute,
