@@ -1,6 +1,9 @@
 #include "mqtt/ui/dialog_mqtt.h"
 
 #include <QComboBox>
+#include <QEvent>
+
+#include <iterator>
 
 #include "app/controls.h"
 #include "app/main_window.h"
@@ -23,13 +26,7 @@ CDialog_Mqtt::CDialog_Mqtt(CMorvaneDlg& main, QWidget* parent) : QWidget(parent)
   controls_ = BuildDialog(res::MqttDialog(), this);
   ShowCredentials(DefaultMqttCredentials());
 
-  // The layout lists the buttons first; Tab should still walk the form top to bottom.
-  QWidget::setTabOrder(controls_.Get(res::kIdcMqttPortMap), controls_.Get(res::kIdcProductKey));
-  QWidget::setTabOrder(controls_.Get(res::kIdcProductKey), controls_.Get(res::kIdcDeviceName));
-  QWidget::setTabOrder(controls_.Get(res::kIdcDeviceName), controls_.Get(res::kIdcDeviceSecret));
-  QWidget::setTabOrder(controls_.Get(res::kIdcDeviceSecret), controls_.Get(res::kIdcWriteMqtt));
-  QWidget::setTabOrder(controls_.Get(res::kIdcWriteMqtt), controls_.Get(res::kIdcReadMqtt));
-
+  SetTabOrder();
   BindClicks(controls_, this,
              ClickTable<CDialog_Mqtt>{
                  {res::kIdcWriteMqtt, &CDialog_Mqtt::OnWriteConfig},
@@ -38,6 +35,22 @@ CDialog_Mqtt::CDialog_Mqtt(CMorvaneDlg& main, QWidget* parent) : QWidget(parent)
 }
 
 CDialog_Mqtt::~CDialog_Mqtt() = default;
+
+// The layout lists the buttons first; Tab should still walk the form top to bottom and
+// end on the buttons. Qt joins the page's focus chain into its new window's when the page
+// is placed in the tab control, so the order is set again then.
+void CDialog_Mqtt::SetTabOrder() {
+  const int order[] = {res::kIdcMqttPortMap, res::kIdcProductKey, res::kIdcDeviceName,
+                       res::kIdcDeviceSecret, res::kIdcWriteMqtt, res::kIdcReadMqtt};
+  for (std::size_t i = 1; i < std::size(order); ++i)
+    QWidget::setTabOrder(controls_.Get(order[i - 1]), controls_.Get(order[i]));
+}
+
+bool CDialog_Mqtt::event(QEvent* e) {
+  const bool done = QWidget::event(e);
+  if (e->type() == QEvent::ParentChange) SetTabOrder();
+  return done;
+}
 
 MqttCredentials CDialog_Mqtt::Credentials() const {
   MqttCredentials c;

@@ -1,0 +1,427 @@
+#include "mqtt/ui/dialog_mqtt.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QNetworkDatagram>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "protocol/gbk.h"
+#include "support/app_fixture.h"
+#include "support/pty_pair.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+using test::AppFixture;
+using test::PtyPair;
+
+constexpr int kPortMap = 1000;
+constexpr int kProductKey = 1007;
+constexpr int kDeviceName = 1008;
+constexpr int kDeviceSecret = 1009;
+constexpr int kWrite = 1019;
+constexpr int kRead = 1020;
+
+const QString kSerialSent = QString::fromUtf8("串口发送:");
+const QString kUdpSent = QString::fromUtf8("UDP发送:");
+
+Bytes Text(const std::string& s, std::size_t width) {
+  Bytes b(s.begin(), s.end());
+  b.resize(width, 0);
+  return b;
+}
+
+// A credential record laid out by hand: map byte, then 32 + 32 + 64 text bytes.
+Bytes Record(uint8_t map, const std::string& key, const std::string& name, const std::string& secret) {
+  Bytes r{map};
+  for (const Bytes& part : {Text(key, 32), Text(name, 32), Text(secret, 64)}) r.insert(r.end(), part.begin(), part.end());
+  return r;
+}
+
+uint8_t Sum(const Bytes& b) {
+  unsigned s = 0;
+  for (uint8_t x : b) s += x;
+  return static_cast<uint8_t>(s);
+}
+
+// What the device sends back: F5 00 code N payload sum 0D.
+Bytes Reply(uint8_t code, const Bytes& payload) {
+  Bytes f{0xF5, 0x00, code, static_cast<uint8_t>(payload.size())};
+  f.insert(f.end(), payload.begin(), payload.end());
+  f.push_back(Sum(f));
+  f.push_back(0x0D);
+  return f;
+}
+
+Bytes Command(uint8_t code, const Bytes& payload) {
+  Bytes f{0xF5, 0x80, code, static_cast<uint8_t>(payload.size())};
+  f.insert(f.end(), payload.begin(), payload.end());
+  f.push_back(Sum(f));
+  f.push_back(0x0D);
+  return f;
+}
+
+QString Hex(const Bytes& b) {
+  QString s;
+  for (uint8_t x : b) s += QString::asprintf("%02X ", x);
+  return s + "\r\n";
+}
+
+QString Gbk(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The MQTT page of a shown main window, brought to the front, plus the device's ends
+// of both links.
+class MqttPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page_ = qobject_cast<CDialog_Mqtt*>(app_.window->Page(CMorvaneDlg::kMqttPage));
+    ASSERT_NE(page_, nullptr);
+    app_.window->ShowPage(CMorvaneDlg::kMqttPage);
+    ASSERT_TRUE(pty_.Ok());
+    ASSERT_TRUE(device_.bind(QHostAddress::LocalHost, app_.udp_device_port));
+  }
+
+  void OpenSerial() { ASSERT_TRUE(app_.serial.Open(pty_.SlavePath(), 115200, 0)); }
+  void OpenUdp() { ASSERT_TRUE(app_.udp.OpenEndpoint(QStringLiteral("127.0.0.1"))); }
+
+  QComboBox* Combo() const { return qobject_cast<QComboBox*>(FindControl(page_, kPortMap)); }
+  LineEdit* Edit(int id) const { return qobject_cast<LineEdit*>(FindControl(page_, id)); }
+  QString Field(int id) const { return Edit(id)->text(); }
+  void Click(int id) {
+    auto* b = qobject_cast<QAbstractButton*>(FindControl(page_, id));
+    ASSERT_NE(b, nullptr);
+    QTest::mouseClick(b, Qt::LeftButton);
+  }
+  QString Status() const { return app_.window->StatusText(); }
+
+  // The next datagram the device's UDP end receives, empty after `wait` of silence.
+  Bytes UdpReceived(std::chrono::milliseconds wait) {
+    if (!device_.hasPendingDatagrams() && !device_.waitForReadyRead(static_cast<int>(wait.count()))) return {};
+    const QByteArray d = device_.receiveDatagram().data();
+    return Bytes(d.begin(), d.end());
+  }
+
+  // Plays the device answering over one link and waits until the pump has handed the
+  // frame on (it logs every frame before routing it).
+  void AnswerSerial(const Bytes& frame) { Answer(frame, [&] { ASSERT_TRUE(pty_.WriteMaster(frame)); }); }
+  void AnswerUdp(const Bytes& frame) {
+    Answer(frame, [&] {
+      const QByteArray d(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size()));
+      ASSERT_EQ(device_.writeDatagram(d, QHostAddress::LocalHost, app_.udp_local_port), d.size());
+    });
+  }
+
+  template <class Send>
+  void Answer(const Bytes& frame, Send send) {
+    const qsizetype before = app_.LogText().count(Hex(frame).trimmed());
+    send();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app_.LogText().count(Hex(frame).trimmed()) > before; }, 3000));
+  }
+
+  PtyPair pty_;  // outlives the fixture, so the port closes before its far end does
+  AppFixture app_;
+  QUdpSocket device_;
+  CDialog_Mqtt* page_ = nullptr;
+};
+
+TEST_F(MqttPageTest, StartsWithTheDefaultCredentialsAndItsControls) {
+  ASSERT_NE(Combo(), nullptr);
+  const QStringList items{Gbk("关闭"), "IP0_4G", "IP1_4G", "ENET_TCP"};
+  ASSERT_EQ(Combo()->count(), items.size());
+  for (int i = 0; i < items.size(); ++i) EXPECT_EQ(Combo()->itemText(i), items[i]);
+  EXPECT_TRUE(Combo()->isEditable());
+  EXPECT_EQ(ListPosition(Combo()), 0);
+  EXPECT_EQ(Combo()->currentText(), Gbk("关闭"));
+
+  EXPECT_EQ(Field(kProductKey), "kQ7tRw2LmZs");
+  EXPECT_EQ(Field(kDeviceName), "nb_sample");
+  EXPECT_EQ(Field(kDeviceSecret), "5c0e7b91f2d84a36b07c9e1d4f6a2b83");
+  EXPECT_EQ(Edit(kProductKey)->ByteLimit(), 32);
+  EXPECT_EQ(Edit(kDeviceName)->ByteLimit(), 32);
+  EXPECT_EQ(Edit(kDeviceSecret)->ByteLimit(), 64);
+
+  EXPECT_EQ(qobject_cast<QAbstractButton*>(FindControl(page_, kWrite))->text(), Gbk("写入配置"));
+  EXPECT_EQ(qobject_cast<QAbstractButton*>(FindControl(page_, kRead))->text(), Gbk("读取配置"));
+  QStringList groups;
+  for (auto* g : page_->findChildren<QGroupBox*>()) groups << g->title();
+  groups.sort();
+  EXPECT_EQ(groups, QStringList({Gbk("MQTT三元组信息:"), Gbk("MQTT端口映射:")}));
+
+  // Each field is named by the label beside it, for screen readers and the label's buddy.
+  EXPECT_EQ(Combo()->accessibleName(), Gbk("端口映射"));
+  EXPECT_EQ(Edit(kProductKey)->accessibleName(), "ProductKey");
+  EXPECT_EQ(Edit(kDeviceName)->accessibleName(), "DeviceName");
+  EXPECT_EQ(Edit(kDeviceSecret)->accessibleName(), "DeviceSecret");
+  for (auto* label : page_->findChildren<QLabel*>()) {
+    EXPECT_NE(label->buddy(), nullptr) << label->text().toStdString();
+    EXPECT_TRUE(label->geometry().right() < label->buddy()->geometry().left()) << label->text().toStdString();
+  }
+
+  // Tab walks the form from the list down to the buttons.
+  std::vector<int> order{kPortMap};
+  for (QWidget* w = Combo()->nextInFocusChain(); w != Combo() && order.size() < 6; w = w->nextInFocusChain()) {
+    if (ControlId(w) != res::kNoId && (w->focusPolicy() & Qt::TabFocus)) order.push_back(ControlId(w));
+  }
+  EXPECT_EQ(order, std::vector<int>({kPortMap, kProductKey, kDeviceName, kDeviceSecret, kWrite, kRead}));
+}
+
+TEST_F(MqttPageTest, DefaultWriteSendsTheRecordByteForByteOverUdp) {
+  OpenUdp();
+  Click(kWrite);
+  const Bytes payload = Record(0x00, "kQ7tRw2LmZs", "nb_sample", "5c0e7b91f2d84a36b07c9e1d4f6a2b83");
+  const Bytes frame = Command(0xE6, payload);
+  ASSERT_EQ(frame.size(), 135u);
+  EXPECT_EQ(frame[3], 0x81);
+  EXPECT_EQ(UdpReceived(2s), frame);
+  EXPECT_TRUE(app_.LogText().endsWith(kUdpSent + Hex(frame).replace("\r\n", "\n")));
+  EXPECT_EQ(Status(), "....");
+  EXPECT_TRUE(app_.modal.messages.isEmpty());
+}
+
+TEST_F(MqttPageTest, SerialCarriesEverySendWhileOpenEvenWithUdpOpenToo) {
+  OpenUdp();
+  OpenSerial();
+  Click(kRead);
+  const Bytes read{0xF5, 0x80, 0xE7, 0x00, 0x5C, 0x0D};
+  EXPECT_EQ(pty_.ReadMaster(read.size(), 2s), read);
+  EXPECT_TRUE(app_.LogText().endsWith(kSerialSent + "F5 80 E7 00 5C 0D \n"));
+  EXPECT_EQ(Status(), "....");
+
+  Click(kWrite);
+  EXPECT_EQ(pty_.ReadMaster(135, 2s).size(), 135u);
+  EXPECT_TRUE(UdpReceived(200ms).empty()) << "the UDP link stays quiet while the serial port is open";
+
+  // The choice is made at each send: with the port closed the next frame goes by UDP.
+  app_.serial.Close();
+  app_.window->SetStatusText("x");
+  Click(kRead);
+  EXPECT_EQ(UdpReceived(2s), read);
+  EXPECT_TRUE(app_.LogText().endsWith(kUdpSent + "F5 80 E7 00 5C 0D \n"));
+  EXPECT_EQ(Status(), "....");
+}
+
+TEST_F(MqttPageTest, WithNoLinkOpenTheUdpFailureIsShownAndTheFrameStillLogged) {
+  Click(kRead);
+  ASSERT_EQ(app_.modal.messages.size(), 1);
+  EXPECT_TRUE(app_.modal.messages[0].startsWith(Gbk("UDP发送失败,请先打开UDP服务:")));
+  EXPECT_TRUE(app_.LogText().endsWith(kUdpSent + "F5 80 E7 00 5C 0D \n"));
+  EXPECT_EQ(Status(), "....");
+}
+
+TEST_F(MqttPageTest, RepliesFillTheFormFromTheLinkThatCarriedThem) {
+  OpenSerial();
+  OpenUdp();
+  AnswerSerial(Reply(0xE7, Record(1, "serial_key", "serial_name", "serial_secret")));
+  EXPECT_EQ(ListPosition(Combo()), 1);
+  EXPECT_EQ(Field(kProductKey), "serial_key");
+  EXPECT_EQ(Field(kDeviceName), "serial_name");
+  EXPECT_EQ(Field(kDeviceSecret), "serial_secret");
+  EXPECT_EQ(Status(), "Successful!");
+
+  // The serial buffer still holds the serial reply; a UDP reply must not be read from it.
+  app_.window->SetStatusText("....");
+  AnswerUdp(Reply(0xE6, Record(3, "udp_key", "udp_name", "udp_secret")));
+  EXPECT_EQ(ListPosition(Combo()), 3);
+  EXPECT_EQ(Field(kProductKey), "udp_key");
+  EXPECT_EQ(Field(kDeviceName), "udp_name");
+  EXPECT_EQ(Field(kDeviceSecret), "udp_secret");
+  EXPECT_EQ(Status(), "Successful!");
+
+  AnswerSerial(Reply(0xE6, Record(2, "k2", "n2", "s2")));
+  EXPECT_EQ(ListPosition(Combo()), 2);
+  EXPECT_EQ(Field(kProductKey), "k2");
+  EXPECT_EQ(Field(kDeviceSecret), "s2");
+
+  // The pump logged each frame; the page adds nothing of its own.
+  const QString log = app_.LogText();
+  EXPECT_EQ(log.count(Gbk("串口接收:")), 2);
+  EXPECT_EQ(log.count(Gbk("UDP接收:")), 1);
+  EXPECT_EQ(log.count("[2021-03-09 14:05:59 7]"), 3) << "three entries, nothing more";
+}
+
+TEST_F(MqttPageTest, ShortRepliesLeaveTheMissingFieldsEmpty) {
+  OpenUdp();
+  // Map byte and ProductKey only.
+  const Bytes head = Record(2, "short", "", "");
+  AnswerUdp(Reply(0xE7, Bytes(head.begin(), head.begin() + 33)));
+  EXPECT_EQ(ListPosition(Combo()), 2);
+  EXPECT_EQ(Field(kProductKey), "short");
+  EXPECT_EQ(Field(kDeviceName), "");
+  EXPECT_EQ(Field(kDeviceSecret), "");
+  EXPECT_EQ(Status(), "Successful!");
+
+  // A write reply that carries no record clears the page.
+  AnswerUdp(Reply(0xE6, Record(3, "a", "b", "c")));
+  AnswerUdp(Reply(0xE6, {}));
+  EXPECT_EQ(ListPosition(Combo()), 0);
+  EXPECT_EQ(Combo()->currentText(), Gbk("关闭"));
+  EXPECT_EQ(Field(kProductKey), "");
+  EXPECT_EQ(Field(kDeviceName), "");
+  EXPECT_EQ(Field(kDeviceSecret), "");
+}
+
+TEST_F(MqttPageTest, ReplyClaimingMoreThanItCarriesShowsNoOlderTraffic) {
+  OpenSerial();
+  AnswerSerial(Reply(0xE7, Record(1, "old_key", "old_name", "old_secret")));
+  ASSERT_EQ(Field(kDeviceSecret), "old_secret");
+  // Length byte 129, but the frame ends after the ProductKey; the old reply's bytes
+  // still lie behind it in the receive buffer.
+  const Bytes head = Record(3, "new_key", "", "");
+  Bytes cut{0xF5, 0x00, 0xE7, 0x81};
+  cut.insert(cut.end(), head.begin(), head.begin() + 33);
+  cut.push_back(0x0D);
+  AnswerSerial(cut);
+  EXPECT_EQ(ListPosition(Combo()), 3);
+  EXPECT_EQ(Field(kProductKey), "new_key");
+  EXPECT_EQ(Field(kDeviceName), "");
+  EXPECT_EQ(Field(kDeviceSecret), "");
+}
+
+TEST_F(MqttPageTest, UnknownPortMapLeavesNoSelectionAndWritesFF) {
+  OpenUdp();
+  for (uint8_t map : {uint8_t{0xFF}, uint8_t{4}, uint8_t{0x80}}) {
+    SetListPosition(Combo(), 2);
+    AnswerUdp(Reply(0xE7, Record(map, "k", "n", std::to_string(map))));
+    EXPECT_EQ(Combo()->currentIndex(), -1) << int(map);
+    EXPECT_EQ(Combo()->currentText(), "") << int(map);
+    EXPECT_EQ(Field(kDeviceSecret), QString::number(map));
+  }
+  Click(kWrite);
+  const Bytes sent = UdpReceived(2s);
+  ASSERT_EQ(sent.size(), 135u);
+  EXPECT_EQ(sent[4], 0xFF) << "no selection travels as FF";
+
+  // Text typed into the list's field that names no item is no selection either.
+  SetListPosition(Combo(), 1);
+  Combo()->setEditText("IP0");
+  Click(kWrite);
+  EXPECT_EQ(UdpReceived(2s).at(4), 0xFF);
+}
+
+TEST_F(MqttPageTest, OtherReplyCodesChangeNothing) {
+  const Bytes frame = Reply(0xE2, Record(3, "x", "y", "z"));
+  app_.window->SetStatusText("....");
+  page_->HandleReply(ReplyFrame{Link::Serial, frame});
+  EXPECT_EQ(ListPosition(Combo()), 0);
+  EXPECT_EQ(Field(kProductKey), "kQ7tRw2LmZs");
+  EXPECT_EQ(Field(kDeviceSecret), "5c0e7b91f2d84a36b07c9e1d4f6a2b83");
+  EXPECT_EQ(Status(), "....");
+}
+
+// Types text the way a keyboard layout delivers it, Chinese included.
+void Type(QWidget* w, const QString& text) {
+  for (const QChar c : text) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(w, &press);
+  }
+}
+
+TEST_F(MqttPageTest, FullFieldsAreTypedSentAndShownBackWhole) {
+  OpenUdp();
+  const QString key(32, 'K');
+  const QString name = QString(30, 'n') + Gbk("名");     // 32 bytes
+  const QString secret = Gbk("密钥").repeated(16);          // 64 bytes
+  for (auto [id, text] : {std::pair{kProductKey, key}, std::pair{kDeviceName, name}, std::pair{kDeviceSecret, secret}}) {
+    Edit(id)->clear();
+    Edit(id)->setFocus();
+    Type(Edit(id), text + "X");  // one more than the field holds: refused
+    EXPECT_EQ(Field(id), text);
+  }
+  Click(kWrite);
+  const Bytes sent = UdpReceived(2s);
+  ASSERT_EQ(sent.size(), 135u);
+  const Bytes payload(sent.begin() + 4, sent.begin() + 133);
+  const Bytes expected = Record(0, ToGbk(key), ToGbk(name), ToGbk(secret));
+  EXPECT_EQ(payload, expected);
+
+  // The device echoes it: no field has a terminator, none may run into the next.
+  for (int id : {kProductKey, kDeviceName, kDeviceSecret}) Edit(id)->clear();
+  AnswerUdp(Reply(0xE6, expected));
+  EXPECT_EQ(Field(kProductKey), key);
+  EXPECT_EQ(Field(kDeviceName), name);
+  EXPECT_EQ(Field(kDeviceSecret), secret);
+  // Longer than the record: bytes behind the secret's field stay out of it.
+  Bytes longer = expected;
+  longer.resize(200, 'Z');
+  AnswerUdp(Reply(0xE7, longer));
+  EXPECT_EQ(Field(kDeviceSecret), secret);
+}
+
+TEST_F(MqttPageTest, ReplyWhileTypingReplacesTheFormAndTypingCarriesOn) {
+  OpenSerial();
+  LineEdit* name = Edit(kDeviceName);
+  name->setFocus();
+  name->selectAll();
+  Type(name, "half_typ");
+  Combo()->setEditText("ENET");  // a half-typed item text in the list too
+
+  AnswerSerial(Reply(0xE7, Record(0, "dev_key", std::string(31, 'd'), "dev_secret")));
+  EXPECT_EQ(Field(kDeviceName), QString(31, 'd'));
+  EXPECT_EQ(Combo()->currentText(), Gbk("关闭")) << "the device's choice replaces the typed text";
+  EXPECT_EQ(ListPosition(Combo()), 0);
+  EXPECT_EQ(Status(), "Successful!");
+  EXPECT_TRUE(name->hasFocus());
+
+  // Typing goes on from the end of the new text, and the field's limit still holds.
+  Type(name, "xy");
+  EXPECT_EQ(Field(kDeviceName), QString(31, 'd') + "x");
+  Click(kWrite);
+  const Bytes sent = pty_.ReadMaster(135, 2s);
+  ASSERT_EQ(sent.size(), 135u);
+  EXPECT_EQ(Bytes(sent.begin() + 4 + 33, sent.begin() + 4 + 65), Text(std::string(31, 'd') + "x", 32));
+  EXPECT_EQ(Status(), "....");
+}
+
+// A device on the serial line that keeps what 0xE6 writes, echoes it, and answers 0xE7
+// with it.
+TEST_F(MqttPageTest, WrittenCredentialsReadBackTheSameFromADevice) {
+  OpenSerial();
+  Bytes stored = Record(0, "", "", "");
+  auto serve = [&] {
+    Bytes cmd = pty_.ReadMaster(4, 2s);
+    ASSERT_EQ(cmd.size(), 4u);
+    ASSERT_EQ(cmd[0], 0xF5);
+    const Bytes rest = pty_.ReadMaster(cmd[3] + 2u, 2s);
+    cmd.insert(cmd.end(), rest.begin(), rest.end());
+    ASSERT_EQ(cmd.size(), cmd[3] + 6u);
+    ASSERT_EQ(cmd[cmd.size() - 2], Sum(Bytes(cmd.begin(), cmd.end() - 2)));
+    if (cmd[2] == 0xE6) stored.assign(cmd.begin() + 4, cmd.end() - 2);
+    AnswerSerial(Reply(cmd[2], stored));
+  };
+
+  SetListPosition(Combo(), 2);
+  Edit(kProductKey)->setText("a1B2c3D4e5");
+  Edit(kDeviceName)->setText(Gbk("网关_07"));
+  Edit(kDeviceSecret)->setText(QString(64, 's'));
+  Click(kWrite);
+  serve();
+  EXPECT_EQ(Status(), "Successful!");
+
+  SetListPosition(Combo(), 0);
+  for (int id : {kProductKey, kDeviceName, kDeviceSecret}) Edit(id)->setText("changed");
+  Click(kRead);
+  EXPECT_EQ(Status(), "....");
+  serve();
+  EXPECT_EQ(Status(), "Successful!");
+  EXPECT_EQ(ListPosition(Combo()), 2);
+  EXPECT_EQ(Field(kProductKey), "a1B2c3D4e5");
+  EXPECT_EQ(Field(kDeviceName), Gbk("网关_07"));
+  EXPECT_EQ(Field(kDeviceSecret), QString(64, 's'));
+}
+
+}  // namespace
+}  // namespace velmora
