@@ -175,6 +175,11 @@ TEST_F(MqttPageTest, StartsWithTheDefaultCredentialsAndItsControls) {
   EXPECT_EQ(Combo()->accessibleName(), Gbk("端口映射"));
   EXPECT_EQ(Edit(kDeviceSecret)->accessibleName(), "DeviceSecret");
 
+  // Inside the tab control every control and frame stays whole in view.
+  for (QWidget* w : page_->findChildren<QWidget*>()) {
+    if (w->parentWidget() == page_) EXPECT_TRUE(page_->rect().contains(w->geometry())) << ControlId(w);
+  }
+
   // Tab walks the form from the list down to the buttons.
   std::vector<int> order{kPortMap};
   for (QWidget* w = Combo()->nextInFocusChain(); w != Combo() && order.size() < 6; w = w->nextInFocusChain()) {

@@ -2,6 +2,9 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QGroupBox>
+
+#include <algorithm>
 
 #include <iterator>
 
@@ -24,6 +27,7 @@ constexpr const char* kStatusDone = "Successful!";
 
 CDialog_Mqtt::CDialog_Mqtt(CMorvaneDlg& main, QWidget* parent) : QWidget(parent), main_(main) {
   controls_ = BuildDialog(res::MqttDialog(), this);
+  for (QGroupBox* box : findChildren<QGroupBox*>()) frames_.push_back({box, box->geometry()});
   ShowCredentials(DefaultMqttCredentials());
 
   SetTabOrder();
@@ -44,6 +48,18 @@ void CDialog_Mqtt::SetTabOrder() {
                        res::kIdcDeviceSecret, res::kIdcWriteMqtt, res::kIdcReadMqtt};
   for (std::size_t i = 1; i < std::size(order); ++i)
     QWidget::setTabOrder(controls_.Get(order[i - 1]), controls_.Get(order[i]));
+}
+
+// The tab control may give the page less width than the layout asks for: its fonts are
+// not the ones the layout was drawn with. The frames then end as far inside the page's
+// right edge as they start from its left one, instead of running out of view.
+void CDialog_Mqtt::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  for (const auto& [box, designed] : frames_) {
+    QRect r = designed;
+    r.setRight(std::min(designed.right(), width() - 1 - designed.left()));
+    box->setGeometry(r);
+  }
 }
 
 bool CDialog_Mqtt::event(QEvent* e) {

@@ -4,14 +4,18 @@
 // over UDP otherwise, and takes the replies to both commands from whichever link carried
 // them.
 
+#include <QRect>
 #include <QWidget>
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "app/dialog_builder.h"
 #include "mqtt/mqtt_record.h"
 #include "protocol/receive_pump.h"
+
+class QGroupBox;
 
 namespace velmora {
 
@@ -35,6 +39,7 @@ class CDialog_Mqtt : public QWidget, public IReplyHandler {
 
  protected:
   bool event(QEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
 
  private:
   void SetTabOrder();
@@ -44,6 +49,11 @@ class CDialog_Mqtt : public QWidget, public IReplyHandler {
 
   CMorvaneDlg& main_;
   ControlMap controls_;
+  struct Frame {
+    QGroupBox* box;
+    QRect designed;
+  };
+  std::vector<Frame> frames_;
 };
 
 }  // namespace velmora
