@@ -5,7 +5,6 @@
 #include <QGroupBox>
 
 #include <algorithm>
-
 #include <iterator>
 
 #include "app/controls.h"
