@@ -105,6 +105,7 @@ class MqttPageTest : public ::testing::Test {
     ASSERT_NE(page_, nullptr);
     app_.window->ShowPage(CMorvaneDlg::kMqttPage);
     ASSERT_TRUE(pty_.Ok());
+    test::NoProxy(device_);
     ASSERT_TRUE(device_.bind(QHostAddress::LocalHost, app_.udp_device_port));
   }
 
