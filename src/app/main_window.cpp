@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "app/log_pane.h"
+#include "mqtt/ui/dialog_mqtt.h"
 #include "records/ui/dialog_sql.h"
 #include "resources/layout.h"
 
@@ -76,7 +77,9 @@ QWidget* CMorvaneDlg::CreateNetworkPage() {
 }
 
 QWidget* CMorvaneDlg::CreateMqttPage() {
-  return new QWidget;
+  auto* page = new CDialog_Mqtt(*this);
+  pump_.SetMqttPageHandler(page);
+  return page;
 }
 
 void CMorvaneDlg::OpenFirmwareDialog() {}
