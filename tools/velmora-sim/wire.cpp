@@ -34,8 +34,10 @@ std::optional<Nanos> Outbox::Run(Nanos now, const Writer& write) {
     std::size_t due = size;
     if (baud_ > 0) {
       const Nanos elapsed = now - start;
+      // The most bytes k with WireTime(k) <= elapsed, in the same rounding as WireTime.
       if (elapsed < WireTime(baud_, size))
-        due = static_cast<std::size_t>(static_cast<uint64_t>(elapsed) * static_cast<uint64_t>(baud_) / 10'000'000'000ull);
+        due = static_cast<std::size_t>((static_cast<uint64_t>(elapsed + 1) * static_cast<uint64_t>(baud_) - 1) /
+                                       10'000'000'000ull);
     }
     if (due > head_sent_ || (size == 0 && head_sent_ == 0)) {
       write(Slice{head, head_sent_, due});
