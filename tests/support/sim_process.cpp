@@ -173,13 +173,13 @@ std::vector<uint8_t> RawSerial::Read(std::size_t n, int timeout_ms) {
   return out;
 }
 
-std::vector<uint8_t> RawSerial::ReadUntilQuiet(int quiet_ms, int timeout_ms) {
+std::vector<uint8_t> RawSerial::ReadBurst(int quiet_ms, int timeout_ms) {
   std::vector<uint8_t> out;
   const QDeadlineTimer deadline(timeout_ms);
   for (;;) {
     pollfd p{fd_, POLLIN, 0};
     const int left = static_cast<int>(deadline.remainingTime());
-    if (left <= 0 || ::poll(&p, 1, std::min(left, quiet_ms)) <= 0) break;
+    if (left <= 0 || ::poll(&p, 1, out.empty() ? left : std::min(left, quiet_ms)) <= 0) break;
     uint8_t buf[4096];
     const ssize_t got = ::read(fd_, buf, sizeof buf);
     if (got <= 0) break;

@@ -87,9 +87,9 @@ class RawSerial {
   bool Write(std::span<const uint8_t> bytes);
   // Reads until `n` bytes came or `timeout_ms` passed; returns what came.
   std::vector<uint8_t> Read(std::size_t n, int timeout_ms);
-  // Whatever arrives until the line has been quiet for `quiet_ms`, waiting at most
-  // `timeout_ms` in all.
-  std::vector<uint8_t> ReadUntilQuiet(int quiet_ms, int timeout_ms);
+  // The next burst: waits up to `timeout_ms` for a first byte, then reads until the line
+  // has been quiet for `quiet_ms` (the tool's own rule closes a burst after 5 ms).
+  std::vector<uint8_t> ReadBurst(int quiet_ms, int timeout_ms);
 
  private:
   int fd_ = -1;
