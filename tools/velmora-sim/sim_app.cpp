@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,14 +28,56 @@ namespace {
 // as a real line would lose it.
 constexpr qsizetype kMaxUnwritten = 64 * 1024;
 
-void ArmAt(QTimer& timer, std::optional<Nanos> at, Nanos now) {
-  if (!at) {
-    timer.stop();
-    return;
+// Wakes the event loop at a time given in nanoseconds. Qt's timers round to whole
+// milliseconds, which on a modelled line would add up to a millisecond to every frame
+// and reply: a throughput measured against the simulator would come out too low.
+class FineTimer {
+ public:
+  explicit FineTimer(std::function<void()> fire) : fire_(std::move(fire)) {
+    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd_ < 0) {
+      coarse_.setSingleShot(true);
+      coarse_.setTimerType(Qt::PreciseTimer);
+      QObject::connect(&coarse_, &QTimer::timeout, [this] { fire_(); });
+      return;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      uint64_t expirations = 0;
+      [[maybe_unused]] const ssize_t n = ::read(fd_, &expirations, sizeof expirations);
+      fire_();
+    });
   }
-  const Nanos wait = *at - now;
-  timer.start(wait <= 0 ? 0 : static_cast<int>((wait + kMilli - 1) / kMilli));
-}
+  ~FineTimer() {
+    notifier_.reset();
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // At `at` (same clock as `now`), or never.
+  void ArmAt(std::optional<Nanos> at, Nanos now) {
+    if (fd_ < 0) {
+      if (!at) return coarse_.stop();
+      const Nanos wait = std::max<Nanos>(*at - now, 0);
+      return coarse_.start(static_cast<int>((wait + kMilli - 1) / kMilli));
+    }
+    itimerspec spec{};
+    if (at) {
+      // A floor keeps a fast line from waking us for every single byte.
+      const Nanos wait = std::max<Nanos>(*at - now, kMinWait);
+      spec.it_value.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
+      spec.it_value.tv_nsec = static_cast<long>(wait % 1'000'000'000);
+    }
+    timerfd_settime(fd_, 0, &spec, nullptr);
+  }
+
+ private:
+  static constexpr Nanos kMinWait = 100'000;
+
+  std::function<void()> fire_;
+  int fd_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QTimer coarse_;
+};
 
 void RawTermios(termios& t) {
   std::memset(&t, 0, sizeof t);
@@ -69,15 +113,7 @@ QString Errno() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
 class SimApp::SerialSide {
  public:
-  SerialSide(SimApp& app, int baud) : app_(app), baud_(baud), in_(baud), out_(baud) {
-    for (QTimer* t : {&inbox_timer_, &out_timer_, &expire_timer_}) {
-      t->setSingleShot(true);
-      t->setTimerType(Qt::PreciseTimer);
-    }
-    QObject::connect(&inbox_timer_, &QTimer::timeout, [this] { ProcessInbox(); });
-    QObject::connect(&out_timer_, &QTimer::timeout, [this] { RunOut(); });
-    QObject::connect(&expire_timer_, &QTimer::timeout, [this] { Expire(); });
-  }
+  SerialSide(SimApp& app, int baud) : app_(app), baud_(baud), in_(baud), out_(baud) {}
 
   ~SerialSide() { Close(); }
 
@@ -163,7 +199,7 @@ class SimApp::SerialSide {
       break;
     }
     ProcessInbox();
-    ArmAt(expire_timer_, parser_.Deadline(), app_.Now());
+    expire_timer_.ArmAt(parser_.Deadline(), app_.Now());
   }
 
   void Ingest(std::span<const uint8_t> bytes) {
@@ -180,7 +216,7 @@ class SimApp::SerialSide {
     const Nanos now = app_.Now();
     for (auto& ev : parser_.Expire(now)) inbox_.push_back({now, std::move(ev.parsed)});
     ProcessInbox();
-    ArmAt(expire_timer_, parser_.Deadline(), now);
+    expire_timer_.ArmAt(parser_.Deadline(), now);
   }
 
   void ProcessInbox() {
@@ -191,7 +227,7 @@ class SimApp::SerialSide {
       for (Output& o : app_.device_->OnParsed(SimLink::kSerial, inbox_.front().second)) out_.Push(std::move(o), ready);
       inbox_.pop_front();
     }
-    ArmAt(inbox_timer_, inbox_.empty() ? std::nullopt : std::optional(inbox_.front().first), now);
+    inbox_timer_.ArmAt(inbox_.empty() ? std::nullopt : std::optional(inbox_.front().first), now);
     RunOut();
   }
 
@@ -203,7 +239,7 @@ class SimApp::SerialSide {
       unwritten_.append(reinterpret_cast<const char*>(b.data() + s.from), static_cast<qsizetype>(s.to - s.from));
     });
     Flush();
-    ArmAt(out_timer_, next, now);
+    out_timer_.ArmAt(next, now);
   }
 
   void Flush() {
@@ -237,9 +273,9 @@ class SimApp::SerialSide {
   InboundLine in_;
   Outbox out_;
   std::deque<std::pair<Nanos, Parsed>> inbox_;
-  QTimer inbox_timer_;
-  QTimer out_timer_;
-  QTimer expire_timer_;
+  FineTimer inbox_timer_{[this] { ProcessInbox(); }};
+  FineTimer out_timer_{[this] { RunOut(); }};
+  FineTimer expire_timer_{[this] { Expire(); }};
   QByteArray unwritten_;
 };
 
@@ -248,9 +284,6 @@ class SimApp::SerialSide {
 class SimApp::UdpSide {
  public:
   explicit UdpSide(SimApp& app) : app_(app), out_(0) {
-    out_timer_.setSingleShot(true);
-    out_timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&out_timer_, &QTimer::timeout, [this] { RunOut(); });
     QObject::connect(&socket_, &QUdpSocket::readyRead, [this] { OnReadable(); });
   }
 
@@ -298,13 +331,13 @@ class SimApp::UdpSide {
         app_.Log("udp", "error: cannot send: " + socket_.errorString().toStdString());
       }
     });
-    ArmAt(out_timer_, next, now);
+    out_timer_.ArmAt(next, now);
   }
 
   SimApp& app_;
   QUdpSocket socket_;
   Outbox out_;
-  QTimer out_timer_;
+  FineTimer out_timer_{[this] { RunOut(); }};
 };
 
 // ---------------------------------------------------------------------------------------
