@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
 #include "config/config_defaults.h"
 #include "sim/sim_test_util.h"
 #include "support/sim_process.h"
@@ -198,6 +203,42 @@ TEST(SimProcess, AModelledLineNeverDeliversAReplyEarlierThanARealOneCould) {
   EXPECT_GE(first_at, WireTime(9600, 228));
   EXPECT_GE(done_at, WireTime(9600, 227 + 227));
   sim.Stop();
+}
+
+TEST(SimProcess, ServesASerialDeviceItIsGiven) {
+  // A terminal pair of our own stands in for a USB adapter: the simulator gets the
+  // terminal side by path, the test speaks on the other.
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const QString path = QString::fromLocal8Bit(ttyname(slave));
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--no-udp", "--serial", path})) << sim.StartError().toStdString();
+  EXPECT_EQ(sim.SerialPath(), path);
+  const Bytes request = Command(0xEB);
+  ASSERT_EQ(::write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  const Bytes expected = Reply(0xEB, {kDefaultCsq});
+  Bytes got;
+  for (int i = 0; i < 100 && got.size() < expected.size(); ++i) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 30) <= 0) continue;
+    uint8_t buf[64];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n > 0) got.insert(got.end(), buf, buf + n);
+  }
+  EXPECT_EQ(got, expected);
+  sim.Stop();
+  ::close(slave);
+  ::close(master);
+
+  // Something that is not a terminal is refused at start.
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("plain"));
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.close();
+  SimProcess refused;
+  EXPECT_FALSE(refused.Start({"--no-udp", "--serial", file}));
+  EXPECT_TRUE(refused.ErrorOutput().contains(QStringLiteral("not a serial device")));
 }
 
 TEST(SimProcess, RecordsSurviveARestartWithAStateFile) {
