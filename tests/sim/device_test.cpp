@@ -183,28 +183,6 @@ TEST(DeviceFaults, InterleavedTextStandsApartFromTheReplies) {
   EXPECT_EQ(rig.counts.Get("text"), 1u);
 }
 
-TEST(DeviceState, RecordsSurviveARestartThroughTheStateFile) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  DeviceOptions o;
-  o.state_path = dir.filePath(QStringLiteral("state.txt"));
-  const Bytes record = Pattern(221, 20);
-  const Bytes mqtt = Pattern(129, 21);
-  {
-    RecordStore fresh;
-    QString error;
-    ASSERT_TRUE(fresh.Load(o.state_path, &error)) << error.toStdString();  // no file yet: defaults
-    Rig rig(o, fresh);
-    rig.Serial(Command(0xE1, record));
-    rig.Serial(Command(0xE6, mqtt));
-  }
-  RecordStore again;
-  QString error;
-  ASSERT_TRUE(again.Load(o.state_path, &error)) << error.toStdString();
-  EXPECT_EQ(ConfigPayload(again.Config()), record);
-  EXPECT_EQ(Bytes(again.Mqtt().begin(), again.Mqtt().end()), mqtt);
-}
-
 TEST(DeviceState, AStateFileThatCannotBeReadIsRefusedNotReplaced) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("state.txt"));

@@ -156,21 +156,17 @@ TEST(FirmwareReceiver, AResentEndFrameGetsTheSameAnswerAndTheImageIsKeptOnce) {
   EXPECT_EQ(r.Take(0xFF, end).answer, FwAnswer::kXerr);
 }
 
-TEST(FirmwareReceiver, AnImageThatCannotBeKeptIsRefusedNotAccepted) {
-  FirmwareReceiver r([](const Bytes&) { return false; });
+TEST(FirmwareReceiver, AnImageThatCannotBeKeptOrIsToldToFailIsRefused) {
   const Bytes image = Pattern(100, 11);
-  SendImage(r, image);
-  const FwResult end = r.Take(0xFF, EndPayload(100, Sum32(image)));
-  EXPECT_EQ(end.answer, FwAnswer::kXerr);
-  EXPECT_TRUE(r.AcceptedImage().empty());
-}
+  FirmwareReceiver cannot_keep([](const Bytes&) { return false; });
+  SendImage(cannot_keep, image);
+  EXPECT_EQ(cannot_keep.Take(0xFF, EndPayload(100, Sum32(image))).answer, FwAnswer::kXerr);
+  EXPECT_TRUE(cannot_keep.AcceptedImage().empty());
 
-TEST(FirmwareReceiver, TheFailEndFaultRefusesAGoodImage) {
-  FirmwareReceiver r;
-  r.SetFailEnd(true);
-  const Bytes image = Pattern(100, 12);
-  SendImage(r, image);
-  EXPECT_EQ(r.Take(0xFF, EndPayload(100, Sum32(image))).answer, FwAnswer::kXerr);
+  FirmwareReceiver told;
+  told.SetFailEnd(true);
+  SendImage(told, image);
+  EXPECT_EQ(told.Take(0xFF, EndPayload(100, Sum32(image))).answer, FwAnswer::kXerr);
 }
 
 }  // namespace

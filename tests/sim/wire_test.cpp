@@ -25,12 +25,6 @@ std::optional<Nanos> RunAt(Outbox& box, Nanos now, Written& w) {
   });
 }
 
-TEST(Wire, TenBitsPerByte) {
-  EXPECT_EQ(WireTime(115200, 11520), 1'000'000'000);
-  EXPECT_EQ(WireTime(9600, 1), 1'041'666);
-  EXPECT_EQ(WireTime(0, 1000), 0);
-}
-
 TEST(Wire, InboundBytesQueueBehindEachOtherOnTheLine) {
   InboundLine line(9600);
   // 96 bytes take 100 ms; a second write 10 ms later waits for the first to finish.
@@ -64,17 +58,6 @@ TEST(Wire, OutgoingBytesLeaveAtTheLineRateNeverEarly) {
   EXPECT_TRUE(box.Empty());
   // The line counts as busy until the last byte's modelled end, however late it was written.
   EXPECT_EQ(*box.LineFreeAt(), WireTime(9600, 10));
-}
-
-TEST(Wire, AReplyReadyWhileTheLineIsBusyFollowsWithoutOverlap) {
-  Outbox box(115200);
-  box.Push(Item(1000), 0);
-  box.Push(Item(10), 1 * kMilli);
-  Written w;
-  RunAt(box, WireTime(115200, 1000), w);
-  EXPECT_EQ(w.bytes, 1000u);
-  const auto next = RunAt(box, WireTime(115200, 1000), w);
-  EXPECT_EQ(*next, WireTime(115200, 1000) + WireTime(115200, 1));
 }
 
 TEST(Wire, TextAsksForQuietLineBeforeAndAfterIt) {

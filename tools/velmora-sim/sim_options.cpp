@@ -16,15 +16,14 @@ struct Opt {
 };
 
 const Opt kOptions[] = {
-    {"serial", "PATH", "Use this serial device instead of a pseudo-terminal of our own."},
-    {"link", "PATH", "Keep a symbolic link PATH to the pseudo-terminal while running."},
-    {"baud", "N", "Model a line of N baud (10 bits a byte) both ways: frames are acted on when\n"
-                  "their last byte would have arrived, replies leave at the line rate."},
+    {"serial", "PATH", "Serve this serial device instead of a pseudo-terminal."},
+    {"link", "PATH", "Keep a symbolic link PATH to the pseudo-terminal."},
+    {"baud", "N", "Model an N-baud line (10 bits a byte) both ways:\nframes count from their last byte's arrival,\nreplies leave at the line rate."},
     {"no-serial", nullptr, "No serial side."},
     {"udp-address", "A", "Listen for UDP on address A (default 127.0.0.1)."},
-    {"udp-port", "N", "Listen for UDP on port N (default 21; 0 takes a free port)."},
+    {"udp-port", "N", "Listen for UDP on port N (default 21; 0: any free)."},
     {"no-udp", nullptr, "No UDP side."},
-    {"state", "FILE", "Keep the configuration and MQTT records in FILE across restarts."},
+    {"state", "FILE", "Keep the configuration and MQTT records in FILE."},
     {"image-out", "FILE", "Write each accepted firmware image to FILE."},
     {"version", "TEXT", "Answer the version query with TEXT."},
     {"csq", "N", "Answer the CSQ query with N (0..255, default 23)."},
@@ -35,11 +34,13 @@ const Opt kOptions[] = {
     {"interleave-text", "N", "Send a short text line after every Nth reply."},
 };
 
+constexpr int kHelpColumn = 24;
+
 const char kIntro[] =
     "Usage: velmora-sim [options]\n"
-    "Plays the device side of the Velmora link: answers Command frames with Reply frames\n"
-    "over a pseudo-terminal (its path is printed first) and over UDP, takes firmware\n"
-    "uploads, and prints one line per frame and the counts on exit (Ctrl-C).\n\n";
+    "Plays the device side of the Velmora link: answers Command frames with Reply\n"
+    "frames over a pseudo-terminal (its path is printed first) and over UDP, takes\n"
+    "firmware uploads, and prints one line per frame and the counts on exit (Ctrl-C).\n\n";
 
 std::optional<int> Int(const QCommandLineParser& p, const char* name, int lo, int hi, QString* error) {
   bool ok = false;
@@ -56,9 +57,11 @@ QString SimHelpText() {
   for (const Opt& o : kOptions) {
     QString head = QStringLiteral("  --%1").arg(QLatin1String(o.name));
     if (o.value) head += QLatin1Char(' ') + QLatin1String(o.value);
-    text += head.leftJustified(24) + QString::fromLatin1(o.help).replace(QLatin1String("\n"), QLatin1String("\n") + QString(24, QLatin1Char(' '))) + QLatin1Char('\n');
+    const QString indent = QLatin1String("\n") + QString(kHelpColumn, QLatin1Char(' '));
+    text += head.leftJustified(kHelpColumn) + QString::fromLatin1(o.help).replace(QLatin1String("\n"), indent) +
+            QLatin1Char('\n');
   }
-  text += QStringLiteral("  --help").leftJustified(24) + QStringLiteral("Show this text.\n");
+  text += QStringLiteral("  --help").leftJustified(kHelpColumn) + QStringLiteral("Show this text.\n");
   return text;
 }
 
