@@ -34,6 +34,10 @@ TEST(SimOptions, NonsenseIsRefusedWithAReason) {
     EXPECT_FALSE(p.error.isEmpty()) << args.join(' ').toStdString();
   }
   EXPECT_TRUE(Parse({"--help"}).help);
+  // The version text travels as the tool reads device texts: GBK.
+  const auto v = Parse({"--version", QString::fromUtf8("固件V1")});
+  ASSERT_TRUE(v.options);
+  EXPECT_EQ(v.options->device.version, "\xB9\xCC\xBC\xFEV1");
 }
 
 }  // namespace

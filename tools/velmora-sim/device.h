@@ -25,7 +25,7 @@ inline constexpr uint8_t kDefaultCsq = 23;
 std::vector<uint8_t> BuildReplyFrame(uint8_t code, std::span<const uint8_t> payload);
 
 struct DeviceOptions {
-  std::string version = kDefaultVersion;  // 0xE3 answer, at most 255 bytes
+  std::string version = kDefaultVersion;  // 0xE3 answer: GBK bytes, at most 255
   uint8_t csq = kDefaultCsq;
   bool xerr_end = false;      // answer "XERR" to every firmware end frame
   bool silent = false;        // act on everything, send nothing (a cut transmit line)

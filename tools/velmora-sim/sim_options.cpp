@@ -5,6 +5,8 @@
 
 #include <limits>
 
+#include "protocol/gbk.h"
+
 namespace velmora::sim {
 
 namespace {
@@ -143,12 +145,13 @@ ParsedOptions ParseSimOptions(const QStringList& args) {
   o.device.state_path = text("state");
   o.device.image_path = text("image-out");
   if (is_set("version")) {
-    const QByteArray v = text("version").toUtf8();
+    // Device texts travel in GBK, as the tool reads them.
+    const std::string v = ToGbk(text("version"));
     if (v.size() > 255) {
       error = QStringLiteral("--version takes at most 255 bytes");
       return result;
     }
-    o.device.version = v.toStdString();
+    o.device.version = v;
   }
   if (is_set("csq")) {
     const auto v = Int(p, "csq", 0, 255, &error);
