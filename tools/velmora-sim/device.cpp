@@ -50,8 +50,10 @@ int ExpectedPayload(uint8_t code) {
 }  // namespace
 
 std::vector<uint8_t> BuildReplyFrame(uint8_t code, std::span<const uint8_t> payload) {
-  std::vector<uint8_t> f{kFrameStart, kDirToTool, code, static_cast<uint8_t>(payload.size())};
-  f.insert(f.end(), payload.begin(), payload.end());
+  std::vector<uint8_t> f;
+  f.reserve(payload.size() + 6);
+  for (uint8_t b : {kFrameStart, kDirToTool, code, static_cast<uint8_t>(payload.size())}) f.push_back(b);
+  for (uint8_t b : payload) f.push_back(b);
   f.push_back(Checksum8(f));
   f.push_back(kFrameEnd);
   return f;
