@@ -190,7 +190,9 @@ TEST_F(PumpTest, ReplyDeliveredInUsbPacketsArrivesWhole) {
   for (std::size_t at = 0; at < reply.size(); at += 62) {
     Serial(std::vector<uint8_t>(reply.begin() + at, reply.begin() + std::min(reply.size(), at + 62)));
     Ticks(6);
-    if (at + 62 < reply.size()) EXPECT_TRUE(serial_page.calls.empty()) << "cut after " << at + 62 << " bytes";
+    if (at + 62 < reply.size()) {
+      EXPECT_TRUE(serial_page.calls.empty()) << "cut after " << at + 62 << " bytes";
+    }
   }
   Ticks(5);
   ASSERT_EQ(serial_page.calls.size(), 1u);
