@@ -205,11 +205,10 @@ void ConfigFormPage::ShowVersion(const ReplyFrame& frame) {
   Log(version + QLatin1String("\r\n"));
 }
 
-// CSQ and clock replies are read from the bytes the frame carries after its length byte,
-// whatever that byte says, as devices have always been answered; a reply too short to
-// hold the value is reported as such instead of showing bytes that never arrived.
+// A CSQ or clock reply whose payload is too short to hold the value is reported as such:
+// the byte after a short payload is the device's checksum, not a reading.
 bool ConfigFormPage::ShowCsq(const ReplyFrame& frame) {
-  const auto data = frame.Text();
+  const auto data = frame.Payload();
   if (data.empty()) {
     Log(U("获取CSQ应答不完整: 没有CSQ数据. \r\n"));
     return false;
@@ -219,7 +218,7 @@ bool ConfigFormPage::ShowCsq(const ReplyFrame& frame) {
 }
 
 bool ConfigFormPage::ShowClock(const ReplyFrame& frame) {
-  const auto b = frame.Text();
+  const auto b = frame.Payload();
   if (b.size() < kClockBytes) {
     Log(QString::asprintf("同步时钟应答不完整: 只有%d字节. \r\n", static_cast<int>(b.size())));
     return false;
