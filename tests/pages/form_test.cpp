@@ -7,6 +7,7 @@
 #include <ctime>
 #include <map>
 
+#include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
 #include "page_harness.h"
 
@@ -44,57 +45,37 @@ QStringList Items(const QComboBox* c) {
 }
 
 TEST_P(FormOnEachPage, StartsWithTheDefaultFormAndItsLists) {
-  const std::map<int, const char*> texts{
-      {1006, "192.168.1.100"}, {1007, "255.255.255.0"}, {1008, "192.168.1.1"}, {1009, "203.0.113.10"},
-      {1010, "203.0.113.10"},  {1011, "203.0.113.10"}};
-  for (const auto& [id, text] : texts) EXPECT_EQ(app.Ip(page, id)->text(), U(text)) << id;
-  const std::map<int, const char*> edits{{1018, "2000"}, {1019, ""},  {1022, "0"}, {1020, "2233"}, {1021, "0"},
-                                         {1023, ""},     {1024, "434.00"}, {1025, "0"}, {1026, ""},   {1027, ""},
-                                         {1028, ""}};
-  for (const auto& [id, text] : edits) EXPECT_EQ(app.Edit(page, id)->text(), U(text)) << id;
-
-  const QStringList bauds{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
-  struct ListCase {
-    int id;
-    QStringList items;
-    int selected;
-  };
-  const ListCase lists[] = {
-      {1004, {"TCP Client", "TCP Server", "UDP Client"}, 0},
-      {1012, {"2s", "4s", "6s", "8s", "10s"}, 0},
-      {1005, {"2ms", "4ms", "8ms", "16ms", "32ms", "64ms"}, 4},
-      {pc.tx_power, {"Level1", "Level2", "Level3", "Level4", "Level5", "Level6", "Level7"}, 6},
-      {1013, bauds, 3},
-      {1014, {"NO", "ODD", "EVEN"}, 0},
-      {1015, {"TTL", "RS232", "RS485"}, 0},
-      {pc.uart_map, {U("关闭"), "LORA", "IP0_4G", "IP1_4G", U("以太网")}, 0},
-  };
-  for (const ListCase& l : lists) {
-    QComboBox* c = app.Combo(page, l.id);
-    ASSERT_NE(c, nullptr) << l.id;
-    EXPECT_EQ(Items(c), l.items) << l.id;
-    EXPECT_EQ(ListPosition(c), l.selected) << l.id;
-    EXPECT_TRUE(c->isEditable()) << l.id;
-  }
+  auto& form = *qobject_cast<ConfigFormPage*>(&page);
+  EXPECT_EQ(EncodeConfig(form.ReadForm()), EncodeConfig(DefaultConfigForm()));
+  EXPECT_EQ(app.Ip(page, 1009)->text(), "203.0.113.10");
+  EXPECT_EQ(app.Edit(page, 1024)->text(), "434.00");
+  for (int id : {1026, 1027, 1028}) EXPECT_TRUE(app.Edit(page, id)->text().isEmpty()) << id;
   EXPECT_FALSE(app.Button(page, 1053)->isChecked());
   EXPECT_FALSE(app.Button(page, 1054)->isChecked());
   EXPECT_EQ(app.Label(page, 1056)->text(), U("目标端口:"));
   EXPECT_EQ(app.Button(page, 1003)->text(), U("打开"));
-  for (int id : {1009, 1019, 1006, 1007, 1008}) EXPECT_TRUE(app.Ctl(page, id)->isEnabled()) << id;
-  const std::map<int, const char*> buttons{{1032, "生成"},   {1033, "写入配置"}, {1034, "读取配置"}, {1035, "读版本"},
-                                           {1050, "读CSQ"},  {1055, "同步时钟"}, {1036, "软件复位"}, {1037, "FOTA"}};
-  for (const auto& [id, caption] : buttons) EXPECT_EQ(app.Button(page, id)->text(), U(caption)) << id;
+
+  // List items in the order their positions travel.
+  const QStringList bauds{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+  const std::map<int, QStringList> lists{
+      {1004, {"TCP Client", "TCP Server", "UDP Client"}},
+      {1012, {"2s", "4s", "6s", "8s", "10s"}},
+      {1005, {"2ms", "4ms", "8ms", "16ms", "32ms", "64ms"}},
+      {pc.tx_power, {"Level1", "Level2", "Level3", "Level4", "Level5", "Level6", "Level7"}},
+      {1013, bauds},
+      {1014, {"NO", "ODD", "EVEN"}},
+      {1015, {"TTL", "RS232", "RS485"}},
+      {pc.uart_map, {U("关闭"), "LORA", "IP0_4G", "IP1_4G", U("以太网")}},
+  };
+  for (const auto& [id, items] : lists) EXPECT_EQ(Items(app.Combo(page, id)), items) << id;
 
   if (pc.index == CMorvaneDlg::kSerialPage) {
     EXPECT_EQ(Items(app.Combo(page, 1001)), bauds);
     EXPECT_EQ(app.Combo(page, 1001)->currentText(), "115200");
-    EXPECT_EQ(Items(app.Combo(page, 1002)), QStringList({"NO", "ODD", "EVEN"}));
     EXPECT_EQ(app.Combo(page, 1002)->currentText(), "NO");
-    EXPECT_EQ(app.Button(page, 1039)->text(), U("刷新"));
   } else {
     EXPECT_EQ(app.Ip(page, 1016)->text(), "255.255.255.255");
     EXPECT_EQ(FindControl(&page, 1000), nullptr);
-    EXPECT_EQ(FindControl(&page, 1039), nullptr);
   }
 }
 

@@ -50,9 +50,6 @@ inline Bytes Reply(uint8_t code, const Bytes& payload, int declared = -1) {
   return f;
 }
 
-// A Command frame as the tool must send it.
-inline Bytes Command(uint8_t code, const Bytes& payload = {}) { return *BuildCommandFrame(code, payload); }
-
 // The device end of the network link: bound where the tool sends, answering the sender.
 class UdpDevice {
  public:
