@@ -36,6 +36,11 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
   switch (c.kind) {
     case Kind::GroupBox:
       w = new QGroupBox(Text(c.caption), host);
+      // The frame line runs through the middle of the title, so the first row of
+      // controls, placed for that, clears the frame.
+      w->setStyleSheet(QStringLiteral(
+          "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.55em; }"
+          "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }"));
       break;
     case Kind::Label: {
       auto* l = new QLabel(Text(c.caption), host);
