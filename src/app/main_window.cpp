@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "app/log_pane.h"
+#include "fota/ui/dialog_fota.h"
 #include "records/ui/dialog_sql.h"
 #include "resources/layout.h"
 
@@ -77,9 +78,14 @@ QWidget* CMorvaneDlg::CreateMqttPage() {
   return new QWidget;
 }
 
-void CMorvaneDlg::OpenFirmwareDialog() {}
+void CMorvaneDlg::OpenFirmwareDialog() {
+  if (!fota_) fota_ = new CDialog_Fota(upgrade_selector_, services_, this);
+  fota_->ShowNormal();
+}
 
-void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) { (void)frame; }
+void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) {
+  if (fota_) fota_->HandleFirmwareReply(frame);
+}
 
 void CMorvaneDlg::AppendLog(const QString& text) { log_->AppendEntry(LogStamp(clock_()) + text); }
 
