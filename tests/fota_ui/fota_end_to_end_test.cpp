@@ -1,0 +1,157 @@
+// The whole road of an upgrade: dialog, engine, receive pump on its own timer, the real
+// UDP endpoint or serial port, and a scripted device on the far side.
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <QNetworkDatagram>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <unistd.h>
+
+#include <functional>
+
+#include "firmware_device.h"
+#include "fota/ui/dialog_fota.h"
+#include "support/app_fixture.h"
+#include "support/pty_pair.h"
+
+namespace velmora {
+namespace {
+
+using test::Bytes;
+
+const QString kAccepted = QString::fromUtf8("升级成功，等待从新启动");
+
+// 258 full chunks and a short one: the sequence wraps, and the last frame is short.
+constexpr std::size_t kImageSize = 258 * 1024 + 777;
+constexpr int kDataFrames = 259;
+
+// Sleeps in the event loop, not beside it: QTest::qWaitFor naps 10 ms between passes,
+// which would make every round trip cost tens of milliseconds.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+  const QDeadlineTimer deadline(timeout_ms);
+  QTimer guard;  // wakes the loop to look at the deadline
+  guard.start(20);
+  QEventLoop loop;
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    loop.processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+// What a configuration page does with a firmware reply.
+class FirmwareForwarder : public IReplyHandler {
+ public:
+  explicit FirmwareForwarder(CMorvaneDlg& w) : w_(w) {}
+  void HandleReply(const ReplyFrame& f) override {
+    if (f.Code() == cmd::kFirmware) w_.ForwardFirmwareReply(f);
+  }
+
+ private:
+  CMorvaneDlg& w_;
+};
+
+class FotaEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const Bytes image = test::FirmwareImage(kImageSize);
+    path_ = dir_.filePath("firmware.bin");
+    QFile f(path_);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+  }
+
+  // The page's FOTA button once the page has one; until then what that button does.
+  void PressFota(int page, uint8_t selector) {
+    CMorvaneDlg& w = *app_.window;
+    if (auto* b = qobject_cast<QPushButton*>(FindControl(w.Page(page), 1037))) {
+      b->click();
+    } else {
+      w.UpgradeSelector() = selector;
+      w.OpenFirmwareDialog();
+    }
+    ASSERT_EQ(w.UpgradeSelector(), selector);
+  }
+
+  void RunUpgrade() {
+    CDialog_Fota* dlg = app_.window->FirmwareDialog();
+    ASSERT_NE(dlg, nullptr);
+    app_.modal.file_answers.push_back(path_);
+    qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
+    qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
+    ASSERT_TRUE(WaitUntil([&] { return !app_.modal.messages.isEmpty(); }, 60000))
+        << device_.frames << " frames seen";
+    EXPECT_EQ(app_.modal.messages, QStringList{kAccepted});
+    EXPECT_TRUE(device_.faults.empty()) << device_.faults.front();
+    EXPECT_EQ(device_.data_frames, kDataFrames);
+    EXPECT_EQ(device_.end_frames, 1);
+    EXPECT_EQ(device_.frames, kDataFrames + 1);  // no resend on a prompt line
+    auto* bar = qobject_cast<QProgressBar*>(FindControl(dlg, 1040));
+    EXPECT_EQ(bar->maximum(), 258);
+    EXPECT_EQ(bar->value(), 258);
+    EXPECT_FALSE(dlg->Watching());
+  }
+
+  QTemporaryDir dir_;
+  QString path_;
+  test::AppFixture app_;
+  FirmwareForwarder forwarder_{*app_.window};
+  test::FirmwareDevice device_{test::FirmwareImage(kImageSize)};
+};
+
+TEST_F(FotaEndToEnd, OverUdp) {
+  QUdpSocket device;
+  ASSERT_TRUE(device.bind(QHostAddress::LocalHost, app_.udp_device_port));
+  QObject::connect(&device, &QUdpSocket::readyRead, [&] {
+    while (device.hasPendingDatagrams()) {
+      const QNetworkDatagram d = device.receiveDatagram();
+      const QByteArray in = d.data();
+      const Bytes answer = test::FirmwareReply(
+          device_.Judge(std::span(reinterpret_cast<const uint8_t*>(in.constData()), static_cast<std::size_t>(in.size()))));
+      device.writeDatagram(reinterpret_cast<const char*>(answer.data()), static_cast<qint64>(answer.size()),
+                           d.senderAddress(), static_cast<quint16>(d.senderPort()));
+    }
+  });
+  ASSERT_TRUE(app_.udp.OpenEndpoint("127.0.0.1"));
+  app_.window->Pump().SetNetworkPageHandler(&forwarder_);
+  PressFota(CMorvaneDlg::kNetworkPage, kUpgradeOverUdp);
+  RunUpgrade();
+  // Firmware frames stay out of the Log pane; the device's answers are logged.
+  EXPECT_FALSE(app_.LogText().contains(QString::fromUtf8("UDP发送:")));
+  EXPECT_EQ(app_.LogText().count(QString::fromUtf8("UDP接收:")), kDataFrames + 1);
+}
+
+TEST_F(FotaEndToEnd, OverSerial) {
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_TRUE(app_.serial.Open(pty.SlavePath(), 115200, 0));
+  Bytes pending;
+  QSocketNotifier notifier(pty.MasterFd(), QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    uint8_t buf[4096];
+    ssize_t n;
+    while ((n = ::read(pty.MasterFd(), buf, sizeof buf)) > 0) pending.insert(pending.end(), buf, buf + n);
+    for (std::size_t size; (size = test::FirmwareDevice::FrameSize(pending)) != 0 && pending.size() >= size;) {
+      const Bytes answer = test::FirmwareReply(device_.Judge(std::span(pending).first(size)));
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(size));
+      ASSERT_TRUE(pty.WriteMaster(answer));
+    }
+  });
+  app_.window->Pump().SetSerialPageHandler(&forwarder_);
+  PressFota(CMorvaneDlg::kSerialPage, kUpgradeOverSerial);
+  RunUpgrade();
+  app_.serial.Close();
+}
+
+}  // namespace
+}  // namespace velmora
