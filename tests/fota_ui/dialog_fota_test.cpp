@@ -51,9 +51,16 @@ class FotaDialogTest : public ::testing::Test {
     modal_.file_answers.push_back(path);
     Click(1003);
   }
+  // Handed on as a page does, then the event loop runs once: the reply is acted on only
+  // after the page's handling has returned, so nothing is sent from inside it.
   void Reply(const std::string& text) {
-    const Bytes b = FirmwareReply(text);
-    dlg_.HandleFirmwareReply(ReplyFrame{Link::Udp, b});
+    const auto before = udp_sent_.size();
+    {
+      const Bytes b = FirmwareReply(text);
+      dlg_.HandleFirmwareReply(ReplyFrame{Link::Udp, b});
+    }
+    EXPECT_EQ(udp_sent_.size(), before);
+    QCoreApplication::sendPostedEvents(&dlg_, QEvent::MetaCall);
   }
 
   QTemporaryDir dir_;
@@ -166,6 +173,7 @@ TEST_F(FotaDialogTest, TransferStepsTheBarAndEndsWithTheVerdict) {
   // Replies other than the firmware code are not acted on.
   const Bytes other{0xF5, 0x00, 0xE2, 0x03, 'Y', 'E', 'S', 0x00, 0x0D};
   dlg_.HandleFirmwareReply(ReplyFrame{Link::Udp, other});
+  QCoreApplication::sendPostedEvents(&dlg_, QEvent::MetaCall);
   EXPECT_EQ(modal_.messages.size(), 4);
 }
 
@@ -254,6 +262,7 @@ TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
   CMorvaneDlg& w = *app.window;
   const Bytes yes = FirmwareReply("YES");
   w.ForwardFirmwareReply(ReplyFrame{Link::Udp, yes});  // no dialog yet: goes nowhere
+  QCoreApplication::processEvents();
   EXPECT_EQ(w.FirmwareDialog(), nullptr);
   EXPECT_TRUE(app.modal.messages.isEmpty());
 
@@ -290,6 +299,7 @@ TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
   // Forwarded replies reach it now; hidden or not.
   dlg->hide();
   w.ForwardFirmwareReply(ReplyFrame{Link::Serial, yes});
+  QCoreApplication::sendPostedEvents(dlg, QEvent::MetaCall);
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <span>
+#include <vector>
 
 #include "app/app_services.h"
 #include "app/modal_ui.h"
@@ -82,7 +83,13 @@ void CDialog_Fota::ShowNormal() {
 
 void CDialog_Fota::HandleFirmwareReply(const ReplyFrame& frame) {
   if (frame.bytes.size() < 3 || frame.Code() != cmd::kFirmware) return;
-  Apply(transfer_.HandleReply(frame));
+  // Acted on once the reply handling has returned. The next frame must not go out while
+  // the pump still holds the serial receive gate closed: a device that answers at once
+  // would not be heard, and the transfer would stall until the resend.
+  std::vector<uint8_t> bytes(frame.bytes.begin(), frame.bytes.end());
+  QMetaObject::invokeMethod(
+      this, [this, link = frame.link, bytes = std::move(bytes)] { Apply(transfer_.HandleReply(ReplyFrame{link, bytes})); },
+      Qt::QueuedConnection);
 }
 
 void CDialog_Fota::OnOpenFile() {

@@ -37,7 +37,8 @@ class CDialog_Fota : public QDialog {
   // time, where the engineer left it afterwards.
   void ShowNormal();
 
-  // A reply forwarded by a configuration page. Only code 0xE5 is acted on.
+  // A reply forwarded by a configuration page. Only code 0xE5 is acted on, from the event
+  // loop right after the forwarding call has returned.
   void HandleFirmwareReply(const ReplyFrame& frame);
 
   // What the buttons do: 1003, 1019, 1022.
