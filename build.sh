@@ -54,8 +54,25 @@ cmd_run() {
 }
 
 cmd_test() {
-  build debug
-  ctest --preset debug
+  echo "== the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer"
+  build asan
+  ctest --preset asan
+  echo "== the serial port and the Receive pump under ThreadSanitizer"
+  build tsan protocol_tests transport_tests
+  ctest --preset tsan -L 'protocol|transport'
+  echo "== fuzz smoke: each target for ${FUZZ_SECONDS:-10} s"
+  build fuzz
+  for f in build/fuzz/fuzz/fuzz_*; do
+    [ -x "$f" ] || continue
+    local corpus="build/fuzz/corpus/$(basename "$f")"
+    mkdir -p "$corpus"
+    echo "-- $(basename "$f")"
+    local log="$corpus.log" rc=0
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 "$f" -max_total_time="${FUZZ_SECONDS:-10}" -print_final_stats=1 \
+      "$corpus" >"$log" 2>&1 || rc=$?
+    grep -E "^(stat::number_of_executed_units|Done|==[0-9]+==ERROR|check failed|SUMMARY)" "$log" || true
+    [ "$rc" -eq 0 ] || { echo "fuzz target $(basename "$f") failed (exit $rc), see $log" >&2; exit 1; }
+  done
 }
 
 cmd_bench() {

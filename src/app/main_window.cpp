@@ -14,6 +14,7 @@
 
 #include "app/log_pane.h"
 #include "fota/ui/dialog_fota.h"
+#include "mqtt/ui/dialog_mqtt.h"
 #include "records/ui/dialog_sql.h"
 #include "resources/layout.h"
 
@@ -23,9 +24,11 @@
 
 namespace velmora {
 
+#ifdef Q_OS_WIN
 namespace {
 constexpr int kAboutCommand = 16;  // system-menu command of the About entry
 }
+#endif
 
 QString LogStamp(const LocalTime& t) {
   return QString::asprintf("[%04d-%02d-%02d %02d:%02d:%02d %d] \r\n", t.year, t.month, t.day, t.hour, t.minute,
@@ -75,7 +78,9 @@ QWidget* CMorvaneDlg::CreateNetworkPage() {
 }
 
 QWidget* CMorvaneDlg::CreateMqttPage() {
-  return new QWidget;
+  auto* page = new CDialog_Mqtt(*this);
+  pump_.SetMqttPageHandler(page);
+  return page;
 }
 
 void CMorvaneDlg::OpenFirmwareDialog() {

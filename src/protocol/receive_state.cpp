@@ -6,16 +6,19 @@
 
 namespace velmora {
 
+void ReceiveState::SetWakeHandler(std::function<void()> wake) {
+  std::lock_guard lock(mutex_);
+  wake_ = std::move(wake);
+}
+
 void ReceiveState::PutSerialByte(uint8_t byte) {
-  bool woke = false;
-  {
-    std::lock_guard lock(mutex_);
-    if (!gate_) return;
-    serial_buf_[serial_count_] = byte;
-    serial_count_ = (serial_count_ + 1) % kBufferSize;
-    woke = serial_idle_ < 0;
-    serial_idle_ = 0;
-  }
+  std::lock_guard lock(mutex_);
+  if (!gate_) return;
+  serial_buf_[serial_count_] = byte;
+  serial_count_ = (serial_count_ + 1) % kBufferSize;
+  const bool woke = serial_idle_ < 0;
+  serial_idle_ = 0;
+  // Under the lock: the pump's driver may be going away on the other thread.
   if (woke && wake_) wake_();
 }
 
@@ -25,6 +28,7 @@ void ReceiveState::PutDatagram(std::span<const uint8_t> datagram) {
   udp_count_ = n;
   const bool woke = udp_idle_ < 0;
   udp_idle_ = 0;
+  std::lock_guard lock(mutex_);
   if (woke && wake_) wake_();
 }
 

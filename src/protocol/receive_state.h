@@ -25,8 +25,10 @@ class ReceiveState {
   void PutDatagram(std::span<const uint8_t> datagram);
 
   // Called, from whichever thread stored the data, when a quiet side receives its
-  // first byte or datagram, so the pump can start ticking. Set before any traffic.
-  void SetWakeHandler(std::function<void()> wake) { wake_ = std::move(wake); }
+  // first byte or datagram, so the pump can start ticking. It runs under the state's
+  // lock, so it must only post, never wait; once SetWakeHandler returns, the previous
+  // handler is neither running nor called again.
+  void SetWakeHandler(std::function<void()> wake);
 
   // --- Receive pump side (user-interface thread) ---
 

@@ -208,7 +208,7 @@ class ReaderSession {
       link_->doorbell = nullptr;
       link_->reading = false;
     }
-    ReleasePort(false);
+    ReleasePort(Release::Plain);
   }
 
   bool Running() const { return running_; }
@@ -245,7 +245,7 @@ class ReaderSession {
     port_ = std::make_unique<QSerialPort>();
     port_->setPortName(name);
     if (!port_->open(QIODevice::ReadWrite) || !HoldExclusively(*port_)) {
-      ReleasePort(false);
+      ReleasePort(Release::Plain);  // someone else's line: leave its queues alone
       running_ = false;
       link_->Reply(id, Answer::Failed);
       return;
@@ -294,7 +294,7 @@ class ReaderSession {
       std::lock_guard lock(link_->mutex);
       link_->reading = false;
     }
-    ReleasePort(!gone_);
+    ReleasePort(gone_ ? Release::Plain : Release::Orderly);
     loop_.quit();
   }
 
@@ -342,15 +342,20 @@ class ReaderSession {
     }
     // Let go of the dead descriptor so the device can come back under its old name, but
     // not from inside the port's own notification.
-    QTimer::singleShot(0, &doorbell_, [this] { ReleasePort(false); });
+    QTimer::singleShot(0, &doorbell_, [this] { ReleasePort(Release::Plain); });
   }
 
-  void ReleasePort(bool drain) {
+  // Orderly: our own healthy line, let a last frame leave, then clear both queues so
+  // close() has nothing to wait for.
+  enum class Release { Plain, Orderly };
+  void ReleasePort(Release how) {
     if (!port_) return;
     port_->disconnect();
     if (port_->isOpen()) {
-      if (drain) DrainBriefly(*port_);
-      if (!gone_) port_->clear();
+      if (how == Release::Orderly) {
+        DrainBriefly(*port_);
+        port_->clear();
+      }
       port_->close();
     }
     port_.reset();

@@ -1,6 +1,7 @@
 #include "transport/udp_endpoint.h"
 
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -80,6 +81,9 @@ int CUdpSocket::NotOpenError() { return kNotSocket; }
 bool CUdpSocket::OpenEndpoint(const QString& address) {
   CloseEndpoint();
   auto socket = std::make_unique<QUdpSocket>();
+  // The device is on the local segment: no proxy, and no system proxy lookup (which may
+  // go to the network) on the user-interface thread.
+  socket->setProxy(QNetworkProxy::NoProxy);
   if (!socket->bind(QHostAddress::AnyIPv4, local_port_, QAbstractSocket::DontShareAddress)) return false;
   if (!AllowBroadcast(socket->socketDescriptor())) return false;
   QObject::connect(socket.get(), &QUdpSocket::readyRead, socket.get(), [this] { OnReadable(); });

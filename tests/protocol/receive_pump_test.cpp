@@ -6,6 +6,10 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 #include "protocol/gbk.h"
 #include "protocol/pump_driver.h"
 #include "support/recording_sinks.h"
@@ -190,7 +194,9 @@ TEST_F(PumpTest, ReplyDeliveredInUsbPacketsArrivesWhole) {
   for (std::size_t at = 0; at < reply.size(); at += 62) {
     Serial(std::vector<uint8_t>(reply.begin() + at, reply.begin() + std::min(reply.size(), at + 62)));
     Ticks(6);
-    if (at + 62 < reply.size()) EXPECT_TRUE(serial_page.calls.empty()) << "cut after " << at + 62 << " bytes";
+    if (at + 62 < reply.size()) {
+      EXPECT_TRUE(serial_page.calls.empty()) << "cut after " << at + 62 << " bytes";
+    }
   }
   Ticks(5);
   ASSERT_EQ(serial_page.calls.size(), 1u);
@@ -234,6 +240,40 @@ TEST(PumpDriver, TicksOnlyWhileSomethingIsPending) {
   idle.start();
   while (idle.elapsed() < 50) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   EXPECT_EQ(driver.TickCount(), ticks);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The reader thread keeps storing bytes while the pump's driver is created and
+// destroyed on this thread, as at program exit: no call may reach a dead driver.
+// ThreadSanitizer and AddressSanitizer are the judges here.
+TEST(PumpDriver, ComesAndGoesWhileTheReaderStoresBytes) {
+  ReceiveState rx;
+  test::RecordingLog log;
+  ReceivePump pump(rx, log);
+  std::atomic<bool> stop{false};
+  std::atomic<long> stored{0};
+  std::thread reader([&] {
+    while (!stop) {
+      ++stored;
+      rx.PutSerialByte('x');
+      rx.ReopenSerial();  // keep the side waking: every byte starts a new burst
+      rx.TickSerial(1, 1);
+      rx.ReopenSerial();
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    auto driver = std::make_unique<PumpDriver>(pump, rx);
+    QCoreApplication::processEvents();
+  }
+  stop = true;
+  reader.join();
+  QCoreApplication::processEvents();
+  EXPECT_GT(stored.load(), 0);
 }
 
 }  // namespace

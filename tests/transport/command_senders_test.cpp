@@ -6,7 +6,6 @@
 #include <QHostAddress>
 #include <QUdpSocket>
 
-#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -38,14 +37,16 @@ QByteArray NextDatagram(QUdpSocket& socket, std::chrono::milliseconds timeout) {
   return data;
 }
 
-TEST(SendCommandSerial, WritesTheFrameAndReturnsItsHexText) {
+TEST(SendCommandSerial, WritesWholeFramesOnlyAndAlwaysGivesTheirHexText) {
   test::PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   ReceiveState state;
   VekSerial port(state);
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
-
   QString hex;
+  EXPECT_FALSE(SendCommandSerial(port, cmd::kReadConfig, {}, hex)) << "port closed";
+  EXPECT_EQ(hex, kReadConfigHex) << "the page logs the frame even when nothing went out";
+
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_TRUE(SendCommandSerial(port, cmd::kReadConfig, {}, hex));
   EXPECT_EQ(hex, kReadConfigHex);
   EXPECT_EQ(pty.ReadMaster(6, 2s), (std::vector<uint8_t>{0xF5, 0x80, 0xE2, 0x00, 0x57, 0x0D}));
@@ -56,67 +57,37 @@ TEST(SendCommandSerial, WritesTheFrameAndReturnsItsHexText) {
   ASSERT_EQ(sent.size(), 227u);
   EXPECT_EQ(sent[3], 0xDD);
   EXPECT_EQ(std::vector<uint8_t>(sent.begin() + 4, sent.begin() + 225), record);
-}
 
-TEST(SendCommandSerial, OversizedPayloadSendsNothing) {
-  test::PtyPair pty;
-  ASSERT_TRUE(pty.Ok());
-  ReceiveState state;
-  VekSerial port(state);
-  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
-
-  QString hex = QStringLiteral("stale");
   EXPECT_FALSE(SendCommandSerial(port, cmd::kWriteConfig, std::vector<uint8_t>(256, 1), hex));
   EXPECT_TRUE(hex.isEmpty());
-  EXPECT_TRUE(pty.DrainMaster(100ms).empty());
+  EXPECT_TRUE(pty.DrainMaster(100ms).empty()) << "an oversized payload sends nothing";
 }
 
-TEST(SendCommandSerial, ClosedPortStillGivesTheHexText) {
+TEST(SendCommandUdp, SendsOneDatagramPerFrameAndNothingOversized) {
   ReceiveState state;
-  VekSerial port(state);
+  test::FakeModalUi ui;
+  QUdpSocket device;
+  test::NoProxy(device);
+  ASSERT_TRUE(device.bind(QHostAddress::AnyIPv4, 0));
+  CUdpSocket endpoint(state, ui, test::FreeUdpPort(), device.localPort());
+
   QString hex;
-  EXPECT_FALSE(SendCommandSerial(port, cmd::kReadConfig, {}, hex));
+  SendCommandUdp(endpoint, cmd::kReadConfig, {}, hex);
   EXPECT_EQ(hex, kReadConfigHex);
-}
+  ASSERT_EQ(ui.messages.size(), 1) << "endpoint closed";
+  EXPECT_TRUE(ui.messages[0].startsWith(QString::fromUtf8("UDP发送失败,请先打开UDP服务:")));
 
-class SendCommandUdpTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(device_.bind(QHostAddress::AnyIPv4, 0));
-    endpoint_ = std::make_unique<CUdpSocket>(state_, ui_, test::FreeUdpPort(), device_.localPort());
-  }
-  ReceiveState state_;
-  test::FakeModalUi ui_;
-  QUdpSocket device_;
-  std::unique_ptr<CUdpSocket> endpoint_;
-};
-
-TEST_F(SendCommandUdpTest, SendsTheFrameAsOneDatagram) {
-  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
-  QString hex;
+  ASSERT_TRUE(endpoint.OpenEndpoint(QStringLiteral("127.0.0.1")));
   const std::vector<uint8_t> clock{0x99, 0x12, 0x31, 0x23, 0x59, 0x59};
-  SendCommandUdp(*endpoint_, cmd::kSyncClock, clock, hex);
+  SendCommandUdp(endpoint, cmd::kSyncClock, clock, hex);
   const auto frame = *BuildCommandFrame(cmd::kSyncClock, clock);
   EXPECT_EQ(hex, HexText(frame));
-  EXPECT_EQ(NextDatagram(device_, 2s), QByteArray(reinterpret_cast<const char*>(frame.data()), 12));
-  EXPECT_TRUE(ui_.messages.isEmpty());
-}
+  EXPECT_EQ(NextDatagram(device, 2s), QByteArray(reinterpret_cast<const char*>(frame.data()), 12));
 
-TEST_F(SendCommandUdpTest, OversizedPayloadSendsNothingAndShowsNothing) {
-  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
-  QString hex = QStringLiteral("stale");
-  SendCommandUdp(*endpoint_, cmd::kWriteMqtt, std::vector<uint8_t>(300, 1), hex);
+  SendCommandUdp(endpoint, cmd::kWriteMqtt, std::vector<uint8_t>(300, 1), hex);
   EXPECT_TRUE(hex.isEmpty());
-  EXPECT_TRUE(NextDatagram(device_, 200ms).isEmpty());
-  EXPECT_TRUE(ui_.messages.isEmpty());
-}
-
-TEST_F(SendCommandUdpTest, ClosedEndpointShowsTheFailureAndStillGivesTheHexText) {
-  QString hex;
-  SendCommandUdp(*endpoint_, cmd::kReadConfig, {}, hex);
-  EXPECT_EQ(hex, kReadConfigHex);
-  ASSERT_EQ(ui_.messages.size(), 1);
-  EXPECT_TRUE(ui_.messages[0].startsWith(QString::fromUtf8("UDP发送失败,请先打开UDP服务:")));
+  EXPECT_TRUE(NextDatagram(device, 200ms).isEmpty());
+  EXPECT_EQ(ui.messages.size(), 1);
 }
 
 }  // namespace

@@ -133,10 +133,19 @@ TEST(SerialPort, PortLockedByAnotherProgramIsAbsentAndCannotBeOpened) {
   ASSERT_GE(held, 0);
   ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
 
+  const std::vector<uint8_t> theirs{'m', 'i', 'n', 'e'};
+  ASSERT_TRUE(pty.WriteMaster(theirs));  // waiting to be read by the program holding the port
+
   RecordingSerial port;
   EXPECT_FALSE(CXSerial::PortExists(pty.SlavePath()));
   EXPECT_FALSE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_FALSE(port.IsOpen());
+
+  std::vector<uint8_t> got(8);
+  std::this_thread::sleep_for(20ms);
+  const ssize_t n = ::read(held, got.data(), got.size());
+  got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  EXPECT_EQ(got, theirs) << "a failed open must not flush the other program's queues";
 
   ::close(held);
   EXPECT_TRUE(port.Open(pty.SlavePath(), 9600, 0));

@@ -62,6 +62,7 @@ struct CollectingHandler : IReplyHandler {
 class UdpEndpointTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    test::NoProxy(device_);
     ASSERT_TRUE(device_.bind(QHostAddress::AnyIPv4, 0));
     device_port_ = device_.localPort();
     local_port_ = test::FreeUdpPort();
@@ -105,6 +106,7 @@ TEST_F(UdpEndpointTest, DatagramsFromAnySenderReachTheReceiveState) {
 
   // Not checked against the device address or port.
   QUdpSocket stranger;
+  test::NoProxy(stranger);
   ASSERT_EQ(stranger.writeDatagram(QByteArray("hello"), QHostAddress::LocalHost, local_port_), 5);
   ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 5; }));
   EXPECT_EQ(UdpBytes(state_), QByteArray("hello"));
@@ -139,16 +141,12 @@ TEST_F(UdpEndpointTest, SendGoesAsOneDatagramFromTheLocalPortToTheDevicePort) {
   quint16 from = 0;
   EXPECT_EQ(DeviceReceives(&from), Bytes(frame));
   EXPECT_EQ(from, local_port_) << "replies come back to the port the endpoint listens on";
-  EXPECT_TRUE(ui_.messages.isEmpty());
-}
 
-TEST_F(UdpEndpointTest, BroadcastAddressIsAllowed) {
   // The loopback network's broadcast address: sending there needs the broadcast permission.
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.255.255.255")));
-  const std::vector<uint8_t> frame{0xF5, 0x80, 0xE3, 0x00, 0x58, 0x0D};
   endpoint_->SendToDevice(frame.data(), frame.size());
-  EXPECT_TRUE(ui_.messages.isEmpty()) << ui_.messages.join(QLatin1Char('|')).toStdString();
   EXPECT_EQ(DeviceReceives(), Bytes(frame));
+  EXPECT_TRUE(ui_.messages.isEmpty()) << ui_.messages.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(UdpEndpointTest, SendWhileClosedShowsTheFailureBoxAndSendsNothing) {
@@ -191,6 +189,7 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
   EXPECT_FALSE(second.IsOpen());
   EXPECT_TRUE(second.DeviceAddress().isEmpty());
   QUdpSocket sharer;
+  test::NoProxy(sharer);
   EXPECT_FALSE(sharer.bind(QHostAddress::AnyIPv4, local_port_,
                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
 
@@ -202,14 +201,12 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
   EXPECT_FALSE(endpoint_->IsOpen());
   EXPECT_TRUE(endpoint_->DeviceAddress().isEmpty());
   EXPECT_TRUE(second.OpenEndpoint(QStringLiteral("127.0.0.1"))) << "the port is free again";
-}
+  second.CloseEndpoint();
 
-TEST_F(UdpEndpointTest, PortSharedByAnotherProgramCannotBeOpened) {
-  QUdpSocket other;
-  ASSERT_TRUE(other.bind(QHostAddress::AnyIPv4, local_port_,
-                         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+  // Another program that binds first, even one offering to share, keeps the port.
+  ASSERT_TRUE(sharer.bind(QHostAddress::AnyIPv4, local_port_,
+                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
   EXPECT_FALSE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
-  EXPECT_FALSE(endpoint_->IsOpen());
 }
 
 TEST_F(UdpEndpointTest, EmptyDatagramShowsTheBoxOnceAndLeavesTheStateAlone) {
@@ -264,9 +261,13 @@ TEST_F(UdpEndpointTest, FloodOfEmptyDatagramsShowsOneBoxAndStaysResponsive) {
     flood_done = true;
   });
 
-  // The user reads the box for as long as the flood lasts.
+  // The user reads the first box for as long as the flood lasts; any later box is
+  // clicked away at once.
+  int boxes = 0;
   ui_.while_shown = [&] {
-    PumpUntil([&] { return flood_done.load() && endpoint_->DroppedNotices() == kFlood - 1; }, 10s);
+    if (boxes++ > 0) return;
+    PumpUntil([&] { return flood_done.load(); }, 10s);
+    PumpUntil([] { return false; }, 100ms);  // what is still on its way
   };
   const bool shown = PumpUntil([&] { return !ui_.messages.isEmpty(); }, 10s);
   host.join();

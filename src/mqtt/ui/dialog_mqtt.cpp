@@ -1,0 +1,117 @@
+#include "mqtt/ui/dialog_mqtt.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+
+#include <algorithm>
+#include <iterator>
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "mqtt/mqtt_defaults.h"
+#include "protocol/command_frame.h"
+#include "protocol/gbk.h"
+#include "resources/mqtt_layout.h"
+#include "transport/command_senders.h"
+
+namespace velmora {
+
+namespace {
+constexpr const char* kSerialSendPrefix = "串口发送:";
+constexpr const char* kUdpSendPrefix = "UDP发送:";
+constexpr const char* kStatusSent = "....";
+constexpr const char* kStatusDone = "Successful!";
+}  // namespace
+
+CDialog_Mqtt::CDialog_Mqtt(CMorvaneDlg& main, QWidget* parent) : QWidget(parent), main_(main) {
+  controls_ = BuildDialog(res::MqttDialog(), this);
+  for (QGroupBox* box : findChildren<QGroupBox*>()) frames_.push_back({box, box->geometry()});
+  ShowCredentials(DefaultMqttCredentials());
+
+  SetTabOrder();
+  BindClicks(controls_, this,
+             ClickTable<CDialog_Mqtt>{
+                 {res::kIdcWriteMqtt, &CDialog_Mqtt::OnWriteConfig},
+                 {res::kIdcReadMqtt, &CDialog_Mqtt::OnReadConfig},
+             });
+}
+
+CDialog_Mqtt::~CDialog_Mqtt() = default;
+
+// The layout lists the buttons first; Tab should still walk the form top to bottom and
+// end on the buttons. Qt joins the page's focus chain into its new window's when the page
+// is placed in the tab control, so the order is set again then.
+void CDialog_Mqtt::SetTabOrder() {
+  const int order[] = {res::kIdcMqttPortMap, res::kIdcProductKey, res::kIdcDeviceName,
+                       res::kIdcDeviceSecret, res::kIdcWriteMqtt, res::kIdcReadMqtt};
+  for (std::size_t i = 1; i < std::size(order); ++i)
+    QWidget::setTabOrder(controls_.Get(order[i - 1]), controls_.Get(order[i]));
+}
+
+// The tab control may give the page less width than the layout asks for: its fonts are
+// not the ones the layout was drawn with. The frames then end as far inside the page's
+// right edge as they start from its left one, instead of running out of view.
+void CDialog_Mqtt::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  for (const auto& [box, designed] : frames_) {
+    QRect r = designed;
+    r.setRight(std::min(designed.right(), width() - 1 - designed.left()));
+    box->setGeometry(r);
+  }
+}
+
+bool CDialog_Mqtt::event(QEvent* e) {
+  const bool done = QWidget::event(e);
+  if (e->type() == QEvent::ParentChange) SetTabOrder();
+  return done;
+}
+
+MqttCredentials CDialog_Mqtt::Credentials() const {
+  MqttCredentials c;
+  c.port_map = ListPosition(controls_.Combo(res::kIdcMqttPortMap));
+  c.product_key = ToGbk(controls_.Edit(res::kIdcProductKey)->text());
+  c.device_name = ToGbk(controls_.Edit(res::kIdcDeviceName)->text());
+  c.device_secret = ToGbk(controls_.Edit(res::kIdcDeviceSecret)->text());
+  return c;
+}
+
+void CDialog_Mqtt::ShowCredentials(const MqttCredentials& c) {
+  SetListPosition(controls_.Combo(res::kIdcMqttPortMap), c.port_map);
+  controls_.Edit(res::kIdcProductKey)->setText(FromGbk(c.product_key));
+  controls_.Edit(res::kIdcDeviceName)->setText(FromGbk(c.device_name));
+  controls_.Edit(res::kIdcDeviceSecret)->setText(FromGbk(c.device_secret));
+}
+
+void CDialog_Mqtt::OnWriteConfig() {
+  const MqttRecordBytes record = EncodeMqtt(Credentials());
+  Send(cmd::kWriteMqtt, record);
+}
+
+void CDialog_Mqtt::OnReadConfig() { Send(cmd::kReadMqtt, {}); }
+
+void CDialog_Mqtt::Send(uint8_t code, std::span<const uint8_t> payload) {
+  AppServices& links = main_.Services();
+  QString hex;
+  QString line;
+  // Asked at every send: the engineer may open or close the serial port at any time.
+  if (links.serial.IsOpen()) {
+    SendCommandSerial(links.serial, code, payload, hex);
+    line = QString::fromUtf8(kSerialSendPrefix) + hex;
+  } else {
+    SendCommandUdp(links.udp, code, payload, hex);
+    line = QString::fromUtf8(kUdpSendPrefix) + hex;
+  }
+  main_.AppendLog(line);
+  main_.SetStatusText(QString::fromUtf8(kStatusSent));
+}
+
+void CDialog_Mqtt::HandleReply(const ReplyFrame& frame) {
+  if (frame.Code() != cmd::kWriteMqtt && frame.Code() != cmd::kReadMqtt) return;
+  // The payload is taken from the frame the link delivered and no further: a short reply
+  // leaves the missing fields empty instead of showing older traffic from the buffer.
+  ShowCredentials(DecodeMqtt(frame.Payload()));
+  main_.SetStatusText(QString::fromUtf8(kStatusDone));
+}
+
+}  // namespace velmora

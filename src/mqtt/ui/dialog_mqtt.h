@@ -1,0 +1,59 @@
+#pragma once
+// The MQTT credential page: port mapping and the three credentials, written with 0xE6 and
+// read with 0xE7. It owns no link: it sends over the serial port while that is open and
+// over UDP otherwise, and takes the replies to both commands from whichever link carried
+// them.
+
+#include <QRect>
+#include <QWidget>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "app/dialog_builder.h"
+#include "mqtt/mqtt_record.h"
+#include "protocol/receive_pump.h"
+
+class QGroupBox;
+
+namespace velmora {
+
+class CMorvaneDlg;
+
+class CDialog_Mqtt : public QWidget, public IReplyHandler {
+  Q_OBJECT
+ public:
+  // `main` gives the links, the Log pane and the status text; it must outlive the page.
+  explicit CDialog_Mqtt(CMorvaneDlg& main, QWidget* parent = nullptr);
+  ~CDialog_Mqtt() override;
+
+  // Replies to 0xE6 and 0xE7 both carry the credential record; other codes are ignored.
+  void HandleReply(const ReplyFrame& frame) override;
+
+  // What the controls hold, texts as the GBK bytes that travel.
+  MqttCredentials Credentials() const;
+  void ShowCredentials(const MqttCredentials& c);
+
+  const ControlMap& Controls() const { return controls_; }
+
+ protected:
+  bool event(QEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void SetTabOrder();
+  void OnWriteConfig();  // 1019
+  void OnReadConfig();   // 1020
+  void Send(uint8_t code, std::span<const uint8_t> payload);
+
+  CMorvaneDlg& main_;
+  ControlMap controls_;
+  struct Frame {
+    QGroupBox* box;
+    QRect designed;
+  };
+  std::vector<Frame> frames_;
+};
+
+}  // namespace velmora
