@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
@@ -97,25 +99,75 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
       break;
     }
   }
-  QRect r = du.Rect(c.x, c.y, c.w, c.h);
-  if (c.kind == Kind::ComboBox) {
-    // The layout height includes the dropped-down list; the closed box is one line.
-    r.setHeight(std::max(du.Y(14), w->sizeHint().height()));
-  }
-  w->setGeometry(r);
   return w;
 }
 
-// The label drawn left of an edit, list or address box, right-aligned against it.
-QLabel* MakeSideLabel(const res::Control& c, QWidget* host, const DialogUnits& du) {
-  auto* l = new QLabel(Text(c.caption), host);
-  l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  const QRect box = du.Rect(c.x, c.y, c.w, 14);
-  const int width = l->sizeHint().width();
-  const int gap = du.X(3);
-  l->setGeometry(box.left() - gap - width, box.top(), width, box.height());
-  return l;
+// Where a control goes; its side label is right-aligned against the control's left edge.
+struct Placement {
+  QPointer<QWidget> widget;
+  res::Kind kind;
+  int x, y, w, h;
+  bool side_label;
+};
+
+void Place(const Placement& p, const DialogUnits& du) {
+  if (!p.widget) return;
+  if (p.side_label) {
+    const QRect box = du.Rect(p.x, p.y, p.w, 14);
+    const int width = p.widget->sizeHint().width();
+    p.widget->setGeometry(box.left() - du.X(3) - width, box.top(), width, box.height());
+    return;
+  }
+  QRect r = du.Rect(p.x, p.y, p.w, p.h);
+  if (p.kind == res::Kind::ComboBox) {
+    // The layout height includes the dropped-down list; the closed box is one line.
+    r.setHeight(std::max(du.Y(14), p.widget->sizeHint().height()));
+  }
+  if (p.kind == res::Kind::CheckBox) {
+    // The box and its caption take more room in some fonts than the layout allows.
+    r.setWidth(std::max(r.width(), p.widget->sizeHint().width()));
+  }
+  p.widget->setGeometry(r);
 }
+
+// A host given less room than its controls need (a page in a tab control whose font is
+// wider than the one the layout was drawn for) lays them out again with smaller units,
+// so nothing is cut off at the right or bottom edge.
+class DialogFitter : public QObject {
+ public:
+  DialogFitter(QWidget* host, const DialogUnits& du) : QObject(host), host_(host), natural_(du), current_(du) {
+    host->installEventFilter(this);
+  }
+  void Add(Placement p) {
+    right_ = std::max(right_, p.x + p.w);
+    bottom_ = std::max(bottom_, p.y + (p.side_label || p.kind == res::Kind::ComboBox ? 14 : p.h));
+    Place(p, current_);
+    placements_.push_back(std::move(p));
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == host_ && event->type() == QEvent::Resize) Fit();
+    return false;
+  }
+
+ private:
+  void Fit() {
+    DialogUnits du = natural_;
+    while (du.base_x > 1 && du.X(right_) > host_->width()) --du.base_x;
+    while (du.base_y > 1 && du.Y(bottom_) > host_->height()) --du.base_y;
+    if (du.base_x == current_.base_x && du.base_y == current_.base_y) return;
+    current_ = du;
+    for (const Placement& p : placements_) Place(p, du);
+  }
+
+  QWidget* host_;
+  const DialogUnits natural_;
+  DialogUnits current_;
+  int right_ = 0;
+  int bottom_ = 0;
+  std::vector<Placement> placements_;
+};
 }  // namespace
 
 DialogUnits DialogUnits::ForFont(const QFont& font) {
@@ -149,12 +201,19 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
   host->resize(du.X(dialog.w), du.Y(dialog.h));
 
   ControlMap map;
+  auto* fitter = new DialogFitter(host, du);
   std::vector<std::pair<QWidget*, const res::Control*>> built;
   for (const res::Control& c : dialog.controls) {
     QWidget* w = MakeControl(c, host, du);
+    fitter->Add({w, c.kind, c.x, c.y, c.w, c.h, false});
     const bool side_label = (c.kind == res::Kind::Edit || c.kind == res::Kind::ComboBox ||
                              c.kind == res::Kind::IpAddress) && c.caption && *c.caption;
-    if (side_label) MakeSideLabel(c, host, du)->setBuddy(w);
+    if (side_label) {
+      auto* label = new QLabel(Text(c.caption), host);
+      label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      label->setBuddy(w);
+      fitter->Add({label, res::Kind::Label, c.x, c.y, c.w, c.h, true});
+    }
     if (c.caption && *c.caption) w->setAccessibleName(AccessibleText(c.caption));
     if (c.id != res::kNoId) {
       w->setProperty(kIdProperty, c.id);
@@ -184,9 +243,15 @@ int ControlId(const QWidget* w) {
 }
 
 QWidget* FindControl(const QWidget* root, int id) {
-  const auto children = root->findChildren<QWidget*>();
-  for (QWidget* w : children) {
-    if (ControlId(w) == id) return w;
+  // Nearest first: the pages inside a window reuse ids the window itself has (1005).
+  QList<QWidget*> level = root->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  while (!level.isEmpty()) {
+    QList<QWidget*> next;
+    for (QWidget* w : level) {
+      if (ControlId(w) == id) return w;
+      next += w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    }
+    level = std::move(next);
   }
   return nullptr;
 }

@@ -61,7 +61,7 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host);
 
 // The id a control was registered under, or res::kNoId.
 int ControlId(const QWidget* w);
-// Finds the control with `id` among the descendants of `root` (first match).
+// Finds the control with `id` among the descendants of `root`, the nearest to it first.
 QWidget* FindControl(const QWidget* root, int id);
 
 // Binds each button's click to one handler of `owner`.

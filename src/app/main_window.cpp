@@ -13,6 +13,8 @@
 #include <QToolButton>
 
 #include "app/log_pane.h"
+#include "config/ui/dialog_enet.h"
+#include "config/ui/dialog_usart.h"
 #include "fota/ui/dialog_fota.h"
 #include "mqtt/ui/dialog_mqtt.h"
 #include "records/ui/dialog_sql.h"
@@ -70,11 +72,15 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
 CMorvaneDlg::~CMorvaneDlg() = default;
 
 QWidget* CMorvaneDlg::CreateSerialPage() {
-  return new QWidget;
+  auto* page = new CDialog_Usart(*this);
+  pump_.SetSerialPageHandler(page);
+  return page;
 }
 
 QWidget* CMorvaneDlg::CreateNetworkPage() {
-  return new QWidget;
+  auto* page = new CDialog_Enet(*this);
+  pump_.SetNetworkPageHandler(page);
+  return page;
 }
 
 QWidget* CMorvaneDlg::CreateMqttPage() {

@@ -3,31 +3,37 @@
 namespace velmora {
 
 ConfigForm DefaultConfigForm() {
-  const Ipv4Octets server{203, 0, 113, 10};
-  ConfigForm f;
-  f.local_ip = {192, 168, 1, 100};
-  f.subnet_mask = {255, 255, 255, 0};
-  f.gateway = {192, 168, 1, 1};
-  f.server_ip = server;
-  f.eth_port = "2000";
-  f.net_mode = 0;             // TCP Client
-  f.ip0_domain_port = "0";
-  f.ip0_addr = server;
-  f.ip0_addr_port = "2233";
-  f.ip1_addr = server;
-  f.ip1_port = "0";
-  f.lora_freq = "434.00";
-  f.lora_net_addr = "0";
-  f.breathe_time = 4;         // 32ms
-  f.sleep_time = 0;           // 2s
-  f.uart_baud = 3;            // 9600
-  f.uart_parity = 0;          // NO
-  f.uart_mode = 0;            // TTL
-  f.uart_map = 0;             // off
-  f.tx_power = 6;             // Level7
-  f.heartbeat = std::string();
-  f.register_data = std::string();
-  return f;
+  // Built in one initialiser: assigning the texts one by one trips a false
+  // -Wrestrict warning of GCC 12 in optimised builds.
+  return ConfigForm{
+      .local_ip = {192, 168, 1, 100},
+      .subnet_mask = {255, 255, 255, 0},
+      .gateway = {192, 168, 1, 1},
+      .dhcp = false,
+      .server_ip = kDefaultServerOctets,
+      .eth_port = "2000",
+      .net_mode = 0,  // "TCP Client"
+      .domain = "",
+      .ip0_domain = "",
+      .ip0_domain_port = "0",
+      .ip0_addr = kDefaultServerOctets,
+      .ip0_addr_port = "2233",
+      .ip1_addr = kDefaultServerOctets,
+      .ip1_port = "0",
+      .lora_freq = "434.00",
+      .sleep_time = 0,    // "2s"
+      .breathe_time = 4,  // "32ms"
+      .lora_net_addr = "0",
+      .tx_power = 6,      // "Level7"
+      .uart_baud = 3,     // "9600"
+      .uart_parity = 0,   // "NO"
+      .uart_mode = 0,     // "TTL"
+      .uart_map = 0,      // "关闭"
+      .heartbeat = std::string(),
+      .register_data = std::string(),
+      .hex = false,
+      .mac = "",
+  };
 }
 
 }  // namespace velmora

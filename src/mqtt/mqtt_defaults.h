@@ -1,5 +1,5 @@
 #pragma once
-// The credentials the MQTT page starts with; the simulator's device starts from them too.
+// The MQTT page's start values, shared with the device simulator.
 
 #include "mqtt/mqtt_record.h"
 

@@ -266,14 +266,21 @@ TEST(PumpDriver, ComesAndGoesWhileTheReaderStoresBytes) {
       rx.ReopenSerial();
     }
   });
-  for (int i = 0; i < 200; ++i) {
+  while (stored.load() == 0) std::this_thread::yield();
+  const long before = stored.load();
+  QElapsedTimer cap;
+  cap.start();
+  int drivers = 0;
+  while ((drivers < 200 || stored.load() - before < 5000) && cap.elapsed() < 10000) {
     auto driver = std::make_unique<PumpDriver>(pump, rx);
     QCoreApplication::processEvents();
+    ++drivers;
   }
+  const long during = stored.load() - before;
   stop = true;
   reader.join();
   QCoreApplication::processEvents();
-  EXPECT_GT(stored.load(), 0);
+  EXPECT_GE(during, 5000);  // the drivers really came and went under traffic
 }
 
 }  // namespace

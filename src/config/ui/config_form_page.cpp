@@ -1,0 +1,230 @@
+#include "config/ui/config_form_page.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+
+#include <algorithm>
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "config/config_defaults.h"
+#include "config/ui/mac_generator.h"
+#include "protocol/gbk.h"
+
+namespace velmora {
+
+namespace {
+
+using namespace res;
+
+constexpr std::size_t kClockBytes = 6;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+}  // namespace
+
+ConfigFormPage::ConfigFormPage(CMorvaneDlg& main, ConfigPageTraits traits, QWidget* parent)
+    : QWidget(parent), main_(main), traits_(std::move(traits)) {
+  controls_ = BuildDialog(traits_.layout, this);
+
+  // The resource text "目标端口:" stays until the network mode first changes.
+  Fill(DefaultConfigForm(), Rules::Keep);
+
+  BindClicks(controls_, this,
+             ClickTable<ConfigFormPage>{
+                 {kIdcDhcp, &ConfigFormPage::OnDhcp},
+                 {kIdcGenerateMac, &ConfigFormPage::OnGenerateMac},
+                 {kIdcWriteConfig, &ConfigFormPage::OnWriteConfig},
+                 {kIdcReadConfig, &ConfigFormPage::OnReadConfig},
+                 {kIdcReadVersion, &ConfigFormPage::OnReadVersion},
+                 {kIdcSoftwareReset, &ConfigFormPage::OnSoftwareReset},
+                 {kIdcReadCsq, &ConfigFormPage::OnReadCsq},
+                 {kIdcSyncClock, &ConfigFormPage::OnSyncClock},
+                 {kIdcFota, &ConfigFormPage::OnFota},
+             });
+  connect(controls_.Combo(kIdcNetMode), &QComboBox::currentIndexChanged, this, [this] { ApplyNetModeRule(); });
+}
+
+void ConfigFormPage::Log(const QString& text) const { main_.AppendLog(text); }
+
+ConfigForm ConfigFormPage::ReadForm() const {
+  const ControlMap& c = controls_;
+  auto text = [&](int id) { return ToGbk(c.Edit(id)->text()); };
+  ConfigForm f;
+  f.local_ip = c.Ip(kIdcLocalIp)->Octets();
+  f.subnet_mask = c.Ip(kIdcSubnetMask)->Octets();
+  f.gateway = c.Ip(kIdcGateway)->Octets();
+  f.dhcp = c.Button(kIdcDhcp)->isChecked();
+  f.server_ip = c.Ip(kIdcServerIp)->Octets();
+  f.eth_port = text(kIdcEthPort);
+  f.net_mode = ListPosition(c.Combo(kIdcNetMode));
+  f.domain = text(kIdcDomain);
+  f.ip0_domain = text(kIdcIp0Domain);
+  f.ip0_domain_port = text(kIdcIp0DomainPort);
+  f.ip0_addr = c.Ip(kIdcIp0Addr)->Octets();
+  f.ip0_addr_port = text(kIdcIp0AddrPort);
+  f.ip1_addr = c.Ip(kIdcIp1Addr)->Octets();
+  f.ip1_port = text(kIdcIp1Port);
+  f.lora_freq = text(kIdcLoraFreq);
+  f.sleep_time = ListPosition(c.Combo(kIdcSleepTime));
+  f.breathe_time = ListPosition(c.Combo(kIdcBreatheTime));
+  f.lora_net_addr = text(kIdcLoraNetAddr);
+  f.tx_power = ListPosition(c.Combo(traits_.lists.tx_power));
+  f.uart_baud = ListPosition(c.Combo(kIdcUartBaud));
+  f.uart_parity = ListPosition(c.Combo(kIdcUartParity));
+  f.uart_mode = ListPosition(c.Combo(kIdcUartMode));
+  f.uart_map = ListPosition(c.Combo(traits_.lists.uart_map));
+  f.heartbeat = text(kIdcHeartbeat);
+  f.register_data = text(kIdcRegister);
+  f.hex = c.Button(kIdcHex)->isChecked();
+  f.mac = text(kIdcMac);
+  return f;
+}
+
+void ConfigFormPage::ShowForm(const ConfigForm& form) { Fill(form, Rules::Apply); }
+
+void ConfigFormPage::Fill(const ConfigForm& f, Rules rules) {
+  const ControlMap& c = controls_;
+  auto set_text = [&](int id, const std::string& gbk) { c.Edit(id)->setText(FromGbk(gbk)); };
+  c.Ip(kIdcLocalIp)->SetOctets(f.local_ip);
+  c.Ip(kIdcSubnetMask)->SetOctets(f.subnet_mask);
+  c.Ip(kIdcGateway)->SetOctets(f.gateway);
+  c.Ip(kIdcServerIp)->SetOctets(f.server_ip);
+  set_text(kIdcEthPort, f.eth_port);
+  set_text(kIdcDomain, f.domain);
+  c.Ip(kIdcIp0Addr)->SetOctets(f.ip0_addr);
+  set_text(kIdcIp0AddrPort, f.ip0_addr_port);
+  c.Ip(kIdcIp1Addr)->SetOctets(f.ip1_addr);
+  set_text(kIdcIp1Port, f.ip1_port);
+  c.Button(kIdcDhcp)->setChecked(f.dhcp);
+  if (rules == Rules::Apply) ApplyDhcpRule();
+  {
+    // The rule runs once, below, whether or not the position changed.
+    const QSignalBlocker quiet(c.Combo(kIdcNetMode));
+    SetListPosition(c.Combo(kIdcNetMode), f.net_mode);
+  }
+  if (rules == Rules::Apply) ApplyNetModeRule();
+  set_text(kIdcIp0Domain, f.ip0_domain);
+  set_text(kIdcIp0DomainPort, f.ip0_domain_port);
+  set_text(kIdcIp0AddrPort, f.ip0_addr_port);
+  set_text(kIdcLoraFreq, f.lora_freq);
+  SetListPosition(c.Combo(kIdcSleepTime), f.sleep_time);
+  SetListPosition(c.Combo(kIdcBreatheTime), f.breathe_time);
+  set_text(kIdcLoraNetAddr, f.lora_net_addr);
+  SetListPosition(c.Combo(traits_.lists.tx_power), f.tx_power);
+  SetListPosition(c.Combo(kIdcUartBaud), f.uart_baud);
+  SetListPosition(c.Combo(kIdcUartParity), f.uart_parity);
+  SetListPosition(c.Combo(kIdcUartMode), f.uart_mode);
+  SetListPosition(c.Combo(traits_.lists.uart_map), f.uart_map);
+  if (f.heartbeat) set_text(kIdcHeartbeat, *f.heartbeat);
+  if (f.register_data) set_text(kIdcRegister, *f.register_data);
+  set_text(kIdcMac, f.mac);
+}
+
+void ConfigFormPage::ApplyDhcpRule() {
+  const bool dhcp = controls_.Button(kIdcDhcp)->isChecked();
+  for (int id : {kIdcLocalIp, kIdcSubnetMask, kIdcGateway}) controls_.Get(id)->setEnabled(!dhcp);
+}
+
+void ConfigFormPage::ApplyNetModeRule() {
+  const bool server = ListPosition(controls_.Combo(kIdcNetMode)) == 1;  // "TCP Server"
+  controls_.Get(kIdcServerIp)->setEnabled(!server);
+  controls_.Get(kIdcDomain)->setEnabled(!server);
+  const QString caption = U(server ? "本地端口" : "目标端口");
+  controls_.Label(kIdcPortLabel)->setText(caption);
+  controls_.Get(kIdcEthPort)->setAccessibleName(caption);
+}
+
+void ConfigFormPage::OnDhcp() { ApplyDhcpRule(); }
+
+void ConfigFormPage::OnGenerateMac() {
+  controls_.Edit(kIdcMac)->setText(MacText(MacFromMilliseconds(LocalMilliseconds(clock_()))));
+}
+
+void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
+  const QString hex = traits_.send(code, payload);
+  // Logged whether or not the link took the frame: the engineer sees what was attempted.
+  Log(U(traits_.send_prefix) + hex);
+  main_.SetStatusText(QStringLiteral("...."));
+}
+
+void ConfigFormPage::OnWriteConfig() {
+  const ConfigRecord record = EncodeConfig(ReadForm());
+  Send(cmd::kWriteConfig, record);
+}
+
+void ConfigFormPage::OnReadConfig() { Send(cmd::kReadConfig); }
+void ConfigFormPage::OnReadVersion() { Send(cmd::kReadVersion); }
+void ConfigFormPage::OnSoftwareReset() { Send(cmd::kSoftwareReset); }
+void ConfigFormPage::OnReadCsq() { Send(cmd::kReadCsq); }
+
+void ConfigFormPage::OnSyncClock() {
+  const auto payload = ClockPayload(clock_());
+  Send(cmd::kSyncClock, payload);
+}
+
+void ConfigFormPage::OnFota() {
+  main_.UpgradeSelector() = traits_.upgrade_transport;
+  main_.OpenFirmwareDialog();
+}
+
+void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
+  switch (frame.Code()) {
+    case cmd::kWriteConfig:
+    case cmd::kReadConfig:
+      ShowForm(DecodeConfig(frame.Payload(), controls_.Button(kIdcHex)->isChecked()));
+      break;
+    case cmd::kReadVersion:
+      ShowVersion(frame);
+      break;
+    case cmd::kSoftwareReset:
+      Log(U("软件复位成功. \r\n"));
+      break;
+    case cmd::kFirmware:
+      main_.ForwardFirmwareReply(frame);
+      break;
+    case cmd::kReadCsq:
+      if (!ShowCsq(frame)) return;
+      break;
+    case cmd::kSyncClock:
+      if (!ShowClock(frame)) return;
+      break;
+    default:
+      return;  // MQTT codes, 0xE8 to 0xEA and anything unknown: not this page's business
+  }
+  main_.SetStatusText(QStringLiteral("Successful!"));
+}
+
+void ConfigFormPage::ShowVersion(const ReplyFrame& frame) {
+  // The whole text the device sent, up to its first zero byte; never past the frame.
+  const auto payload = frame.Payload();
+  const auto end = std::find(payload.begin(), payload.end(), uint8_t{0});
+  const QString version = FromGbk(payload.first(static_cast<std::size_t>(end - payload.begin())));
+  Log(U("读取版本成功. \r\n"));
+  Log(version + QLatin1String("\r\n"));
+}
+
+// A CSQ or clock reply whose payload is too short to hold the value is reported as such:
+// the byte after a short payload is the device's checksum, not a reading.
+bool ConfigFormPage::ShowCsq(const ReplyFrame& frame) {
+  const auto data = frame.Payload();
+  if (data.empty()) {
+    Log(U("获取CSQ应答不完整: 没有CSQ数据. \r\n"));
+    return false;
+  }
+  Log(QString::asprintf("获取CSQ成功,CSQ:%d \r\n", data[0]));
+  return true;
+}
+
+bool ConfigFormPage::ShowClock(const ReplyFrame& frame) {
+  const auto b = frame.Payload();
+  if (b.size() < kClockBytes) {
+    Log(QString::asprintf("同步时钟应答不完整: 只有%d字节. \r\n", static_cast<int>(b.size())));
+    return false;
+  }
+  Log(QString::asprintf("同步时钟成功: %02X-%02X-%02X %02X:%02X:%02X \r\n", b[0], b[1], b[2], b[3], b[4], b[5]));
+  return true;
+}
+
+}  // namespace velmora

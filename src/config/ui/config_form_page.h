@@ -1,0 +1,82 @@
+#pragma once
+// The configuration form both configuration pages show: its controls and rules, reading
+// and showing a ConfigForm, the six device commands and the handling of the replies.
+// A page adds its link row and says what differs (ConfigPageTraits).
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "app/dialog_builder.h"
+#include "config/config_record.h"
+#include "protocol/command_frame.h"
+#include "protocol/receive_pump.h"
+#include "resources/config_layouts.h"
+
+namespace velmora {
+
+class CMorvaneDlg;
+
+struct ConfigPageTraits {
+  const res::Dialog& layout;
+  res::FormListIds lists;
+  // Sends one Command frame over the page's link; gives back its hex text.
+  std::function<QString(uint8_t code, std::span<const uint8_t> payload)> send;
+  const char* send_prefix;   // UTF-8, names the link that carries the frames
+  uint8_t upgrade_transport; // the upgrade transport selector's value for this link
+};
+
+class ConfigFormPage : public QWidget, public IReplyHandler {
+  Q_OBJECT
+ public:
+  ConfigFormPage(CMorvaneDlg& main, ConfigPageTraits traits, QWidget* parent = nullptr);
+
+  const ControlMap& Controls() const { return controls_; }
+
+  // The form as the controls hold it now; texts as GBK bytes.
+  ConfigForm ReadForm() const;
+
+  // A decoded record into the controls, with the DHCP and network-mode rules applied as
+  // if the engineer had made the changes. Absent heartbeat or registration texts leave
+  // their boxes as they are.
+  void ShowForm(const ConfigForm& form);
+
+  void HandleReply(const ReplyFrame& frame) override;
+
+  // Time for the MAC generator and the clock command; tests fix it.
+  void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
+
+ protected:
+  CMorvaneDlg& Main() const { return main_; }
+  void Log(const QString& text) const;
+
+ private:
+  enum class Rules { Keep, Apply };
+  void Fill(const ConfigForm& form, Rules rules);
+  void ApplyDhcpRule();
+  void ApplyNetModeRule();
+
+  void OnDhcp();
+  void OnGenerateMac();
+  void OnWriteConfig();
+  void OnReadConfig();
+  void OnReadVersion();
+  void OnSoftwareReset();
+  void OnReadCsq();
+  void OnSyncClock();
+  void OnFota();
+  void Send(uint8_t code, std::span<const uint8_t> payload = {});
+
+  void ShowVersion(const ReplyFrame& frame);
+  bool ShowCsq(const ReplyFrame& frame);
+  bool ShowClock(const ReplyFrame& frame);
+
+  CMorvaneDlg& main_;
+  ConfigPageTraits traits_;
+  ControlMap controls_;
+  std::function<LocalTime()> clock_ = CurrentLocalTime;
+};
+
+}  // namespace velmora

@@ -1,0 +1,65 @@
+#include "config/ui/dialog_enet.h"
+
+#include <QAbstractButton>
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "transport/command_senders.h"
+#include "transport/udp_endpoint.h"
+
+namespace velmora {
+
+namespace {
+
+using namespace res;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
+  return ConfigPageTraits{
+      NetworkConfigDialog(),
+      kNetworkFormLists,
+      [&udp](uint8_t code, std::span<const uint8_t> payload) {
+        QString hex;
+        SendCommandUdp(udp, code, payload, hex);
+        return hex;
+      },
+      "UDP发送:",
+      2,
+  };
+}
+
+}  // namespace
+
+CDialog_Enet::CDialog_Enet(CMorvaneDlg& main, QWidget* parent)
+    : ConfigFormPage(main, NetworkTraits(main.Services().udp), parent), udp_(main.Services().udp) {
+  Controls().Ip(kIdcBroadcastAddress)->setText(QStringLiteral("255.255.255.255"));
+  BindClicks(Controls(), this, ClickTable<CDialog_Enet>{{kIdcOpenClose, &CDialog_Enet::OnOpenClose}});
+}
+
+void CDialog_Enet::OnOpenClose() {
+  IpAddressEdit* address = Controls().Ip(kIdcBroadcastAddress);
+  QAbstractButton* button = Controls().Button(kIdcOpenClose);
+  if (udp_.IsOpen()) {
+    udp_.CloseEndpoint();
+    button->setText(U("打开"));
+    address->setEnabled(true);
+    Log(U("UDP_Server已断开连接:") + address->text() + QLatin1String("\r\n"));
+    return;
+  }
+  const QString device = address->text();
+  if (device == QLatin1String("0.0.0.0")) {
+    Main().Services().modal.ShowMessage(U("连接的本地IP地址不能为空!"));
+    return;
+  }
+  if (!udp_.OpenEndpoint(device)) {
+    // Usually the local port is held by another program or needs rights this user lacks.
+    Log(U("UDP_Server建立连接失败,本地端口%1不可用.\r\n").arg(udp_.LocalPort()));
+    return;
+  }
+  button->setText(U("关闭"));
+  address->setEnabled(false);  // the device address cannot change while the link is open
+  Log(U("UDP_Server已建立连接:") + device + QLatin1String("\r\n"));
+}
+
+}  // namespace velmora
