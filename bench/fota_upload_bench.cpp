@@ -21,6 +21,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -141,6 +142,7 @@ Split SplitChunks(const DeviceScript& d, const Stamps& delivered) {
 
 quint16 FreeUdpPort() {
   QUdpSocket s;
+  s.setProxy(QNetworkProxy::NoProxy);
   s.bind(QHostAddress::LocalHost, 0);
   return s.localPort();
 }

@@ -1,5 +1,6 @@
-// The whole road of an upgrade: dialog, engine, receive pump on its own timer, the real
-// UDP endpoint or serial port, and a scripted device on the far side.
+// The whole road of an upgrade: a page's FOTA button, the dialog and its engine, the real
+// UDP endpoint or serial port, the receive pump on its own timer, the page handing the
+// answers on, and a scripted device on the far side.
 
 #include <gtest/gtest.h>
 
@@ -53,18 +54,6 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
   return true;
 }
 
-// What a configuration page does with a firmware reply.
-class FirmwareForwarder : public IReplyHandler {
- public:
-  explicit FirmwareForwarder(CMorvaneDlg& w) : w_(w) {}
-  void HandleReply(const ReplyFrame& f) override {
-    if (f.Code() == cmd::kFirmware) w_.ForwardFirmwareReply(f);
-  }
-
- private:
-  CMorvaneDlg& w_;
-};
-
 // The device runs on a thread of its own and answers the moment a frame is complete, as
 // a real one does: the tool's event loop cannot hold its answers back.
 class DeviceThread {
@@ -92,15 +81,13 @@ class FotaEndToEnd : public ::testing::Test {
     f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
   }
 
-  // The page's FOTA button once the page has one; until then what that button does.
+  // The page's own FOTA button: it picks the link and opens the dialog.
   void PressFota(int page, uint8_t selector) {
     CMorvaneDlg& w = *app_.window;
-    if (auto* b = qobject_cast<QPushButton*>(FindControl(w.Page(page), 1037))) {
-      b->click();
-    } else {
-      w.UpgradeSelector() = selector;
-      w.OpenFirmwareDialog();
-    }
+    w.ShowPage(page);
+    auto* fota = qobject_cast<QPushButton*>(FindControl(w.Page(page), 1037));
+    ASSERT_NE(fota, nullptr);
+    fota->click();
     ASSERT_EQ(w.UpgradeSelector(), selector);
   }
 
@@ -122,12 +109,13 @@ class FotaEndToEnd : public ::testing::Test {
     EXPECT_EQ(bar->maximum(), 258);
     EXPECT_EQ(bar->value(), 258);
     EXPECT_FALSE(dlg->Watching());
+    // The answers came through the page's reply handling.
+    EXPECT_EQ(app_.window->StatusText(), "Successful!");
   }
 
   QTemporaryDir dir_;
   QString path_;
   test::AppFixture app_;
-  FirmwareForwarder forwarder_{*app_.window};
   test::FirmwareDevice device_{test::FirmwareImage(kImageSize)};
 };
 
@@ -153,7 +141,6 @@ TEST_F(FotaEndToEnd, OverUdp) {
     }
   });
   ASSERT_TRUE(app_.udp.OpenEndpoint("127.0.0.1"));
-  app_.window->Pump().SetNetworkPageHandler(&forwarder_);
   PressFota(CMorvaneDlg::kNetworkPage, kUpgradeOverUdp);
   RunUpgrade(device);
   ::close(fd);
@@ -183,7 +170,6 @@ TEST_F(FotaEndToEnd, OverSerial) {
       }
     }
   });
-  app_.window->Pump().SetSerialPageHandler(&forwarder_);
   PressFota(CMorvaneDlg::kSerialPage, kUpgradeOverSerial);
   RunUpgrade(device);
   app_.serial.Close();
