@@ -1,6 +1,7 @@
-// Wall time of a 1 MiB firmware upload the way the tool does it: the upgrade dialog in the
-// main window, the transfer engine, the receive pump on its own 1 ms timer and the real
-// UDP endpoint or serial port, against a device on loopback that answers at once.
+// Wall time of a 1 MiB firmware upload the way the tool does it: a configuration page's
+// FOTA button, the upgrade dialog with its transfer engine, the real UDP endpoint or serial
+// port, the receive pump on its own 1 ms timer and the page handing the answers on, against
+// a device on loopback that answers at once.
 //
 // Stop-and-wait pays the pump's closing rule once per chunk: three quiet 1 ms ticks over
 // UDP, five over serial. 1024 data frames and the end frame give the floors printed
@@ -101,18 +102,19 @@ class BenchModalUi : public IModalUi {
   QEventLoop* loop = nullptr;
 };
 
-// What a configuration page does with a firmware reply; notes when each reply arrived.
-class Forwarder : public IReplyHandler {
+// Sits between the pump and a configuration page, noting when each reply arrived; the
+// page hands it on to the dialog as in the tool.
+class StampingHandler : public IReplyHandler {
  public:
-  explicit Forwarder(CMorvaneDlg& w) : w_(w) {}
+  explicit StampingHandler(IReplyHandler* page) : page_(page) {}
   void HandleReply(const ReplyFrame& f) override {
     delivered_at.push_back(Clock::now());
-    if (f.Code() == cmd::kFirmware) w_.ForwardFirmwareReply(f);
+    if (page_) page_->HandleReply(f);
   }
   Stamps delivered_at;
 
  private:
-  CMorvaneDlg& w_;
+  IReplyHandler* page_;
 };
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -283,7 +285,8 @@ void Upload(benchmark::State& state, Over over) {
     AppServices services{rx, modal, serial, udp};
     CMorvaneDlg window(services);
     window.show();
-    Forwarder forward(window);
+    const int page = over == Over::Udp ? CMorvaneDlg::kNetworkPage : CMorvaneDlg::kSerialPage;
+    StampingHandler forward(dynamic_cast<IReplyHandler*>(window.Page(page)));
 
     std::unique_ptr<UdpDevice> udp_device;
     std::unique_ptr<PtyDevice> pty_device;
@@ -294,7 +297,6 @@ void Upload(benchmark::State& state, Over over) {
         return;
       }
       window.Pump().SetNetworkPageHandler(&forward);
-      window.UpgradeSelector() = kUpgradeOverUdp;
     } else {
       pty_device = std::make_unique<PtyDevice>();
       if (!pty_device->Ok() || !serial.Open(pty_device->Path(), 115200, 0)) {
@@ -302,9 +304,14 @@ void Upload(benchmark::State& state, Over over) {
         return;
       }
       window.Pump().SetSerialPageHandler(&forward);
-      window.UpgradeSelector() = kUpgradeOverSerial;
     }
-    window.OpenFirmwareDialog();
+    window.ShowPage(page);
+    auto* fota = qobject_cast<QPushButton*>(FindControl(window.Page(page), 1037));  // the page's FOTA button
+    if (!fota) {
+      state.SkipWithError("the page has no FOTA button");
+      return;
+    }
+    fota->click();
     CDialog_Fota* dlg = window.FirmwareDialog();
     qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
     QApplication::processEvents();
