@@ -143,10 +143,12 @@ void ConfigFormPage::OnGenerateMac() {
 }
 
 void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
-  const QString hex = traits_.send(code, payload);
+  QString hex;
+  const bool sent = traits_.send(code, payload, hex);
   // Logged whether or not the link took the frame: the engineer sees what was attempted.
   Log(U(traits_.send_prefix) + hex);
   main_.SetStatusText(QStringLiteral("...."));
+  if (!sent) OnSendFailed();
 }
 
 void ConfigFormPage::OnWriteConfig() {
