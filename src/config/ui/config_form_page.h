@@ -60,6 +60,8 @@ class ConfigFormPage : public QWidget, public IReplyHandler {
   void Fill(const ConfigForm& form, Rules rules);
   void ApplyDhcpRule();
   void ApplyNetModeRule();
+  // Enables or disables a form control without handing the keyboard focus to another.
+  void SetEnabled(int id, bool enabled);
 
   void OnDhcp();
   void OnGenerateMac();
