@@ -9,6 +9,7 @@
 
 #include "app/dialog_builder.h"
 #include "app/log_pane.h"
+#include "fota/ui/dialog_fota.h"
 #include "mqtt/mqtt_record.h"
 #include "mqtt/ui/dialog_mqtt.h"
 #include "pages/page_harness.h"
@@ -249,6 +250,31 @@ TEST(EditDuringReply, NetworkReplyTouchesOnlyTheNetworkFormWhereverTheEngineerTy
     unchanged(before.serial, after.serial, app.Serial());
     unchanged(before.mqtt, after.mqtt, app.Mqtt());
   }
+}
+
+TEST(EditDuringReply, ConfigurationReplyLeavesTheFirmwarePathBeingTyped) {
+  Editing app;
+  app.AskOverUdp();
+  app.Click(app.Network(), 1037);
+  CDialog_Fota* fota = app.window->FirmwareDialog();
+  ASSERT_NE(fota, nullptr);
+  auto* path = qobject_cast<QLineEdit*>(FindControl(fota, 1007));
+  fota->activateWindow();
+  path->setFocus(Qt::MouseFocusReason);
+  ASSERT_TRUE(test::WaitUntil([&] { return QApplication::focusWidget() == path; }));
+  app.TypeAtFocus(U("/固件/"));
+  const Editing::Seen before = app.Look();
+  const auto labels = Everything(*fota);
+
+  app.Answer(ConfigReply(DeviceRecord()), true);
+  EXPECT_EQ(QApplication::focusWidget(), path);
+  app.TypeAtFocus("v2.bin");
+  EXPECT_EQ(path->text(), U("/固件/v2.bin"));
+  EXPECT_EQ(path->cursorPosition(), path->text().size());
+  EXPECT_EQ(Without(Everything(*fota), {1007}), Without(labels, {1007}));
+  EXPECT_EQ(app.Look().serial, before.serial);
+  EXPECT_EQ(app.Look().mqtt, before.mqtt);
+  EXPECT_EQ(app.Network().ReadForm().eth_port, "6100");
 }
 
 TEST(EditDuringReply, SerialReplyLeavesTheNetworkAddressBeingTypedAndTheOtherForm) {
