@@ -113,7 +113,7 @@ TEST(SerialPull, PullWhileTheWriteWaitsOnAFullLineEndsTheWaitNotTheBound) {
   unplug.join();
 
   EXPECT_GE(held, 250) << "the write did wait for the line";
-  EXPECT_LT(held, CXSerial::kChunkTimeoutMs) << "the hang-up ends the wait";
+  EXPECT_LT(held, 1500) << "the hang-up ends the wait, well before the write gives up";
   EXPECT_EQ(app.LogLines().back(), kPulled);
   app.ExpectClosedRow();
 
