@@ -1,6 +1,5 @@
 #include "fota/firmware_transfer.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstring>
@@ -8,8 +7,10 @@
 
 #include "protocol/command_frame.h"
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
 #include <sys/stat.h>
+#else
+#include <QDateTime>
 #endif
 
 namespace velmora {
@@ -199,7 +200,7 @@ FotaOutcome FirmwareTransfer::Fail(int build_result) {
 
 FirmwareTransfer::FileStamp FirmwareTransfer::Stamp() {
   FileStamp s;
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
   // From the open handle: a file deleted under the transfer still reads as it was.
   struct stat st {};
   if (::fstat(file_.handle(), &st) == 0) {
