@@ -52,6 +52,9 @@ class CXSerial {
   // Stops the reader (within kStopTimeoutMs) and closes the device. Always true.
   bool Close();
   bool IsOpen() const;
+  // True once the open port's device has gone away (adapter unplugged, far end hung up):
+  // nothing goes out or comes in until the port is closed and opened again.
+  bool LineLost() const;
   // True when every byte went out. False at once when closed or when the device has gone
   // away; a chunk that cannot be written within kChunkTimeoutMs is retried kChunkRetries
   // times after clearing the output queue, then the write fails.

@@ -34,15 +34,22 @@ FirmwareTransfer::Sender Watched(QTimer& timer, FirmwareTransfer::Sender send) {
 CDialog_Fota::CDialog_Fota(const uint8_t& selector, AppServices& services, QWidget* parent)
     : CDialog_Fota(
           selector,
-          // A failed write is not reported here: the watch resends and then times out.
+          // A failed write is not reported here: on a port never opened the watch resends
+          // and then times out; a device that has gone away ends the transfer in Apply.
           [&serial = services.serial](std::span<const uint8_t> f) { (void)serial.Write(f.data(), f.size()); },
           [&udp = services.udp](std::span<const uint8_t> f) { udp.SendToDevice(f.data(), f.size()); },
-          services.modal, parent) {}
+          [&serial = services.serial] { return serial.LineLost(); }, services.modal, parent) {}
 
 CDialog_Fota::CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
                            IModalUi& modal, QWidget* parent)
+    : CDialog_Fota(selector, std::move(serial), std::move(udp), {}, modal, parent) {}
+
+CDialog_Fota::CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+                           std::function<bool()> serial_lost, IModalUi& modal, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       modal_(modal),
+      selector_(selector),
+      serial_lost_(std::move(serial_lost)),
       transfer_(selector, Watched(timer_, std::move(serial)), Watched(timer_, std::move(udp))) {
   controls_ = BuildDialog(res::FirmwareDialog(), this);
   setFixedSize(size());
@@ -115,6 +122,11 @@ void CDialog_Fota::OnStopUpgrade() { Apply(transfer_.Stop()); }
 void CDialog_Fota::OnTick() { Apply(transfer_.Tick()); }
 
 void CDialog_Fota::Apply(FotaOutcome outcome) {
+  // A serial device that has gone away can neither take the next frame nor answer the
+  // last one: the transfer ends now, not after the resend and the time-out.
+  if (transfer_.Awaiting() && selector_ == kUpgradeOverSerial && serial_lost_ && serial_lost_()) {
+    outcome = transfer_.SerialLost();
+  }
   // The controls and the watch follow the engine before any box is shown: a real box
   // runs the event loop, and replies and ticks go on meanwhile.
   ShowProgress();

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 
 #include "app/dialog_builder.h"
 #include "fota/firmware_transfer.h"
@@ -55,6 +56,10 @@ class CDialog_Fota : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // `serial_lost` tells whether the serial device has gone away; may be empty.
+  CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+               std::function<bool()> serial_lost, IModalUi& modal, QWidget* parent);
+
   void OnTick();
   // Mirrors the engine into the controls and the timer, then shows the outcome's message.
   void Apply(FotaOutcome outcome);
@@ -63,6 +68,8 @@ class CDialog_Fota : public QDialog {
   void SyncWatch();
 
   IModalUi& modal_;
+  const uint8_t& selector_;
+  std::function<bool()> serial_lost_;
   QTimer timer_;
   FirmwareTransfer transfer_;
   ControlMap controls_;
