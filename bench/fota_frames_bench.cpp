@@ -18,14 +18,8 @@ namespace {
 constexpr qint64 kImageSize = qint64{1} << 20;
 
 std::vector<uint8_t> Answer(const char* text) {
-  const std::size_t n = std::char_traits<char>::length(text);
-  std::vector<uint8_t> b;
-  b.reserve(n + 6);
-  for (uint8_t lead : {kFrameStart, kDirToTool, cmd::kFirmware, static_cast<uint8_t>(n)}) b.push_back(lead);
-  for (std::size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(text[i]));
-  b.push_back(Checksum8(b));
-  b.push_back(kFrameEnd);
-  return b;
+  const std::string_view t(text);
+  return *BuildReplyFrame(cmd::kFirmware, std::span(reinterpret_cast<const uint8_t*>(t.data()), t.size()));
 }
 
 void BM_TransferOneMebibyte(benchmark::State& state) {

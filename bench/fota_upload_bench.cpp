@@ -50,6 +50,7 @@
 #include "fota/ui/dialog_fota.h"
 #include "protocol/command_frame.h"
 #include "protocol/receive_pump.h"
+#include "bench_support.h"
 
 namespace velmora {
 namespace {
@@ -61,14 +62,8 @@ constexpr std::size_t kImageSize = std::size_t{1} << 20;
 constexpr int kRoundTrips = 1024 + 1;  // data frames and the end frame
 
 std::vector<uint8_t> Answer(const char* text) {
-  const std::size_t n = std::char_traits<char>::length(text);
-  std::vector<uint8_t> b;
-  b.reserve(n + 6);
-  for (uint8_t lead : {kFrameStart, kDirToTool, cmd::kFirmware, static_cast<uint8_t>(n)}) b.push_back(lead);
-  for (std::size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(text[i]));
-  b.push_back(Checksum8(b));
-  b.push_back(kFrameEnd);
-  return b;
+  const std::string_view t(text);
+  return *BuildReplyFrame(cmd::kFirmware, std::span(reinterpret_cast<const uint8_t*>(t.data()), t.size()));
 }
 
 // Counts the image in and answers "OK" to every data frame, "YES" to the end frame, and
@@ -88,20 +83,7 @@ struct DeviceScript {
   void Answered() { answered_at.push_back(Clock::now()); }
 };
 
-// Message boxes and the file dialog, answered without a window.
-class BenchModalUi : public IModalUi {
- public:
-  MessageAnswer ShowMessage(const QString& text, MessageButtons) override {
-    last = text;
-    if (loop) loop->quit();
-    return MessageAnswer::Ok;
-  }
-  QString GetOpenFileName(const QString&) override { return file; }
-  QString GetSaveFileName(const QString&, const QString&) override { return {}; }
-  QString file;
-  QString last;
-  QEventLoop* loop = nullptr;
-};
+using bench::BenchModalUi;
 
 // Sits between the pump and a configuration page, noting when each reply arrived; the
 // page hands it on to the dialog as in the tool.
@@ -369,11 +351,6 @@ BENCHMARK(BM_UploadOneMebibyteOverSerialPty)->Iterations(3)->UseManualTime()->Un
 }  // namespace velmora
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  velmora::TightenTimerSlack();  // as the tool starts
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  // Timers as the tool sets them at start-up.
+  return velmora::bench::RunQtBenchmarks(argc, argv, velmora::TightenTimerSlack);
 }

@@ -16,6 +16,7 @@
 #include "app/main_window.h"
 #include "app/qt_modal_ui.h"
 #include "protocol/pump_driver.h"
+#include "bench_support.h"
 
 namespace {
 
@@ -64,11 +65,4 @@ BENCHMARK(BM_IdleContinuous1ms)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return velmora::bench::RunQtBenchmarks(argc, argv); }

@@ -11,6 +11,7 @@
 #include "app/log_pane.h"
 #include "app/main_window.h"
 #include "protocol/command_frame.h"
+#include "bench_support.h"
 
 namespace {
 
@@ -54,11 +55,4 @@ BENCHMARK(BM_LogPaneAppend100k)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return velmora::bench::RunQtBenchmarks(argc, argv); }

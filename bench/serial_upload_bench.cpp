@@ -12,6 +12,7 @@
 //   cmake --preset release && cmake --build --preset release --target serial_upload_bench
 //   ./build/release/bench/serial_upload_bench
 
+#include "app/application.h"
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -35,6 +36,7 @@
 #include "app/dialog_builder.h"
 #include "app/main_window.h"
 #include "fota/ui/dialog_fota.h"
+#include "bench_support.h"
 
 namespace velmora {
 namespace {
@@ -48,19 +50,7 @@ constexpr int kAnswerBytes = 8;  // F5 00 E5 02 "OK" sum 0D
 
 double LineMs(int bytes) { return bytes * 1000.0 / kLineBytesPerSecond; }
 
-class BenchModalUi : public IModalUi {
- public:
-  MessageAnswer ShowMessage(const QString& text, MessageButtons) override {
-    last = text;
-    if (loop) loop->quit();
-    return MessageAnswer::Ok;
-  }
-  QString GetOpenFileName(const QString&) override { return file; }
-  QString GetSaveFileName(const QString&, const QString&) override { return {}; }
-  QString file;
-  QString last;
-  QEventLoop* loop = nullptr;
-};
+using bench::BenchModalUi;
 
 quint16 FreeUdpPort() {
   QUdpSocket s;
@@ -238,10 +228,6 @@ BENCHMARK(BM_Upload256KiBAt115200Baud)->Iterations(1)->UseManualTime()->Unit(ben
 }  // namespace velmora
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  // Timers as the tool sets them at start-up.
+  return velmora::bench::RunQtBenchmarks(argc, argv, velmora::TightenTimerSlack);
 }

@@ -7,15 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
+
 using namespace velmora;
 
-#define CHECK(cond)                                                  \
-  do {                                                               \
-    if (!(cond)) {                                                   \
-      std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
-      std::abort();                                                  \
-    }                                                                \
-  } while (0)
 
 namespace {
 

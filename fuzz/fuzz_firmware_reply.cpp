@@ -13,15 +13,10 @@
 #include "fota/firmware_transfer.h"
 #include "protocol/command_frame.h"
 
+#include "fuzz_check.h"
+
 using namespace velmora;
 
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__);   \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
 
 namespace {
 

@@ -6,15 +6,10 @@
 
 #include "protocol/receive_pump.h"
 
+#include "fuzz_check.h"
+
 using namespace velmora;
 
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__);   \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
 
 namespace {
 

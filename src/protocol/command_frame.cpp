@@ -10,18 +10,28 @@ uint8_t Checksum8(std::span<const uint8_t> bytes) {
   return sum;
 }
 
-std::optional<std::vector<uint8_t>> BuildCommandFrame(uint8_t code, std::span<const uint8_t> payload) {
+namespace {
+std::optional<std::vector<uint8_t>> BuildFrame(uint8_t direction, uint8_t code, std::span<const uint8_t> payload) {
   if (payload.size() > kMaxCommandPayload) return std::nullopt;
   std::vector<uint8_t> frame;
   frame.reserve(payload.size() + 6);
   frame.push_back(kFrameStart);
-  frame.push_back(kDirToDevice);
+  frame.push_back(direction);
   frame.push_back(code);
   frame.push_back(static_cast<uint8_t>(payload.size()));
   frame.insert(frame.end(), payload.begin(), payload.end());
   frame.push_back(Checksum8(frame));
   frame.push_back(kFrameEnd);
   return frame;
+}
+}  // namespace
+
+std::optional<std::vector<uint8_t>> BuildCommandFrame(uint8_t code, std::span<const uint8_t> payload) {
+  return BuildFrame(kDirToDevice, code, payload);
+}
+
+std::optional<std::vector<uint8_t>> BuildReplyFrame(uint8_t code, std::span<const uint8_t> payload) {
+  return BuildFrame(kDirToTool, code, payload);
 }
 
 QString HexText(std::span<const uint8_t> bytes) {

@@ -37,6 +37,10 @@ uint8_t Checksum8(std::span<const uint8_t> bytes);
 // the length byte: the result is empty rather than a silently truncated frame.
 std::optional<std::vector<uint8_t>> BuildCommandFrame(uint8_t code, std::span<const uint8_t> payload);
 
+// A Reply frame as a device sends it: F5 00 code N payload sum 0D. The tool only reads
+// these; the simulator and the tests build them. Empty above 255 payload bytes.
+std::optional<std::vector<uint8_t>> BuildReplyFrame(uint8_t code, std::span<const uint8_t> payload);
+
 // "%02X " per byte, then "\r\n".
 QString HexText(std::span<const uint8_t> bytes);
 

@@ -29,11 +29,7 @@ Bytes Pattern(std::size_t n) {
 }
 
 Bytes ReplyBytes(const std::string& text, uint8_t code = cmd::kFirmware) {
-  Bytes b{kFrameStart, kDirToTool, code, static_cast<uint8_t>(text.size())};
-  b.insert(b.end(), text.begin(), text.end());
-  b.push_back(Checksum8(b));
-  b.push_back(kFrameEnd);
-  return b;
+  return *BuildReplyFrame(code, Bytes(text.begin(), text.end()));
 }
 
 class FirmwareTransferTest : public ::testing::Test {

@@ -16,11 +16,7 @@ namespace velmora::test {
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes FirmwareReply(const std::string& text) {
-  Bytes b{kFrameStart, kDirToTool, cmd::kFirmware, static_cast<uint8_t>(text.size())};
-  b.insert(b.end(), text.begin(), text.end());
-  b.push_back(Checksum8(b));
-  b.push_back(kFrameEnd);
-  return b;
+  return *BuildReplyFrame(cmd::kFirmware, Bytes(text.begin(), text.end()));
 }
 
 inline Bytes FirmwareImage(std::size_t n) {

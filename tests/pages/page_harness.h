@@ -42,11 +42,13 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
 }
 
 // A Reply frame as a device sends it: F5 00 code N payload sum 0D.
+// `declared` makes the length byte lie about the payload.
 inline Bytes Reply(uint8_t code, const Bytes& payload, int declared = -1) {
-  Bytes f{0xF5, 0x00, code, static_cast<uint8_t>(declared < 0 ? payload.size() : declared)};
-  f.insert(f.end(), payload.begin(), payload.end());
-  f.push_back(Checksum8(f));
-  f.push_back(0x0D);
+  Bytes f = *BuildReplyFrame(code, payload);
+  if (declared >= 0) {
+    f[3] = static_cast<uint8_t>(declared);
+    f[f.size() - 2] = Checksum8(std::span(f).first(f.size() - 2));
+  }
   return f;
 }
 

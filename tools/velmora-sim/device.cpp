@@ -49,16 +49,6 @@ int ExpectedPayload(uint8_t code) {
 
 }  // namespace
 
-std::vector<uint8_t> BuildReplyFrame(uint8_t code, std::span<const uint8_t> payload) {
-  std::vector<uint8_t> f;
-  f.reserve(payload.size() + 6);
-  for (uint8_t b : {kFrameStart, kDirToTool, code, static_cast<uint8_t>(payload.size())}) f.push_back(b);
-  for (uint8_t b : payload) f.push_back(b);
-  f.push_back(Checksum8(f));
-  f.push_back(kFrameEnd);
-  return f;
-}
-
 uint64_t Counters::Get(const std::string& name) const {
   const auto it = values_.find(name);
   return it == values_.end() ? 0 : it->second;
@@ -89,7 +79,8 @@ void Device::Malformed(SimLink link, const std::string& reason, const std::vecto
 
 Output Device::Reply(uint8_t code, std::span<const uint8_t> payload, std::string label) {
   Output o;
-  o.bytes = BuildReplyFrame(code, payload);
+  // Every answer the device has fits a frame (records of 221 and 129 bytes, short texts).
+  o.bytes = BuildReplyFrame(code, payload).value_or(std::vector<uint8_t>{});
   o.code = code;
   o.label = label.empty() ? CodeName(code) + " len " + std::to_string(payload.size()) : std::move(label);
   o.label = WithHex(std::move(o.label), o.bytes);

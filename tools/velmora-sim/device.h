@@ -21,9 +21,6 @@ namespace velmora::sim {
 inline constexpr char kDefaultVersion[] = "DTU V2.4.1 (simulator)";
 inline constexpr uint8_t kDefaultCsq = 23;
 
-// F5 00 code N payload sum 0D; the payload must not exceed 255 bytes.
-std::vector<uint8_t> BuildReplyFrame(uint8_t code, std::span<const uint8_t> payload);
-
 struct DeviceOptions {
   std::string version = kDefaultVersion;  // 0xE3 answer: GBK bytes, at most 255
   uint8_t csq = kDefaultCsq;
