@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Velmora: set up a Debian 12 machine, build, and run the tool or the tests.
 #   ./build.sh run     install what is missing, build the release, start the tool
+#                      with the device simulator beside it
 #   ./build.sh test    install what is missing, build and pass the whole test suite
 #   ./build.sh bench   install what is missing, build the release, run the benchmarks
 set -euo pipefail
@@ -42,15 +43,70 @@ build() {  # build PRESET [TARGET...]
   fi
 }
 
+SIM_LINK=/tmp/velmora-sim.tty
+SIM_LOG=build/release/velmora-sim.log
+sim_pid=""
+
+# Waits for the simulator's "ready" line; false if it ended or took too long.
+sim_ready() {
+  local i
+  for i in $(seq 100); do
+    grep -qx ready "$SIM_LOG" 2>/dev/null && return 0
+    kill -0 "$sim_pid" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  kill "$sim_pid" 2>/dev/null || true
+  return 1
+}
+
+stop_sim() {
+  [ -n "$sim_pid" ] || return 0
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+
+# The device simulator beside the tool: a pseudo-terminal behind $SIM_LINK and UDP on
+# 127.0.0.1 port 21 (root only); without port 21, serial alone.
+start_sim() {
+  local sim=build/release/tools/velmora-sim/velmora-sim udp_note
+  local args=(--link "$SIM_LINK" --state build/release/velmora-sim.state --image-out build/release/velmora-sim-image.bin)
+  trap stop_sim EXIT
+  trap 'exit 130' INT TERM
+  : >"$SIM_LOG"  # no "ready" left from an earlier run
+  "$sim" "${args[@]}" --udp-port 21 >"$SIM_LOG" 2>&1 &
+  sim_pid=$!
+  if sim_ready; then
+    udp_note="on the ENET page type 127.0.0.1 as 广播地址 and press 打开 (the tool's port 20 needs root)"
+  else
+    udp_note="not simulated: $(grep -m1 'velmora-sim:' "$SIM_LOG" || echo 'the simulator did not come up')"
+    wait "$sim_pid" 2>/dev/null || true
+    : >"$SIM_LOG"
+    "$sim" "${args[@]}" --no-udp >"$SIM_LOG" 2>&1 &
+    sim_pid=$!
+    if ! sim_ready; then
+      wait "$sim_pid" 2>/dev/null || true
+      sim_pid=""
+      echo "== no device simulator: $(grep -m1 'velmora-sim:' "$SIM_LOG" || echo "see $SIM_LOG"); starting the tool alone" >&2
+      return 0
+    fi
+  fi
+  echo "== device simulator velmora-sim is running beside the tool (log: $SIM_LOG)"
+  echo "   serial: on the USART page type $SIM_LINK into the port list and press 打开"
+  echo "   UDP:    $udp_note"
+}
+
 cmd_run() {
   build release
   local bin=build/release/src/velmora
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display. The tool is a desktop program; on a machine without a screen run it under a virtual one:" >&2
-    echo "  xvfb-run -a $bin" >&2
+    echo "  xvfb-run -a ./build.sh run     (the tool with the device simulator beside it)" >&2
+    echo "  xvfb-run -a $bin     (the tool alone)" >&2
     exit 2
   fi
-  exec "$bin"
+  start_sim
+  "$bin"
 }
 
 cmd_test() {
@@ -88,5 +144,5 @@ case "${1:-}" in
   run)   setup; cmd_run ;;
   test)  setup; cmd_test ;;
   bench) setup; cmd_bench ;;
-  *) sed -n '2,6p' "$0" >&2; exit 2 ;;
+  *) sed -n '2,7p' "$0" >&2; exit 2 ;;
 esac

@@ -9,6 +9,10 @@
 #include "app/qt_modal_ui.h"
 #include "protocol/receive_state.h"
 
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+
 namespace velmora {
 
 QIcon AppIcon() {
@@ -33,7 +37,14 @@ QIcon AppIcon() {
   return icon;
 }
 
+void TightenTimerSlack() {
+#ifdef Q_OS_LINUX
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
+}
+
 int RunApplication(int argc, char** argv) {
+  TightenTimerSlack();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("velmora"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmora v1.2"));

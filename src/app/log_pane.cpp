@@ -35,10 +35,20 @@ void LogPane::AppendEntry(const QString& text) {
 void LogPane::Flush() {
   flush_timer_.stop();
   if (pending_.isEmpty()) return;
+  // An engineer typing at the very end would otherwise see the caret pushed behind each
+  // new entry, and the rest of the note land after it.
+  const int anchor = textCursor().anchor();
+  const int position = textCursor().position();
   QTextCursor end(document());
   end.movePosition(QTextCursor::End);
   end.insertText(pending_);
   pending_.clear();
+  if (hasFocus() && (textCursor().position() != position || textCursor().anchor() != anchor)) {
+    QTextCursor kept(document());
+    kept.setPosition(anchor);
+    kept.setPosition(position, QTextCursor::KeepAnchor);
+    setTextCursor(kept);
+  }
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 

@@ -15,6 +15,7 @@
 #include "app/log_pane.h"
 #include "config/ui/dialog_enet.h"
 #include "config/ui/dialog_usart.h"
+#include "fota/ui/dialog_fota.h"
 #include "mqtt/ui/dialog_mqtt.h"
 #include "records/ui/dialog_sql.h"
 #include "resources/layout.h"
@@ -88,9 +89,14 @@ QWidget* CMorvaneDlg::CreateMqttPage() {
   return page;
 }
 
-void CMorvaneDlg::OpenFirmwareDialog() {}
+void CMorvaneDlg::OpenFirmwareDialog() {
+  if (!fota_) fota_ = new CDialog_Fota(upgrade_selector_, services_, this);
+  fota_->ShowNormal();
+}
 
-void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) { (void)frame; }
+void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) {
+  if (fota_) fota_->HandleFirmwareReply(frame);
+}
 
 void CMorvaneDlg::AppendLog(const QString& text) { log_->AppendEntry(LogStamp(clock_()) + text); }
 

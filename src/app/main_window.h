@@ -22,6 +22,7 @@ class QDialog;
 
 namespace velmora {
 
+class CDialog_Fota;
 class CDialog_SQL;
 class LogPane;
 
@@ -51,6 +52,8 @@ class CMorvaneDlg : public QWidget, public ILogSink {
   void OpenFirmwareDialog();
   // Replies with code 0xE5, handed on by the page of the link that carried them.
   void ForwardFirmwareReply(const ReplyFrame& frame);
+  // Null until a FOTA button first opens it.
+  CDialog_Fota* FirmwareDialog() const { return fota_; }
 
   // Tests fix the time the stamp lines show.
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
@@ -87,6 +90,7 @@ class CMorvaneDlg : public QWidget, public ILogSink {
   std::array<QWidget*, 3> pages_{};
   QPointer<QDialog> about_;
   CDialog_SQL* records_ = nullptr;
+  CDialog_Fota* fota_ = nullptr;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   uint8_t upgrade_selector_ = 0;
   ReceivePump pump_;

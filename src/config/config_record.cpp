@@ -286,12 +286,13 @@ ConfigForm DecodeConfig(std::span<const uint8_t> payload, bool hex) {
   f.net_mode = Position(p[off::kNetMode] - 1, kNetModeItems);
 
   f.ip0_domain = TextField(&p[off::kIp0Domain], kDomainBytes);
+  // assign(1, '0') rather than = "0": GCC 12 warns falsely (-Wrestrict) on the latter.
   if (f.ip0_domain.empty()) {
-    f.ip0_domain_port = "0";
+    f.ip0_domain_port.assign(1, '0');
     f.ip0_addr_port = port(off::kIp0Port);
   } else {
     f.ip0_domain_port = port(off::kIp0Port);
-    f.ip0_addr_port = "0";
+    f.ip0_addr_port.assign(1, '0');
   }
 
   f.lora_freq = FrequencyText(uint32_t{p[off::kLoraFreq]} << 16 | uint32_t{p[off::kLoraFreq + 1]} << 8 |

@@ -7,6 +7,12 @@
 
 #include "protocol/command_frame.h"
 
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#else
+#include <QDateTime>
+#endif
+
 namespace velmora {
 
 namespace {
@@ -31,6 +37,8 @@ QString FotaMessageText(FotaOutcome outcome) {
     case FotaOutcome::kCannotOpen: return QString::fromUtf8("无法打开固件文件,请检查文件路径!");
     case FotaOutcome::kFileTooLarge: return QString::fromUtf8("固件文件超过4GB,无法升级!");
     case FotaOutcome::kReadFailed: return QString::fromUtf8("读取固件文件失败,升级已停止!");
+    case FotaOutcome::kFileChanged: return QString::fromUtf8("固件文件在升级过程中被改动,升级已停止!");
+    case FotaOutcome::kSerialLost: return QString::fromUtf8("串口已断开,升级已停止!");
     case FotaOutcome::kCheckFailed: return QString::fromUtf8("校验错误,升级失败!");
     case FotaOutcome::kAccepted: return QString::fromUtf8("升级成功，等待从新启动");
     case FotaOutcome::kTimedOut: return QString::fromUtf8("升级超时,请重试!");
@@ -63,6 +71,7 @@ bool FirmwareTransfer::OpenFile(const QString& path) {
   }
   info_.name = QFileInfo(path).fileName();
   info_.length = static_cast<uint64_t>(file_.size());
+  stamp_ = Stamp();
   return true;
 }
 
@@ -109,10 +118,7 @@ FotaOutcome FirmwareTransfer::Start(const QString& path) {
     return FotaOutcome::kFileTooLarge;
   }
   const int n = BuildDataFrame();
-  if (n < 0) {
-    EndTransfer();
-    return FotaOutcome::kReadFailed;
-  }
+  if (n < 0) return Fail(n);
   if (n == 0) {
     // Nothing to send; no handle is kept on the file.
     EndTransfer();
@@ -135,10 +141,7 @@ FotaOutcome FirmwareTransfer::HandleReply(const ReplyFrame& frame) {
     // Late or stray: after an ending nothing is awaited and no file is open.
     if (!Awaiting() || !file_.isOpen()) return FotaOutcome::kNone;
     const int n = BuildDataFrame();
-    if (n < 0) {
-      EndTransfer();
-      return FotaOutcome::kReadFailed;
-    }
+    if (n < 0) return Fail(n);
     FotaOutcome outcome = FotaOutcome::kEndFrameSent;
     if (n > 0) {
       ++sequence_;
@@ -184,6 +187,33 @@ FotaOutcome FirmwareTransfer::Stop() {
   return FotaOutcome::kStopped;
 }
 
+FotaOutcome FirmwareTransfer::SerialLost() {
+  if (!Awaiting()) return FotaOutcome::kNone;
+  EndTransfer();
+  return FotaOutcome::kSerialLost;
+}
+
+FotaOutcome FirmwareTransfer::Fail(int build_result) {
+  EndTransfer();
+  return build_result == kChanged ? FotaOutcome::kFileChanged : FotaOutcome::kReadFailed;
+}
+
+FirmwareTransfer::FileStamp FirmwareTransfer::Stamp() {
+  FileStamp s;
+#ifdef Q_OS_LINUX
+  // From the open handle: a file deleted under the transfer still reads as it was.
+  struct stat st {};
+  if (::fstat(file_.handle(), &st) == 0) {
+    s.size = static_cast<int64_t>(st.st_size);
+    s.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  }
+#else
+  s.size = file_.size();
+  s.modified_ns = QFileInfo(file_.fileName()).lastModified().toMSecsSinceEpoch() * 1000000;
+#endif
+  return s;
+}
+
 int FirmwareTransfer::BuildDataFrame() {
   frame_[0] = kFrameStart;
   frame_[1] = kDirToDevice;
@@ -192,13 +222,15 @@ int FirmwareTransfer::BuildDataFrame() {
   frame_[4] = 0;
   frame_[5] = 0;
   frame_len_ = 0;
-  if (!file_.isOpen()) return -1;
+  if (!file_.isOpen()) return kReadError;
+  // Checked before every read, so the end frame never follows a change either.
+  if (Stamp() != stamp_) return kChanged;
   char* const data = reinterpret_cast<char*>(frame_.data() + kHeaderSize);
   qint64 n = 0;
   // An unbuffered read may return less than asked before the end of the file.
   while (n < static_cast<qint64>(kChunkSize)) {
     const qint64 got = file_.read(data + n, static_cast<qint64>(kChunkSize) - n);
-    if (got < 0) return -1;
+    if (got < 0) return kReadError;
     if (got == 0) break;
     n += got;
   }

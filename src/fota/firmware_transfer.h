@@ -36,6 +36,8 @@ enum class FotaOutcome : uint8_t {
   kAccepted,       // "YES": message with OK and Cancel, idle
   kTimedOut,       // still silent after the resend: message, idle
   kReadFailed,     // the file could not be read: message, idle, nothing sent
+  kFileChanged,    // the file was changed while being sent: message, idle, nothing sent
+  kSerialLost,     // the serial device went away during the transfer: message, idle
   kStopped,        // stop: progress position 0, message, idle
 };
 
@@ -90,6 +92,10 @@ class FirmwareTransfer {
   // The stop button. Nothing is sent to the device.
   FotaOutcome Stop();
 
+  // The serial device the frames go to has gone away (adapter pulled, far end hung up):
+  // a running transfer ends now rather than after the resend and the time-out.
+  FotaOutcome SerialLost();
+
   // --- state, for the dialog and for tests ---
   const FirmwareFileInfo& File() const { return info_; }
   int ProgressPosition() const { return progress_; }
@@ -111,8 +117,20 @@ class FirmwareTransfer {
   // Ends the transfer: file closed, nothing awaited, no resend pending.
   void EndTransfer();
   // Reads the next chunk into the frame buffer: the data length, 0 when the file is
-  // exhausted, -1 on a read error.
+  // exhausted, kReadError or kChanged.
+  static constexpr int kReadError = -1;
+  static constexpr int kChanged = -2;
   int BuildDataFrame();
+  // Ends the transfer after BuildDataFrame failed, with the outcome that says why.
+  FotaOutcome Fail(int build_result);
+  // Size and modification time of the open file, to tell a file changed under the
+  // transfer: the device would accept a mix of old and new chunks whose sum matches.
+  struct FileStamp {
+    int64_t size = -1;
+    int64_t modified_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  FileStamp Stamp();
   void BuildEndFrame();
   void Send();
 
@@ -123,6 +141,7 @@ class FirmwareTransfer {
   QFile file_;
   bool open_ = false;
   FirmwareFileInfo info_;
+  FileStamp stamp_;
   uint8_t sequence_ = 0;
   uint32_t sum_ = 0;
   int ticks_ = -1;

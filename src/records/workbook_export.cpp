@@ -50,7 +50,10 @@ bool CreateTempBeside(const fs::path& target, fs::path& temp) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(gen()));
-    fs::path candidate = dir / ("." + target.filename().string() + suffix);
+    std::string name(1, '.');  // built piecewise: GCC 12 warns falsely (-Wrestrict) on "." + ...
+    name += target.filename().string();
+    name += suffix;
+    fs::path candidate = dir / name;
     // "x": fail rather than reuse a file that is already there.
     if (std::FILE* f = std::fopen(candidate.c_str(), "wbx")) {
       std::fclose(f);

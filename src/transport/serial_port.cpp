@@ -503,6 +503,12 @@ bool CXSerial::IsOpen() const { return link_ != nullptr; }
 
 bool CXSerial::InputWaiting() const { return link_ && link_->InputWaiting(); }
 
+bool CXSerial::LineLost() const {
+  if (!link_) return false;
+  std::lock_guard lock(link_->mutex);
+  return link_->gone || link_->finished;
+}
+
 bool CXSerial::Write(const uint8_t* data, std::size_t len) {
   std::lock_guard write_lock(write_mutex_);
   if (!link_) return false;

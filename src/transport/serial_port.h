@@ -55,6 +55,9 @@ class CXSerial {
   // Bytes have reached the computer that OnByte has not had yet: waiting in the driver
   // or being handed over. Never waits for the reader.
   bool InputWaiting() const;
+  // True once the open port's device has gone away (adapter unplugged, far end hung up):
+  // nothing goes out or comes in until the port is closed and opened again.
+  bool LineLost() const;
   // True when every byte went out. False at once when closed or when the device has gone
   // away; a chunk that cannot be written within kChunkTimeoutMs is retried kChunkRetries
   // times after clearing the output queue, then the write fails.

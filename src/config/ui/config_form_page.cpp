@@ -124,13 +124,25 @@ void ConfigFormPage::Fill(const ConfigForm& f, Rules rules) {
 
 void ConfigFormPage::ApplyDhcpRule() {
   const bool dhcp = controls_.Button(kIdcDhcp)->isChecked();
-  for (int id : {kIdcLocalIp, kIdcSubnetMask, kIdcGateway}) controls_.Get(id)->setEnabled(!dhcp);
+  for (int id : {kIdcLocalIp, kIdcSubnetMask, kIdcGateway}) SetEnabled(id, !dhcp);
+}
+
+void ConfigFormPage::SetEnabled(int id, bool enabled) {
+  QWidget* control = controls_.Get(id);
+  QWidget* focus = window()->focusWidget();
+  if (!enabled && focus && (focus == control || control->isAncestorOf(focus))) {
+    // A reply can disable the box being typed in. Qt would pass the focus on to the next
+    // control and the engineer's next keys would land in a field they never chose; the
+    // page holds the focus instead, and those keys go nowhere.
+    setFocus(Qt::OtherFocusReason);
+  }
+  control->setEnabled(enabled);
 }
 
 void ConfigFormPage::ApplyNetModeRule() {
   const bool server = ListPosition(controls_.Combo(kIdcNetMode)) == 1;  // "TCP Server"
-  controls_.Get(kIdcServerIp)->setEnabled(!server);
-  controls_.Get(kIdcDomain)->setEnabled(!server);
+  SetEnabled(kIdcServerIp, !server);
+  SetEnabled(kIdcDomain, !server);
   const QString caption = U(server ? "本地端口" : "目标端口");
   controls_.Label(kIdcPortLabel)->setText(caption);
   controls_.Get(kIdcEthPort)->setAccessibleName(caption);
@@ -143,10 +155,12 @@ void ConfigFormPage::OnGenerateMac() {
 }
 
 void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
-  const QString hex = traits_.send(code, payload);
+  QString hex;
+  const bool sent = traits_.send(code, payload, hex);
   // Logged whether or not the link took the frame: the engineer sees what was attempted.
   Log(U(traits_.send_prefix) + hex);
   main_.SetStatusText(QStringLiteral("...."));
+  if (!sent) OnSendFailed();
 }
 
 void ConfigFormPage::OnWriteConfig() {

@@ -22,8 +22,9 @@ class CMorvaneDlg;
 struct ConfigPageTraits {
   const res::Dialog& layout;
   res::FormListIds lists;
-  // Sends one Command frame over the page's link; gives back its hex text.
-  std::function<QString(uint8_t code, std::span<const uint8_t> payload)> send;
+  // Sends one Command frame over the page's link and gives back its hex text. False when
+  // the link did not take the frame (the UDP endpoint shows its own failures: always true).
+  std::function<bool(uint8_t code, std::span<const uint8_t> payload, QString& hex)> send;
   const char* send_prefix;   // UTF-8, names the link that carries the frames
   uint8_t upgrade_transport; // the upgrade transport selector's value for this link
 };
@@ -51,12 +52,16 @@ class ConfigFormPage : public QWidget, public IReplyHandler {
  protected:
   CMorvaneDlg& Main() const { return main_; }
   void Log(const QString& text) const;
+  // A command's frame, already logged, that the link did not take.
+  virtual void OnSendFailed() {}
 
  private:
   enum class Rules { Keep, Apply };
   void Fill(const ConfigForm& form, Rules rules);
   void ApplyDhcpRule();
   void ApplyNetModeRule();
+  // Enables or disables a form control without handing the keyboard focus to another.
+  void SetEnabled(int id, bool enabled);
 
   void OnDhcp();
   void OnGenerateMac();

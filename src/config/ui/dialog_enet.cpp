@@ -19,10 +19,9 @@ ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
   return ConfigPageTraits{
       NetworkConfigDialog(),
       kNetworkFormLists,
-      [&udp](uint8_t code, std::span<const uint8_t> payload) {
-        QString hex;
+      [&udp](uint8_t code, std::span<const uint8_t> payload, QString& hex) {
         SendCommandUdp(udp, code, payload, hex);
-        return hex;
+        return true;
       },
       "UDP发送:",
       2,

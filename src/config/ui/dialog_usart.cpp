@@ -22,10 +22,8 @@ ConfigPageTraits SerialTraits(CXSerial& serial) {
   return ConfigPageTraits{
       SerialConfigDialog(),
       kSerialFormLists,
-      [&serial](uint8_t code, std::span<const uint8_t> payload) {
-        QString hex;
-        SendCommandSerial(serial, code, payload, hex);
-        return hex;
+      [&serial](uint8_t code, std::span<const uint8_t> payload, QString& hex) {
+        return SendCommandSerial(serial, code, payload, hex);
       },
       "串口发送:",
       1,
@@ -107,6 +105,20 @@ void CDialog_Usart::OnOpenClose() {
   }
   ShowLinkState(true);
   Log(U("[COM]: 打开串口成功.\r\n"));
+}
+
+void CDialog_Usart::OnSendFailed() {
+  // A port the engineer has not opened says nothing more: the frame is logged as tried.
+  if (!serial_.IsOpen()) return;
+  if (serial_.LineLost()) {
+    // The adapter was pulled or the far end hung up: the port is no use until opened
+    // again, so it is let go and the row is ready for that.
+    serial_.Close();
+    ShowLinkState(false);
+    Log(U("[COM]: 串口已断开,发送失败,已关闭串口.\r\n"));
+    return;
+  }
+  Log(U("[COM]: 串口发送失败,数据未发出.\r\n"));
 }
 
 void CDialog_Usart::ShowLinkState(bool open) {

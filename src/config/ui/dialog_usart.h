@@ -15,6 +15,9 @@ class CDialog_Usart : public ConfigFormPage {
   // Lists the ports that can be opened now and selects the first.
   void RefreshPorts();
 
+ protected:
+  void OnSendFailed() override;
+
  private:
   void OnOpenClose();
   void ShowLinkState(bool open);

@@ -1,0 +1,379 @@
+// Wall time of a 1 MiB firmware upload the way the tool does it: a configuration page's
+// FOTA button, the upgrade dialog with its transfer engine, the real UDP endpoint or serial
+// port, the receive pump on its own 1 ms timer and the page handing the answers on, against
+// a device on loopback that answers at once.
+//
+// Stop-and-wait pays the pump's closing rule once per chunk: three quiet 1 ms ticks over
+// UDP, five over serial. 1024 data frames and the end frame give the floors printed
+// (about 3.1 s and 5.1 s per MiB); the figure to watch is the ratio to them.
+//
+// Each run also splits the median chunk into the pump's share (device answer sent until
+// the reply reaches the page handler: the closing rule plus timer latency) and the tool's
+// share (reply handed on until the next frame is at the device: dialog, engine, file read,
+// send). Means suffer from other load on the machine; medians much less.
+//
+//   cmake --preset release && cmake --build --preset release --target fota_upload_bench
+//   ./build/release/bench/fota_upload_bench
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "app/app_services.h"
+#include "app/dialog_builder.h"
+#include "app/application.h"
+#include "app/main_window.h"
+#include "fota/ui/dialog_fota.h"
+#include "protocol/command_frame.h"
+#include "protocol/receive_pump.h"
+
+namespace velmora {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Stamps = std::vector<Clock::time_point>;
+
+constexpr std::size_t kImageSize = std::size_t{1} << 20;
+constexpr int kRoundTrips = 1024 + 1;  // data frames and the end frame
+
+std::vector<uint8_t> Answer(const char* text) {
+  const std::size_t n = std::char_traits<char>::length(text);
+  std::vector<uint8_t> b;
+  b.reserve(n + 6);
+  for (uint8_t lead : {kFrameStart, kDirToTool, cmd::kFirmware, static_cast<uint8_t>(n)}) b.push_back(lead);
+  for (std::size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(text[i]));
+  b.push_back(Checksum8(b));
+  b.push_back(kFrameEnd);
+  return b;
+}
+
+// Counts the image in and answers "OK" to every data frame, "YES" to the end frame, and
+// notes when each frame was complete and when its answer had gone.
+struct DeviceScript {
+  std::size_t received = 0;
+  Stamps frame_at;
+  Stamps answered_at;
+  const std::vector<uint8_t> ok = Answer("OK");
+  const std::vector<uint8_t> yes = Answer("YES");
+  const std::vector<uint8_t>& Judge(std::size_t frame_size) {
+    frame_at.push_back(Clock::now());
+    if (received >= kImageSize) return yes;
+    received += frame_size - 8;
+    return ok;
+  }
+  void Answered() { answered_at.push_back(Clock::now()); }
+};
+
+// Message boxes and the file dialog, answered without a window.
+class BenchModalUi : public IModalUi {
+ public:
+  MessageAnswer ShowMessage(const QString& text, MessageButtons) override {
+    last = text;
+    if (loop) loop->quit();
+    return MessageAnswer::Ok;
+  }
+  QString GetOpenFileName(const QString&) override { return file; }
+  QString GetSaveFileName(const QString&, const QString&) override { return {}; }
+  QString file;
+  QString last;
+  QEventLoop* loop = nullptr;
+};
+
+// Sits between the pump and a configuration page, noting when each reply arrived; the
+// page hands it on to the dialog as in the tool.
+class StampingHandler : public IReplyHandler {
+ public:
+  explicit StampingHandler(IReplyHandler* page) : page_(page) {}
+  void HandleReply(const ReplyFrame& f) override {
+    delivered_at.push_back(Clock::now());
+    if (page_) page_->HandleReply(f);
+  }
+  Stamps delivered_at;
+
+ private:
+  IReplyHandler* page_;
+};
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+struct Split {
+  double cycle_median, cycle_p90, pump_median, tool_median;
+};
+
+// Chunk k: frame k complete at the device, its answer gone, the reply delivered in the
+// tool, frame k+1 complete at the device.
+Split SplitChunks(const DeviceScript& d, const Stamps& delivered) {
+  std::vector<double> cycle, pump, tool;
+  const std::size_t n = std::min({d.frame_at.size(), d.answered_at.size(), delivered.size()});
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    cycle.push_back(Ms(d.frame_at[k + 1] - d.frame_at[k]));
+    pump.push_back(Ms(delivered[k] - d.answered_at[k]));
+    tool.push_back(Ms(d.frame_at[k + 1] - delivered[k]));
+  }
+  return {Percentile(cycle, 0.5), Percentile(cycle, 0.9), Percentile(pump, 0.5), Percentile(tool, 0.5)};
+}
+
+quint16 FreeUdpPort() {
+  QUdpSocket s;
+  s.setProxy(QNetworkProxy::NoProxy);
+  s.bind(QHostAddress::LocalHost, 0);
+  return s.localPort();
+}
+
+// A device on its own thread, as a real one would be: it never waits on the tool's loop.
+class UdpDevice {
+ public:
+  explicit UdpDevice(quint16 port) {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (ok_) thread_ = std::thread([this] { Run(); });
+  }
+  ~UdpDevice() {
+    Join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Ok() const { return ok_; }
+  // Ends the device; its script may be read afterwards.
+  void Join() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  const DeviceScript& Script() const { return script_; }
+
+ private:
+  void Run() {
+    DeviceScript& script = script_;
+    std::vector<uint8_t> buf(2048);
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = ::recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n < 8) continue;
+      const auto& answer = script.Judge(static_cast<std::size_t>(n));
+      ::sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+      script.Answered();
+    }
+  }
+
+  DeviceScript script_;
+  int fd_ = -1;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class PtyDevice {
+ public:
+  PtyDevice() {
+    char name[128] = {};
+    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
+    for (int fd : {master_, slave_}) {
+      termios t{};
+      ::tcgetattr(fd, &t);
+      ::cfmakeraw(&t);
+      ::tcsetattr(fd, TCSANOW, &t);
+    }
+    path_ = QString::fromLocal8Bit(name);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~PtyDevice() {
+    Join();
+    if (slave_ >= 0) ::close(slave_);
+    if (master_ >= 0) ::close(master_);
+  }
+  bool Ok() const { return !path_.isEmpty(); }
+  QString Path() const { return path_; }
+  void Join() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  const DeviceScript& Script() const { return script_; }
+
+ private:
+  void Run() {
+    DeviceScript& script = script_;
+    std::vector<uint8_t> pending;
+    uint8_t buf[4096];
+    while (!stop_) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n <= 0) continue;
+      pending.insert(pending.end(), buf, buf + n);
+      while (pending.size() >= 6) {
+        const std::size_t size = ((std::size_t{pending[4]} << 8) | pending[5]) + 8;
+        if (pending.size() < size) break;
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(size));
+        const auto& answer = script.Judge(size);
+        if (::write(master_, answer.data(), answer.size()) < 0) return;
+        script.Answered();
+      }
+    }
+  }
+
+  DeviceScript script_;
+  int master_ = -1;
+  int slave_ = -1;
+  QString path_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+QString WriteImage(const QTemporaryDir& dir) {
+  const QString path = dir.filePath("firmware.bin");
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly)) return {};
+  std::vector<char> data(kImageSize);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31 + (i >> 10));
+  f.write(data.data(), static_cast<qint64>(data.size()));
+  return path;
+}
+
+enum class Over { Udp, Serial };
+
+void Upload(benchmark::State& state, Over over) {
+  QTemporaryDir dir;
+  const QString image = WriteImage(dir);
+  const int close_ticks = over == Over::Udp ? ReceivePump::kUdpCloseTicks : ReceivePump::kSerialCloseTicks;
+  const double floor_s = kRoundTrips * close_ticks / 1000.0;
+  double total_s = 0;
+  double total_ticks = 0;
+
+  for (auto _ : state) {
+    ReceiveState rx;
+    BenchModalUi modal;
+    modal.file = image;
+    VekSerial serial(rx);
+    const quint16 local_port = FreeUdpPort();
+    const quint16 device_port = FreeUdpPort();
+    CUdpSocket udp(rx, modal, local_port, device_port);
+    AppServices services{rx, modal, serial, udp};
+    CMorvaneDlg window(services);
+    window.show();
+    const int page = over == Over::Udp ? CMorvaneDlg::kNetworkPage : CMorvaneDlg::kSerialPage;
+    StampingHandler forward(dynamic_cast<IReplyHandler*>(window.Page(page)));
+
+    std::unique_ptr<UdpDevice> udp_device;
+    std::unique_ptr<PtyDevice> pty_device;
+    if (over == Over::Udp) {
+      udp_device = std::make_unique<UdpDevice>(device_port);
+      if (!udp_device->Ok() || !udp.OpenEndpoint(QStringLiteral("127.0.0.1"))) {
+        state.SkipWithError("no UDP on loopback");
+        return;
+      }
+      window.Pump().SetNetworkPageHandler(&forward);
+    } else {
+      pty_device = std::make_unique<PtyDevice>();
+      if (!pty_device->Ok() || !serial.Open(pty_device->Path(), 115200, 0)) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+      }
+      window.Pump().SetSerialPageHandler(&forward);
+    }
+    window.ShowPage(page);
+    auto* fota = qobject_cast<QPushButton*>(FindControl(window.Page(page), 1037));  // the page's FOTA button
+    if (!fota) {
+      state.SkipWithError("the page has no FOTA button");
+      return;
+    }
+    fota->click();
+    CDialog_Fota* dlg = window.FirmwareDialog();
+    qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
+    QApplication::processEvents();
+
+    QEventLoop loop;
+    modal.loop = &loop;
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    const std::uint64_t ticks0 = window.Driver().TickCount();
+    QElapsedTimer clock;
+    clock.start();
+    qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
+    if (modal.last.isEmpty()) loop.exec();
+    const double s = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const auto ticks = static_cast<double>(window.Driver().TickCount() - ticks0);
+    state.SetIterationTime(s);
+    modal.loop = nullptr;
+    serial.Close();
+    if (modal.last != QString::fromUtf8("升级成功，等待从新启动")) {
+      std::printf("ended with \"%s\" after %.3f s at chunk %d, %llu pump ticks\n", modal.last.toUtf8().constData(), s,
+                  dlg->Transfer().ProgressPosition(), static_cast<unsigned long long>(ticks));
+      state.SkipWithError("the upload did not end with the device's acceptance");
+      return;
+    }
+    total_s += s;
+    total_ticks += ticks;
+    const DeviceScript* script = nullptr;
+    if (udp_device) {
+      udp_device->Join();
+      script = &udp_device->Script();
+    } else {
+      pty_device->Join();
+      script = &pty_device->Script();
+    }
+    const Split split = SplitChunks(*script, forward.delivered_at);
+    std::printf("%s 1 MiB: %.3f s, %.3f ms per chunk, %.2f pump ticks per chunk, floor %.3f s, ratio %.2fx\n"
+                "       chunk median %.3f ms (ratio %.2fx), p90 %.3f ms; median pump share %.3f ms, tool share %.3f ms\n",
+                over == Over::Udp ? "UDP   " : "serial", s, s * 1000.0 / kRoundTrips, ticks / kRoundTrips, floor_s,
+                s / floor_s, split.cycle_median, split.cycle_median / close_ticks, split.cycle_p90, split.pump_median,
+                split.tool_median);
+  }
+  const auto runs = static_cast<double>(state.iterations());
+  state.counters["ms_per_chunk"] = total_s * 1000.0 / kRoundTrips / runs;
+  state.counters["ticks_per_chunk"] = total_ticks / kRoundTrips / runs;
+  state.counters["floor_s"] = floor_s;
+  state.counters["ratio_to_floor"] = total_s / runs / floor_s;
+}
+
+void BM_UploadOneMebibyteOverUdp(benchmark::State& state) { Upload(state, Over::Udp); }
+void BM_UploadOneMebibyteOverSerialPty(benchmark::State& state) { Upload(state, Over::Serial); }
+BENCHMARK(BM_UploadOneMebibyteOverUdp)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UploadOneMebibyteOverSerialPty)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace velmora
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  velmora::TightenTimerSlack();  // as the tool starts
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

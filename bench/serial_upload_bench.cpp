@@ -1,0 +1,247 @@
+// A 256 KiB firmware upload over a modelled 115200-baud serial line: the tool's own road
+// (the serial page's FOTA button, the upgrade dialog and its engine, the receive pump on
+// its 1 ms timer, the serial port with its reader thread) to velmora-sim --baud 115200 on
+// its pseudo-terminal. The simulator lets each frame arrive at the line rate and sends
+// its answers at that rate, so the figure is what a real line of that speed would give.
+//
+// Printed: the payload rate as a share of the line rate (10 bits a byte: 11,520 B/s), and
+// where a chunk's time goes, from the simulator's log: the frame on the line, the answer
+// on the line, and the rest, the turn-around in the tool (the pump closing the answer
+// after five quiet ticks, the dialog acting on it, the next frame written).
+//
+//   cmake --preset release && cmake --build --preset release --target serial_upload_bench
+//   ./build/release/bench/serial_upload_bench
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "app/app_services.h"
+#include "app/dialog_builder.h"
+#include "app/main_window.h"
+#include "fota/ui/dialog_fota.h"
+
+namespace velmora {
+namespace {
+
+constexpr int kBaud = 115200;
+constexpr double kLineBytesPerSecond = kBaud / 10.0;  // start, 8 data bits, stop
+constexpr qint64 kImageSize = 256 * 1024;
+constexpr int kChunks = static_cast<int>(kImageSize / 1024);
+constexpr int kDataFrameBytes = 1024 + 8;
+constexpr int kAnswerBytes = 8;  // F5 00 E5 02 "OK" sum 0D
+
+double LineMs(int bytes) { return bytes * 1000.0 / kLineBytesPerSecond; }
+
+class BenchModalUi : public IModalUi {
+ public:
+  MessageAnswer ShowMessage(const QString& text, MessageButtons) override {
+    last = text;
+    if (loop) loop->quit();
+    return MessageAnswer::Ok;
+  }
+  QString GetOpenFileName(const QString&) override { return file; }
+  QString GetSaveFileName(const QString&, const QString&) override { return {}; }
+  QString file;
+  QString last;
+  QEventLoop* loop = nullptr;
+};
+
+quint16 FreeUdpPort() {
+  QUdpSocket s;
+  s.setProxy(QNetworkProxy::NoProxy);
+  s.bind(QHostAddress::LocalHost, 0);
+  return s.localPort();
+}
+
+// velmora-sim on a modelled line; its log lines, each stamped in seconds.
+class Sim {
+ public:
+  bool Start(const QString& image_out) {
+    process_.setProgram(QStringLiteral(VELMORA_SIM_PATH));
+    process_.setArguments({"--baud", QString::number(kBaud), "--no-udp", "--image-out", image_out});
+    process_.start();
+    if (!process_.waitForStarted(5000)) return false;
+    static const QRegularExpression serial_re(QStringLiteral("^serial: (\\S+)"));
+    while (!Lines().contains(QStringLiteral("ready"))) {
+      if (!process_.waitForReadyRead(5000)) return false;
+    }
+    for (const QString& l : lines_) {
+      if (const auto m = serial_re.match(l); m.hasMatch()) path_ = m.captured(1);
+    }
+    return !path_.isEmpty();
+  }
+  QString Path() const { return path_; }
+  QStringList Stop() {
+    process_.terminate();
+    process_.waitForFinished(5000);
+    return Lines();
+  }
+  ~Sim() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(3000);
+    }
+  }
+
+ private:
+  const QStringList& Lines() {
+    partial_ += process_.readAllStandardOutput();
+    qsizetype nl;
+    while ((nl = partial_.indexOf('\n')) >= 0) {
+      lines_ << QString::fromUtf8(partial_.left(nl));
+      partial_.remove(0, nl + 1);
+    }
+    return lines_;
+  }
+
+  QProcess process_;
+  QByteArray partial_;
+  QStringList lines_;
+  QString path_;
+};
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+// The tool's turn-around per chunk: from an "OK" starting to leave the device until the
+// next frame's first byte would have reached it, less the answer's own time on the line.
+std::vector<double> TurnAroundsMs(const QStringList& log) {
+  static const QRegularExpression rx_re(QStringLiteral("^\\s*([0-9.]+) serial rx E5 seq \\d+ len (\\d+):"));
+  static const QRegularExpression ok_re(QStringLiteral("^\\s*([0-9.]+) serial tx E5 OK"));
+  std::vector<double> out;
+  double ok_at = -1;
+  for (const QString& l : log) {
+    if (const auto m = ok_re.match(l); m.hasMatch()) {
+      ok_at = m.captured(1).toDouble();
+    } else if (const auto r = rx_re.match(l); r.hasMatch() && ok_at >= 0) {
+      // The frame is logged when its last byte would have arrived.
+      const int frame_bytes = r.captured(2).toInt() + 8;
+      const double first_byte_ms = r.captured(1).toDouble() * 1000.0 - LineMs(frame_bytes);
+      out.push_back(first_byte_ms - ok_at * 1000.0 - LineMs(kAnswerBytes));
+      ok_at = -1;
+    }
+  }
+  return out;
+}
+
+QByteArray Image() {
+  QByteArray data(kImageSize, '\0');
+  for (qint64 i = 0; i < kImageSize; ++i) data[i] = static_cast<char>(i * 31 + (i >> 10));
+  return data;
+}
+
+void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
+  QTemporaryDir dir;
+  const QString image_path = dir.filePath("firmware.bin");
+  const QString received_path = dir.filePath("received.bin");
+  const QByteArray image = Image();
+  {
+    QFile f(image_path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(image) != kImageSize) {
+      state.SkipWithError("cannot write the image");
+      return;
+    }
+  }
+  double total_s = 0;
+
+  for (auto _ : state) {
+    QFile::remove(received_path);
+    Sim sim;
+    if (!sim.Start(received_path)) {
+      state.SkipWithError("velmora-sim did not start");
+      return;
+    }
+    ReceiveState rx;
+    BenchModalUi modal;
+    modal.file = image_path;
+    VekSerial serial(rx);
+    CUdpSocket udp(rx, modal, FreeUdpPort(), FreeUdpPort());
+    AppServices services{rx, modal, serial, udp};
+    CMorvaneDlg window(services);
+    window.show();
+    if (!serial.Open(sim.Path(), kBaud, 0)) {
+      state.SkipWithError("cannot open the simulator's terminal");
+      return;
+    }
+    window.ShowPage(CMorvaneDlg::kSerialPage);
+    qobject_cast<QPushButton*>(FindControl(window.Page(CMorvaneDlg::kSerialPage), 1037))->click();
+    CDialog_Fota* dlg = window.FirmwareDialog();
+    qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
+    QApplication::processEvents();
+
+    QEventLoop loop;
+    modal.loop = &loop;
+    QTimer::singleShot(180000, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
+    if (modal.last.isEmpty()) loop.exec();
+    const double s = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    modal.loop = nullptr;
+    state.SetIterationTime(s);
+    serial.Close();
+    const QStringList log = sim.Stop();
+
+    QFile received(received_path);
+    const bool intact = received.open(QIODevice::ReadOnly) && received.readAll() == image;
+    if (modal.last != QString::fromUtf8("升级成功，等待从新启动") || !intact) {
+      std::printf("ended with \"%s\" after %.3f s at chunk %d; image %s\n", modal.last.toUtf8().constData(), s,
+                  dlg->Transfer().ProgressPosition(), intact ? "intact" : "missing or different");
+      state.SkipWithError("the upload did not end with the device's acceptance of the whole image");
+      return;
+    }
+    total_s += s;
+
+    const double rate = kImageSize / s;
+    // What the line itself takes: every data frame and its answer, the end frame and its.
+    const double line_ms = kChunks * LineMs(kDataFrameBytes + kAnswerBytes) + LineMs(16 + 9);
+    const double turn_mean_ms = (s * 1000.0 - line_ms) / (kChunks + 1);
+    const std::vector<double> turn = TurnAroundsMs(log);
+    // Stop-and-wait with no turn-around at all: frame and answer back to back.
+    const double ceiling = 1024.0 / (kDataFrameBytes + kAnswerBytes);
+    std::printf(
+        "256 KiB at %d baud over a pseudo-terminal: %.3f s, %.0f B/s = %.1f %% of the line rate (%.0f B/s)\n"
+        "  per chunk: data frame on the line %.2f ms, answer %.2f ms, turn-around in the tool %.2f ms on average\n"
+        "  turn-around per chunk from the simulator's log (1 ms steps): median %.1f ms, p90 %.1f ms, max %.1f ms\n"
+        "  stop-and-wait ceiling with no turn-around: %.1f %%\n",
+        kBaud, s, rate, 100.0 * rate / kLineBytesPerSecond, kLineBytesPerSecond, LineMs(kDataFrameBytes),
+        LineMs(kAnswerBytes), turn_mean_ms, Percentile(turn, 0.5), Percentile(turn, 0.9), Percentile(turn, 1.0),
+        100.0 * ceiling);
+    std::fflush(stdout);
+  }
+  const double mean_s = total_s / static_cast<double>(state.iterations());
+  state.counters["bytes_per_s"] = kImageSize / mean_s;
+  state.counters["share_of_line_pct"] = 100.0 * kImageSize / mean_s / kLineBytesPerSecond;
+}
+BENCHMARK(BM_Upload256KiBAt115200Baud)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace velmora
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

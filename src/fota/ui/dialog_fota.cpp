@@ -1,0 +1,176 @@
+#include "fota/ui/dialog_fota.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
+#include "app/app_services.h"
+#include "app/modal_ui.h"
+#include "protocol/command_frame.h"
+#include "resources/fota_layout.h"
+
+namespace velmora {
+
+namespace {
+
+// The watch is armed before the frame goes out: a failing UDP send holds its message box
+// up from inside the call, and the silent-device rule must count meanwhile.
+FirmwareTransfer::Sender Watched(QTimer& timer, FirmwareTransfer::Sender send) {
+  return [&timer, send = std::move(send)](std::span<const uint8_t> frame) {
+    if (!timer.isActive()) timer.start();
+    if (send) send(frame);
+  };
+}
+
+}  // namespace
+
+CDialog_Fota::CDialog_Fota(const uint8_t& selector, AppServices& services, QWidget* parent)
+    : CDialog_Fota(
+          selector,
+          // A failed write is not reported here: on a port never opened the watch resends
+          // and then times out; a device that has gone away ends the transfer in Apply.
+          [&serial = services.serial](std::span<const uint8_t> f) { (void)serial.Write(f.data(), f.size()); },
+          [&udp = services.udp](std::span<const uint8_t> f) { udp.SendToDevice(f.data(), f.size()); },
+          [&serial = services.serial] { return serial.LineLost(); }, services.modal, parent) {}
+
+CDialog_Fota::CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+                           IModalUi& modal, QWidget* parent)
+    : CDialog_Fota(selector, std::move(serial), std::move(udp), {}, modal, parent) {}
+
+CDialog_Fota::CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+                           std::function<bool()> serial_lost, IModalUi& modal, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      modal_(modal),
+      selector_(selector),
+      serial_lost_(std::move(serial_lost)),
+      transfer_(selector, Watched(timer_, std::move(serial)), Watched(timer_, std::move(udp))) {
+  controls_ = BuildDialog(res::FirmwareDialog(), this);
+  setFixedSize(size());
+  path_ = controls_.As<QLineEdit>(res::kIdcFirmwarePath);
+  name_ = controls_.Label(res::kIdcFirmwareName);
+  size_ = controls_.Label(res::kIdcFirmwareSize);
+  progress_ = controls_.As<QProgressBar>(res::kIdcFirmwareProgress);
+  path_->setAccessibleName(QString::fromUtf8("打开文件"));
+  name_->setAccessibleName(QString::fromUtf8("文件名称"));
+  size_->setAccessibleName(QString::fromUtf8("文件大小"));
+  progress_->setAccessibleName(QString::fromUtf8("烧写进度"));
+
+  // Ticking only while a frame is awaited does what a timer that never stops would do:
+  // an idle engine ignores ticks, and every send arms the watch.
+  timer_.setTimerType(Qt::PreciseTimer);
+  timer_.setInterval(FirmwareTransfer::kTickPeriodMs);
+  connect(&timer_, &QTimer::timeout, this, &CDialog_Fota::OnTick);
+
+  BindClicks(controls_, this,
+             ClickTable<CDialog_Fota>{
+                 {res::kIdcFirmwareOpen, &CDialog_Fota::OnOpenFile},
+                 {res::kIdcFirmwareStart, &CDialog_Fota::OnStartUpgrade},
+                 {res::kIdcFirmwareStop, &CDialog_Fota::OnStopUpgrade},
+             });
+  ShowProgress();
+}
+
+CDialog_Fota::~CDialog_Fota() = default;
+
+void CDialog_Fota::ShowNormal() {
+  // A dialog is centred over its parent at every show unless it counts as placed.
+  if (shown_before_) setAttribute(Qt::WA_Moved, true);
+  showNormal();
+  shown_before_ = true;
+  raise();
+  activateWindow();
+}
+
+void CDialog_Fota::HandleFirmwareReply(const ReplyFrame& frame) {
+  if (frame.bytes.size() < 3 || frame.Code() != cmd::kFirmware) return;
+  // Acted on once the reply handling has returned. The next frame must not go out while
+  // the pump still holds the serial receive gate closed: a device that answers at once
+  // would not be heard, and the transfer would stall until the resend.
+  std::vector<uint8_t> bytes(frame.bytes.begin(), frame.bytes.end());
+  QMetaObject::invokeMethod(
+      this, [this, link = frame.link, bytes = std::move(bytes)] { Apply(transfer_.HandleReply(ReplyFrame{link, bytes})); },
+      Qt::QueuedConnection);
+}
+
+void CDialog_Fota::OnOpenFile() {
+  const QString chosen = modal_.GetOpenFileName(QtFileFilter(QString::fromUtf8(res::kFirmwareFileFilter)));
+  if (chosen.isEmpty()) return;
+  const QString path = QDir::toNativeSeparators(chosen);
+  path_->setText(path);
+  const FotaOutcome outcome = transfer_.ChooseFile(path);
+  ShowFileInfo();
+  Apply(outcome);
+}
+
+void CDialog_Fota::OnStartUpgrade() {
+  const FotaOutcome outcome = transfer_.Start(path_->text());
+  // The engine takes the length again at every start, so a hand-typed path shows the
+  // file that is really being sent.
+  ShowFileInfo();
+  Apply(outcome);
+}
+
+void CDialog_Fota::OnStopUpgrade() { Apply(transfer_.Stop()); }
+
+void CDialog_Fota::OnTick() { Apply(transfer_.Tick()); }
+
+void CDialog_Fota::Apply(FotaOutcome outcome) {
+  // A serial device that has gone away can neither take the next frame nor answer the
+  // last one: the transfer ends now, not after the resend and the time-out.
+  if (transfer_.Awaiting() && selector_ == kUpgradeOverSerial && serial_lost_ && serial_lost_()) {
+    outcome = transfer_.SerialLost();
+  }
+  // The controls and the watch follow the engine before any box is shown: a real box
+  // runs the event loop, and replies and ticks go on meanwhile.
+  ShowProgress();
+  SyncWatch();
+  const QString text = FotaMessageText(outcome);
+  if (!text.isEmpty()) modal_.ShowMessage(text, FotaMessageButtons(outcome));
+}
+
+void CDialog_Fota::ShowFileInfo() {
+  const FirmwareFileInfo& file = transfer_.File();
+  name_->setText(file.name);
+  size_->setText(file.SizeText());
+}
+
+void CDialog_Fota::ShowProgress() {
+  // A file under 1 KiB has range 0; a bar from 0 to 0 would show Qt's busy animation,
+  // so it gets one step, which its one frame fills.
+  const int top = std::max(transfer_.File().ProgressRange(), 1);
+  progress_->setRange(0, top);
+  progress_->setValue(std::min(transfer_.ProgressPosition(), top));
+}
+
+void CDialog_Fota::SyncWatch() {
+  if (!transfer_.Awaiting()) {
+    timer_.stop();
+  } else if (!timer_.isActive()) {
+    timer_.start();
+  }
+}
+
+void CDialog_Fota::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  const auto mods = event->modifiers() & ~Qt::KeypadModifier;
+  if (enter && mods == Qt::NoModifier) {
+    // Enter acts on the focused button, as on any dialog; anywhere else it closes.
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+      button->click();
+    } else {
+      hide();
+    }
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);  // Esc: reject(), which only hides
+}
+
+}  // namespace velmora

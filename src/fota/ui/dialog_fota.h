@@ -1,0 +1,83 @@
+#pragma once
+// The firmware upgrade dialog: chooses the image, drives the transfer engine and shows
+// its progress and verdicts.
+//
+// The main window creates one on first use and keeps it for its whole life. Closing,
+// Esc and Enter only hide it: the open file, the state and a running transfer go on.
+
+#include <QDialog>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+
+#include "app/dialog_builder.h"
+#include "fota/firmware_transfer.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+
+namespace velmora {
+
+class IModalUi;
+struct AppServices;
+
+class CDialog_Fota : public QDialog {
+  Q_OBJECT
+ public:
+  // Sends over the program's serial port or UDP endpoint, as `selector` says at each send.
+  // `selector` and `services` must outlive the dialog.
+  CDialog_Fota(const uint8_t& selector, AppServices& services, QWidget* parent = nullptr);
+  // With senders of the caller's choosing (tests, tools).
+  CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+               IModalUi& modal, QWidget* parent = nullptr);
+  ~CDialog_Fota() override;
+
+  // Shows the window in its normal state in front; centred over its parent the first
+  // time, where the engineer left it afterwards.
+  void ShowNormal();
+
+  // A reply forwarded by a configuration page. Only code 0xE5 is acted on, from the event
+  // loop right after the forwarding call has returned.
+  void HandleFirmwareReply(const ReplyFrame& frame);
+
+  // What the buttons do: 1003, 1019, 1022.
+  void OnOpenFile();
+  void OnStartUpgrade();
+  void OnStopUpgrade();
+
+  const FirmwareTransfer& Transfer() const { return transfer_; }
+  const ControlMap& Controls() const { return controls_; }
+  // The 10 ms watch runs only while a frame is awaited.
+  bool Watching() const { return timer_.isActive(); }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  // `serial_lost` tells whether the serial device has gone away; may be empty.
+  CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+               std::function<bool()> serial_lost, IModalUi& modal, QWidget* parent);
+
+  void OnTick();
+  // Mirrors the engine into the controls and the timer, then shows the outcome's message.
+  void Apply(FotaOutcome outcome);
+  void ShowFileInfo();
+  void ShowProgress();
+  void SyncWatch();
+
+  IModalUi& modal_;
+  const uint8_t& selector_;
+  std::function<bool()> serial_lost_;
+  QTimer timer_;
+  FirmwareTransfer transfer_;
+  ControlMap controls_;
+  QLineEdit* path_ = nullptr;
+  QLabel* name_ = nullptr;
+  QLabel* size_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  bool shown_before_ = false;
+};
+
+}  // namespace velmora
