@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <span>
 #include <thread>
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "load/load_probe.h"
 #include "protocol/gbk.h"
@@ -73,8 +78,9 @@ TEST(SerialBurst, LongerThanTheRingItWrapsAndIsLoggedAsTextWhateverItStartedWith
 }
 
 // Feeds the pseudo-terminal from a thread of its own as fast as the tool takes the
-// bytes: the line always holds some, so it never goes quiet, and a reader that falls
-// behind shows as a writer that cannot write.
+// bytes, so the line holds some nearly all the time, and a reader that falls behind shows
+// as a writer that cannot write. This thread is not always on time on a loaded machine:
+// it counts the moments it found the line empty after more than 4 ms away.
 class StreamWriter {
  public:
   static constexpr std::size_t kChunk = 16 * 1024;
@@ -88,12 +94,14 @@ class StreamWriter {
   bool Done() const { return done_; }
   bool Failed() const { return failed_; }
   std::size_t Written() const { return written_; }
+  int LongDryMoments() const { return long_dry_; }
 
  private:
   void Run(PtyPair& pty, std::chrono::milliseconds length, std::size_t end_in_ring) {
-    // The pattern repeats every 89 bytes: any chunk is a slice of this.
+    // The pattern repeats every 89 bytes: any stretch of the stream is a slice of this.
     const Bytes pattern = StreamBytes(0, kChunk + 89);
     const auto start = std::chrono::steady_clock::now();
+    auto last_write = start;
     std::size_t total = 0;
     std::size_t stop_at = SIZE_MAX;
     while (total < stop_at) {
@@ -102,18 +110,29 @@ class StreamWriter {
         constexpr std::size_t ring = ReceiveState::kBufferSize;
         stop_at = total + (ring + end_in_ring - total % ring) % ring;
       }
+      int queued = -1;
+      ::ioctl(pty.SlaveFd(), FIONREAD, &queued);
+      if (queued == 0 && std::chrono::steady_clock::now() - last_write > 4ms) ++long_dry_;
       const std::size_t next = std::min(total + kChunk, stop_at);
-      if (!pty.WriteMaster(std::span(pattern).subspan(total % 89, next - total))) {  // no room for 2 s: nobody reads
+      const auto bytes = std::span(pattern).subspan(total % 89, next - total);
+      const ssize_t n = ::write(pty.MasterFd(), bytes.data(), bytes.size());
+      if (n > 0) {
+        last_write = std::chrono::steady_clock::now();
+        total += static_cast<std::size_t>(n);
+        written_ = total;
+        continue;
+      }
+      pollfd room{pty.MasterFd(), POLLOUT, 0};
+      if (::poll(&room, 1, 2000) <= 0) {  // no room for 2 s: nobody reads
         failed_ = true;
         break;
       }
-      total = next;
-      written_ = total;
     }
     done_ = true;
   }
 
   std::atomic<std::size_t> written_{0};
+  std::atomic<int> long_dry_{0};
   std::atomic<bool> done_{false};
   std::atomic<bool> failed_{false};
   std::thread thread_;
@@ -140,14 +159,15 @@ TEST(SerialStream, SLOW_TenSecondsWithoutAPauseStayOneBurstWhileTheWindowAnswers
   ASSERT_FALSE(writer.Failed()) << "the reader stopped taking bytes";
 
   const std::size_t n = writer.Written();
-  std::printf("stream: %zu bytes in 10 s (%.1f MB/s), %d bursts closed while it ran, longest event-loop gap %lld ms\n",
-              n, static_cast<double>(n) / 10e6, closed_while_streaming,
+  std::printf("stream: %zu bytes in 10 s (%.1f MB/s), %d bursts closed while it ran, the writer %d times away "
+              "over 4 ms with the line empty, longest event-loop gap %lld ms\n",
+              n, static_cast<double>(n) / 10e6, closed_while_streaming, writer.LongDryMoments(),
               static_cast<long long>(meter.LongestGap().count()));
   EXPECT_LT(meter.LongestGap(), 200ms);
-  // On a loaded machine this test's writer, or the pseudo-terminal's own kernel worker,
-  // may leave the line empty for five ticks, which the tool rightly takes for a pause;
-  // cutting the burst by length or by time would split it hundreds of times.
-  EXPECT_LE(closed_while_streaming, kSplitsAllowed);
+  // Only a line that really went empty may end a burst; on a loaded machine this test's
+  // writer can leave it so, a few times at most. Cutting a burst by length or by time, or
+  // while bytes wait for the reader, would split it far more often.
+  EXPECT_LE(closed_while_streaming, std::min(kSplitsAllowed, writer.LongDryMoments()));
 
   // The last entry is a run of the stream in order, nothing missing inside it.
   const QString log = h.LogText();
