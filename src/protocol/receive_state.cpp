@@ -11,6 +11,11 @@ void ReceiveState::SetWakeHandler(std::function<void()> wake) {
   wake_ = std::move(wake);
 }
 
+void ReceiveState::SetSerialInputProbe(std::function<bool()> probe) {
+  std::lock_guard lock(mutex_);
+  input_probe_ = std::move(probe);
+}
+
 void ReceiveState::PutSerialByte(uint8_t byte) {
   std::lock_guard lock(mutex_);
   if (!gate_) return;
@@ -48,7 +53,7 @@ ReceiveState::SerialSnapshot ReceiveState::TickSerial(int close_ticks, int guard
   if (serial_idle_ < 0) return {};
   ++serial_idle_;
   if (serial_idle_ < close_ticks) return {};
-  if (serial_idle_ < guard_ticks && LooksLikeUnfinishedReply()) return {};
+  if (serial_idle_ < guard_ticks && (LooksLikeUnfinishedReply() || (input_probe_ && input_probe_()))) return {};
   serial_idle_ = -1;
   gate_ = false;
   return {true, serial_count_};

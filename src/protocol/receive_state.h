@@ -30,6 +30,13 @@ class ReceiveState {
   // handler is neither running nor called again.
   void SetWakeHandler(std::function<void()> wake);
 
+  // Set by the serial port: true while bytes have reached the computer that the reader
+  // has not stored yet (a reader kept off the processor is not a quiet line). A burst is
+  // not closed while they wait, for at most as long as an unfinished Reply frame is held.
+  // Called on the user-interface thread under the state's lock: it must not wait for the
+  // reader.
+  void SetSerialInputProbe(std::function<bool()> probe);
+
   // --- Receive pump side (user-interface thread) ---
 
   struct SerialSnapshot {
@@ -77,6 +84,7 @@ class ReceiveState {
   int udp_idle_ = -1;
 
   std::function<void()> wake_;
+  std::function<bool()> input_probe_;
 };
 
 }  // namespace velmora

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -51,6 +52,12 @@ struct SerialLink {
   qint32 baud = 9600;
   int parity = 0;
 
+  // Read by the user-interface thread without `mutex`, which the reader holds while it
+  // hands bytes over: whether received bytes are still on their way to OnByte.
+  std::atomic<bool> handing_over{false};
+  std::mutex probe_mutex;
+  qintptr probe_handle = -1;  // the device while the reader reads it
+
   std::deque<Request> requests;
   uint64_t next_id = 0;
   uint64_t waiting = 0;
@@ -70,6 +77,26 @@ struct SerialLink {
     answer = a;
     cv.notify_all();
   }
+
+  void SetProbeHandle(qintptr handle) {
+    std::lock_guard lock(probe_mutex);
+    probe_handle = handle;
+  }
+
+  // --- user-interface thread, under the receive state's lock ---
+
+  bool InputWaiting() {
+    if (handing_over) return true;
+#ifdef Q_OS_UNIX
+    std::lock_guard lock(probe_mutex);
+    int queued = 0;
+    return probe_handle >= 0 && ::ioctl(static_cast<int>(probe_handle), FIONREAD, &queued) == 0 && queued > 0;
+#else
+    return false;  // Qt keeps its own overlapped read on the port there: only the hand-over shows
+#endif
+  }
+
+  // --- reader thread ---
 
   void MarkFinished() {
     std::lock_guard lock(mutex);
@@ -266,6 +293,7 @@ class ReaderSession {
       std::lock_guard lock(link_->mutex);
       link_->reading = true;
     }
+    link_->SetProbeHandle(port_->handle());
     link_->Reply(id, Answer::Ok);
   }
 
@@ -300,12 +328,14 @@ class ReaderSession {
 
   void OnReadyRead() {
     std::array<uint8_t, CXSerial::kChunkSize> buf;
+    link_->handing_over = true;
     for (;;) {
       const qint64 n = port_->read(reinterpret_cast<char*>(buf.data()), static_cast<qint64>(buf.size()));
       if (n <= 0) break;
       error_streak_ = 0;
       link_->Deliver(buf.data(), static_cast<std::size_t>(n));
     }
+    link_->handing_over = false;
   }
 
   void OnBytesWritten() {
@@ -331,6 +361,7 @@ class ReaderSession {
 
   void MarkGone() {
     gone_ = true;
+    link_->SetProbeHandle(-1);
     {
       std::lock_guard lock(link_->mutex);
       link_->gone = true;
@@ -350,6 +381,7 @@ class ReaderSession {
   enum class Release { Plain, Orderly };
   void ReleasePort(Release how) {
     if (!port_) return;
+    link_->SetProbeHandle(-1);  // before the descriptor goes
     port_->disconnect();
     if (port_->isOpen()) {
       if (how == Release::Orderly) {
@@ -469,6 +501,8 @@ bool CXSerial::Close() {
 
 bool CXSerial::IsOpen() const { return link_ != nullptr; }
 
+bool CXSerial::InputWaiting() const { return link_ && link_->InputWaiting(); }
+
 bool CXSerial::LineLost() const {
   if (!link_) return false;
   std::lock_guard lock(link_->mutex);
@@ -533,6 +567,15 @@ void CXSerial::ReapStrays() {
       ++it;
     }
   }
+}
+
+VekSerial::VekSerial(ReceiveState& state) : state_(state) {
+  state_.SetSerialInputProbe([this] { return InputWaiting(); });
+}
+
+VekSerial::~VekSerial() {
+  state_.SetSerialInputProbe({});
+  Close();
 }
 
 void VekSerial::OnByte(uint8_t byte) { state_.PutSerialByte(byte); }

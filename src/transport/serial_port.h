@@ -52,6 +52,9 @@ class CXSerial {
   // Stops the reader (within kStopTimeoutMs) and closes the device. Always true.
   bool Close();
   bool IsOpen() const;
+  // Bytes have reached the computer that OnByte has not had yet: waiting in the driver
+  // or being handed over. Never waits for the reader.
+  bool InputWaiting() const;
   // True once the open port's device has gone away (adapter unplugged, far end hung up):
   // nothing goes out or comes in until the port is closed and opened again.
   bool LineLost() const;
@@ -95,8 +98,10 @@ class CXSerial {
 // The program's serial port: received bytes go into the serial receive buffer.
 class VekSerial : public CXSerial {
  public:
-  explicit VekSerial(ReceiveState& state) : state_(state) {}
-  ~VekSerial() override { Close(); }
+  // Tells the receive state when bytes are still on their way, so a burst is not cut
+  // while the reader is kept from running.
+  explicit VekSerial(ReceiveState& state);
+  ~VekSerial() override;
 
  protected:
   void OnByte(uint8_t byte) override;

@@ -99,6 +99,11 @@ bool SimProcess::WaitForLines(const QString& text, int count, int timeout_ms) {
   return QTest::qWaitFor([&] { return CountLines(text) >= count; }, timeout_ms);
 }
 
+void SimProcess::ForgetLines() {
+  Pull();
+  lines_.clear();
+}
+
 QString SimProcess::ErrorOutput() {
   Pull();
   return QString::fromLocal8Bit(stderr_);

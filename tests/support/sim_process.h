@@ -55,6 +55,9 @@ class SimProcess {
   int CountLines(const QString& text);
   // Waits (running the event loop) until at least `count` lines hold `text`.
   bool WaitForLines(const QString& text, int count = 1, int timeout_ms = 5000);
+  // Reads what it printed so far and lets go of it: a long run would otherwise keep
+  // every line. Lines() starts again empty.
+  void ForgetLines();
 
   // Asks it to stop (SIGTERM), waits, and returns its counts.
   SimCounts Stop(int timeout_ms = 10000);
