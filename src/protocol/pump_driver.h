@@ -6,9 +6,12 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <memory>
 
 #include "protocol/receive_pump.h"
 #include "protocol/receive_state.h"
+
+class QSocketNotifier;
 
 namespace velmora {
 
@@ -17,8 +20,7 @@ class PumpDriver : public QObject {
  public:
   enum class Mode { OnDemand, Continuous };
 
-  // Installs itself as the state's wake handler; destroy it only after the serial
-  // reader has stopped.
+  // Installs itself as the state's wake handler.
   PumpDriver(ReceivePump& pump, ReceiveState& state, Mode mode = Mode::OnDemand, QObject* parent = nullptr);
   ~PumpDriver() override;
 
@@ -26,17 +28,22 @@ class PumpDriver : public QObject {
   std::uint64_t TickCount() const { return ticks_; }
 
  public slots:
-  // Thread-safe through the queued call the wake handler makes.
   void Wake();
 
  private:
   void OnTick();
+  // Safe from any thread.
+  void WakeFromAnyThread();
 
   ReceivePump& pump_;
   ReceiveState& state_;
   Mode mode_;
   QTimer timer_;
   std::uint64_t ticks_ = 0;
+  // The serial reader wakes the user-interface thread through a pipe rather than a
+  // queued call, so no Qt object crosses threads.
+  int wake_pipe_[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> wake_notifier_;
 };
 
 }  // namespace velmora
