@@ -119,7 +119,7 @@ cmd_test() {
   echo "== fuzz smoke: each target for ${FUZZ_SECONDS:-10} s"
   build fuzz
   for f in build/fuzz/fuzz/fuzz_*; do
-    [ -x "$f" ] || continue
+    [ -f "$f" ] && [ -x "$f" ] || continue  # skip CMake's *_autogen folders
     local corpus="build/fuzz/corpus/$(basename "$f")"
     mkdir -p "$corpus"
     echo "-- $(basename "$f")"
@@ -134,7 +134,7 @@ cmd_test() {
 cmd_bench() {
   build release
   for b in build/release/bench/*_bench; do
-    [ -x "$b" ] || continue
+    [ -f "$b" ] && [ -x "$b" ] || continue
     echo "== $b"
     "$b"
   done
