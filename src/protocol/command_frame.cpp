@@ -1,6 +1,7 @@
 #include "protocol/command_frame.h"
 
-#include <QDateTime>
+#include <chrono>
+#include <ctime>
 
 namespace velmora {
 
@@ -48,10 +49,19 @@ QString HexText(std::span<const uint8_t> bytes) {
 }
 
 LocalTime CurrentLocalTime() {
-  const QDateTime now = QDateTime::currentDateTime();
-  const QDate d = now.date();
-  const QTime t = now.time();
-  return LocalTime{d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+  // Every log entry asks for the time; the C library's conversion is several times
+  // cheaper than working out the zone afresh on each call.
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t secs = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &secs);
+#else
+  localtime_r(&secs, &tm);
+#endif
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                   static_cast<int>(ms)};
 }
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 #include <numeric>
 
 namespace velmora {
@@ -58,6 +60,21 @@ TEST(ClockPayload, PackedBcdFromLocalTime) {
             (std::array<uint8_t, 6>{0x99, 0x12, 0x31, 0x23, 0x59, 0x59}));
   EXPECT_EQ(ClockPayload(LocalTime{2026, 12, 8, 6, 19, 23, 0}),
             (std::array<uint8_t, 6>{0x26, 0x12, 0x08, 0x06, 0x19, 0x23}));
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(LocalClock, AgreesWithQtsLocalTime) {
+  const QDateTime before = QDateTime::currentDateTime();
+  const LocalTime t = CurrentLocalTime();
+  const QDateTime after = QDateTime::currentDateTime();
+  const QDateTime got(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second, t.msec));
+  EXPECT_GE(got, before.addMSecs(-1));
+  EXPECT_LE(got, after.addMSecs(1));
 }
 
 }  // namespace
