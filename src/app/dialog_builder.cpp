@@ -44,7 +44,10 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
       break;
     case Kind::Label: {
       auto* l = new QLabel(Text(c.caption), host);
-      if (c.style & res::kCentered) l->setAlignment(Qt::AlignCenter);
+      if (c.style & res::kCentered) {
+        l->setAlignment(Qt::AlignCenter);
+        l->setProperty("centred", true);  // keeps its box: the text is placed inside it
+      }
       w = l;
       break;
     }
@@ -128,8 +131,9 @@ void Place(const Placement& p, const DialogUnits& du) {
     // The layout height includes the dropped-down list; the closed box is one line.
     r.setHeight(std::max(du.Y(14), p.widget->sizeHint().height()));
   }
-  if (p.kind == res::Kind::CheckBox) {
-    // The box and its caption take more room in some fonts than the layout allows.
+  if (p.kind == res::Kind::CheckBox || (p.kind == res::Kind::Label && !p.widget->property("centred").toBool())) {
+    // The caption takes more room in some fonts than the layout allows; a label or a
+    // check box grows to the right rather than cutting its text.
     r.setWidth(std::max(r.width(), p.widget->sizeHint().width()));
   }
   p.widget->setGeometry(r);

@@ -173,3 +173,22 @@ TEST(Controls, ListPositionIsMinusOneForTypedTextAndNoSelection) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(DialogBuilder, LabelsGrowToTheirTextInsteadOfCuttingIt) {
+  static const res::Dialog d{901, "", 100, 40, 8,
+                             {{res::kNoId, res::Kind::Label, "DeviceSecret:", 4, 4, 10, 8},
+                              {1002, res::Kind::Label, "....", 4, 20, 90, 8, {}, 0, res::kCentered}}};
+  QWidget host;
+  BuildDialog(d, &host);
+  for (QLabel* l : host.findChildren<QLabel*>()) {
+    EXPECT_GE(l->width(), l->sizeHint().width()) << l->text().toStdString();
+  }
+  const auto* centred = qobject_cast<QLabel*>(FindControl(&host, 1002));
+  EXPECT_EQ(centred->width(), DialogUnits::ForFont(host.font()).X(90));  // keeps its box
+}
+
+}  // namespace
+}  // namespace velmora
