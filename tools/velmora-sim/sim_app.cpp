@@ -60,14 +60,14 @@ class FineTimer {
       const Nanos wait = std::max<Nanos>(*at - now, 0);
       return coarse_.start(static_cast<int>((wait + kMilli - 1) / kMilli));
     }
-    itimerspec spec{};
+    itimerspec when{};
     if (at) {
       // A floor keeps a fast line from waking us for every single byte.
       const Nanos wait = std::max<Nanos>(*at - now, kMinWait);
-      spec.it_value.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
-      spec.it_value.tv_nsec = static_cast<long>(wait % 1'000'000'000);
+      when.it_value.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
+      when.it_value.tv_nsec = static_cast<long>(wait % 1'000'000'000);
     }
-    timerfd_settime(fd_, 0, &spec, nullptr);
+    timerfd_settime(fd_, 0, &when, nullptr);
   }
 
  private:

@@ -4,6 +4,7 @@
 
 #include "app/controls.h"
 #include "app/main_window.h"
+#include "fota/firmware_transfer.h"
 #include "transport/command_senders.h"
 #include "transport/udp_endpoint.h"
 
@@ -24,7 +25,7 @@ ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
         return true;
       },
       "UDP发送:",
-      2,
+      kUpgradeOverUdp,
   };
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/controls.h"
 #include "app/main_window.h"
+#include "fota/firmware_transfer.h"
 #include "transport/command_senders.h"
 #include "transport/serial_port.h"
 
@@ -26,7 +27,7 @@ ConfigPageTraits SerialTraits(CXSerial& serial) {
         return SendCommandSerial(serial, code, payload, hex);
       },
       "串口发送:",
-      1,
+      kUpgradeOverSerial,
   };
 }
 
