@@ -134,11 +134,24 @@ struct Upload : PageHarness {
   }
 };
 
+// Something done to the firmware file while 20 chunks of it are on the way over UDP.
+struct Change {
+  const char* name;
+  std::function<bool(const QString&)> apply;
+};
+
+// Uploads until the 20th chunk, applies the change, and waits for the dialog's verdict.
+void ChangeDuringUpload(Upload& app, const Change& change) {
+  app.StartDeviceOnUdp();
+  app.PressFota(app.Network());
+  app.Choose(app.firmware_path);
+  app.StartUpgrade();
+  app.WaitForProgress(20);
+  ASSERT_TRUE(change.apply(app.firmware_path));
+  ASSERT_TRUE(app.WaitForVerdict());
+}
+
 TEST(FirmwareFile, ShrunkOrRewrittenUnderTheUploadEndsItAndTheDeviceAcceptsNothing) {
-  struct Change {
-    const char* name;
-    std::function<bool(const QString&)> apply;
-  };
   const Change changes[] = {
       {"truncated", [](const QString& p) { return QFile::resize(p, 100 * 1024); }},
       {"rewritten in place, same size",
@@ -148,14 +161,8 @@ TEST(FirmwareFile, ShrunkOrRewrittenUnderTheUploadEndsItAndTheDeviceAcceptsNothi
   for (const Change& change : changes) {
     SCOPED_TRACE(change.name);
     Upload app;
-    app.StartDeviceOnUdp();
-    app.PressFota(app.Network());
-    app.Choose(app.firmware_path);
-    app.StartUpgrade();
-    app.WaitForProgress(20);
-
-    ASSERT_TRUE(change.apply(app.firmware_path));
-    ASSERT_TRUE(app.WaitForVerdict());
+    ChangeDuringUpload(app, change);
+    if (::testing::Test::HasFatalFailure()) return;
     EXPECT_EQ(app.modal.messages, QStringList{kFileChanged});
     app.ExpectEnded();
     const test::SimCounts counts = app.StopDevice();
@@ -165,10 +172,6 @@ TEST(FirmwareFile, ShrunkOrRewrittenUnderTheUploadEndsItAndTheDeviceAcceptsNothi
 }
 
 TEST(FirmwareFile, DeletedOrReplacedByANewFileUnderTheUploadStillSendsTheImageItStarted) {
-  struct Change {
-    const char* name;
-    std::function<bool(const QString&)> apply;
-  };
   const Change changes[] = {
       {"deleted", [](const QString& p) { return QFile::remove(p); }},
       {"replaced by a new file, as a build writes it",
@@ -180,14 +183,8 @@ TEST(FirmwareFile, DeletedOrReplacedByANewFileUnderTheUploadStillSendsTheImageIt
   for (const Change& change : changes) {
     SCOPED_TRACE(change.name);
     Upload app;
-    app.StartDeviceOnUdp();
-    app.PressFota(app.Network());
-    app.Choose(app.firmware_path);
-    app.StartUpgrade();
-    app.WaitForProgress(20);
-
-    ASSERT_TRUE(change.apply(app.firmware_path));
-    ASSERT_TRUE(app.WaitForVerdict());
+    ChangeDuringUpload(app, change);
+    if (::testing::Test::HasFatalFailure()) return;
     EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
     app.ExpectEnded();
     app.StopDevice();
