@@ -7,7 +7,7 @@
 #include <QApplication>
 #include <QEventLoop>
 
-#include "app/modal_ui.h"
+#include "core/modal_ui.h"
 
 namespace velmora::bench {
 

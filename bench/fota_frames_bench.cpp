@@ -36,10 +36,9 @@ void BM_TransferOneMebibyte(benchmark::State& state) {
     f.write(data.data(), kImageSize);
   }
 
-  const uint8_t selector = kUpgradeOverUdp;
   std::size_t frames = 0;
   std::size_t wire_bytes = 0;
-  FirmwareTransfer engine(selector, {}, [&](std::span<const uint8_t> frame) {
+  FirmwareTransfer engine({}, [&](std::span<const uint8_t> frame) {
     benchmark::DoNotOptimize(frame.data());
     ++frames;
     wire_bytes += frame.size();
@@ -50,7 +49,7 @@ void BM_TransferOneMebibyte(benchmark::State& state) {
   const ReplyFrame yes_frame{Link::Udp, yes};
 
   for (auto _ : state) {
-    if (engine.Start(path) != FotaOutcome::kStarted) {
+    if (engine.Start(path, Link::Udp) != FotaOutcome::kStarted) {
       state.SkipWithError("the transfer did not start");
       return;
     }

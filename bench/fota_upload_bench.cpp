@@ -43,8 +43,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_services.h"
-#include "app/dialog_builder.h"
+#include "transport/app_services.h"
+#include "widgets/dialog_builder.h"
 #include "app/application.h"
 #include "app/main_window.h"
 #include "fota/ui/dialog_fota.h"

@@ -12,9 +12,9 @@
 
 #include <cstdio>
 
-#include "app/app_services.h"
+#include "transport/app_services.h"
 #include "app/main_window.h"
-#include "app/qt_modal_ui.h"
+#include "widgets/qt_modal_ui.h"
 #include "protocol/pump_driver.h"
 #include "bench_support.h"
 

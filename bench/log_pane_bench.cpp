@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/log_pane.h"
+#include "widgets/log_pane.h"
 #include "app/main_window.h"
 #include "protocol/command_frame.h"
 #include "bench_support.h"

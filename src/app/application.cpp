@@ -4,9 +4,9 @@
 #include <QPainter>
 #include <QPixmap>
 
-#include "app/app_services.h"
+#include "transport/app_services.h"
 #include "app/main_window.h"
-#include "app/qt_modal_ui.h"
+#include "widgets/qt_modal_ui.h"
 #include "protocol/receive_state.h"
 
 #ifdef Q_OS_LINUX

@@ -12,7 +12,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 
-#include "app/log_pane.h"
+#include "widgets/log_pane.h"
 #include "config/ui/dialog_enet.h"
 #include "config/ui/dialog_usart.h"
 #include "fota/ui/dialog_fota.h"
@@ -72,27 +72,36 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
 CMorvaneDlg::~CMorvaneDlg() = default;
 
 QWidget* CMorvaneDlg::CreateSerialPage() {
-  auto* page = new CDialog_Usart(*this);
+  auto* page = new CDialog_Usart(*this, services_);
   pump_.SetSerialPageHandler(page);
+  serial_page_ = page;
   return page;
 }
 
 QWidget* CMorvaneDlg::CreateNetworkPage() {
-  auto* page = new CDialog_Enet(*this);
+  auto* page = new CDialog_Enet(*this, services_);
   pump_.SetNetworkPageHandler(page);
   return page;
 }
 
 QWidget* CMorvaneDlg::CreateMqttPage() {
-  auto* page = new CDialog_Mqtt(*this);
+  auto* page = new CDialog_Mqtt(*this, services_);
   pump_.SetMqttPageHandler(page);
   return page;
 }
 
-void CMorvaneDlg::OpenFirmwareDialog() {
-  if (!fota_) fota_ = new CDialog_Fota(upgrade_selector_, services_, this);
+void CMorvaneDlg::OpenFirmwareDialog(Link link) {
+  if (!fota_) fota_ = new CDialog_Fota(services_, this);
+  if (fota_->Transfer().Awaiting() && fota_->Transfer().TransferLink() != link) {
+    AppendLog(QString::fromUtf8(fota_->Transfer().TransferLink() == Link::Serial
+                                    ? "[FOTA]: 固件正在通过串口升级,完成或停止后才能改用UDP.\r\n"
+                                    : "[FOTA]: 固件正在通过UDP升级,完成或停止后才能改用串口.\r\n"));
+  }
+  fota_->SetLink(link);
   fota_->ShowNormal();
 }
+
+void CMorvaneDlg::ReportSerialSendFailed() { serial_page_->HandleSerialSendFailed(); }
 
 void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) {
   if (fota_) fota_->HandleFirmwareReply(frame);

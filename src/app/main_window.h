@@ -8,8 +8,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/app_services.h"
-#include "app/dialog_builder.h"
+#include "transport/app_services.h"
+#include "widgets/dialog_builder.h"
+#include "widgets/page_host.h"
 #include "protocol/command_frame.h"
 #include "protocol/log_sink.h"
 #include "protocol/pump_driver.h"
@@ -23,13 +24,14 @@ class QDialog;
 namespace velmora {
 
 class CDialog_Fota;
+class CDialog_Usart;
 class CDialog_SQL;
 class LogPane;
 
 // "[2021-03-09 14:05:59 7] \r\n": the stamp line of a log entry (milliseconds unpadded).
 QString LogStamp(const LocalTime& t);
 
-class CMorvaneDlg : public QWidget, public ILogSink {
+class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   Q_OBJECT
  public:
   enum PageIndex { kSerialPage = 0, kNetworkPage = 1, kMqttPage = 2 };
@@ -39,7 +41,7 @@ class CMorvaneDlg : public QWidget, public ILogSink {
 
   // A stamp line from the local time, then the text, at the very end of the Log pane.
   void AppendLog(const QString& text) override;
-  void SetStatusText(const QString& text);
+  void SetStatusText(const QString& text) override;
   QString StatusText() const;
 
   // 0 serial, 1 network, 2 MQTT; any other index changes nothing.
@@ -48,10 +50,13 @@ class CMorvaneDlg : public QWidget, public ILogSink {
 
   void ShowAbout();
 
-  // The FOTA buttons: the firmware upgrade dialog, created on first use, then shown again.
-  void OpenFirmwareDialog();
+  // The FOTA buttons: the firmware upgrade dialog, created on first use, then shown again
+  // for uploads over `link`. An upload in progress keeps its link: the dialog comes to the
+  // front and the Log pane says which link it runs on.
+  void OpenFirmwareDialog(Link link) override;
   // Replies with code 0xE5, handed on by the page of the link that carried them.
-  void ForwardFirmwareReply(const ReplyFrame& frame);
+  void ForwardFirmwareReply(const ReplyFrame& frame) override;
+  void ReportSerialSendFailed() override;
   // Null until a FOTA button first opens it.
   CDialog_Fota* FirmwareDialog() const { return fota_; }
 
@@ -64,8 +69,6 @@ class CMorvaneDlg : public QWidget, public ILogSink {
   ReceivePump& Pump() { return pump_; }
   PumpDriver& Driver() { return *driver_; }
   AppServices& Services() { return services_; }
-  // 1 serial, 2 UDP: set by the FOTA buttons, read at every firmware send.
-  uint8_t& UpgradeSelector() { return upgrade_selector_; }
   QMenu* LogMenu() const { return log_menu_; }
   // Lives with the main window; nothing in the tool opens it (no device command fills it).
   CDialog_SQL* RecordDialog() const { return records_; }
@@ -88,11 +91,11 @@ class CMorvaneDlg : public QWidget, public ILogSink {
   QLabel* status_ = nullptr;
   QMenu* log_menu_ = nullptr;
   std::array<QWidget*, 3> pages_{};
+  CDialog_Usart* serial_page_ = nullptr;
   QPointer<QDialog> about_;
   CDialog_SQL* records_ = nullptr;
   CDialog_Fota* fota_ = nullptr;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
-  uint8_t upgrade_selector_ = 0;
   ReceivePump pump_;
   std::unique_ptr<PumpDriver> driver_;
 };

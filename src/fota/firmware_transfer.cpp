@@ -31,34 +31,7 @@ void PutBigEndian32(uint8_t* out, uint32_t v) {
 
 }  // namespace
 
-QString FotaMessageText(FotaOutcome outcome) {
-  switch (outcome) {
-    case FotaOutcome::kEmptyPath: return QString::fromUtf8("打开文件的路径不正确,或不能为空！");
-    case FotaOutcome::kCannotOpen: return QString::fromUtf8("无法打开固件文件,请检查文件路径!");
-    case FotaOutcome::kFileTooLarge: return QString::fromUtf8("固件文件超过4GB,无法升级!");
-    case FotaOutcome::kReadFailed: return QString::fromUtf8("读取固件文件失败,升级已停止!");
-    case FotaOutcome::kFileChanged: return QString::fromUtf8("固件文件在升级过程中被改动,升级已停止!");
-    case FotaOutcome::kSerialLost: return QString::fromUtf8("串口已断开,升级已停止!");
-    case FotaOutcome::kCheckFailed: return QString::fromUtf8("校验错误,升级失败!");
-    case FotaOutcome::kAccepted: return QString::fromUtf8("升级成功，等待从新启动");
-    case FotaOutcome::kTimedOut: return QString::fromUtf8("升级超时,请重试!");
-    case FotaOutcome::kStopped: return QString::fromUtf8("停止下载程序成功！");
-    default: return {};
-  }
-}
-
-MessageButtons FotaMessageButtons(FotaOutcome outcome) {
-  return outcome == FotaOutcome::kAccepted ? MessageButtons::OkCancel : MessageButtons::Ok;
-}
-
-QString FirmwareFileInfo::SizeText() const {
-  return QString::asprintf("%.3f kb", static_cast<double>(length) / 1000.0);
-}
-
-int FirmwareFileInfo::ProgressRange() const { return static_cast<int>((length >> 10) & 0xFFFF); }
-
-FirmwareTransfer::FirmwareTransfer(const uint8_t& selector, Sender serial, Sender udp)
-    : selector_(selector), serial_(std::move(serial)), udp_(std::move(udp)) {}
+FirmwareTransfer::FirmwareTransfer(Sender serial, Sender udp) : serial_(std::move(serial)), udp_(std::move(udp)) {}
 
 bool FirmwareTransfer::OpenFile(const QString& path) {
   CloseFile();
@@ -67,6 +40,7 @@ bool FirmwareTransfer::OpenFile(const QString& path) {
   open_ = !path.isEmpty() && file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
   if (!open_) {
     file_.close();
+    info_ = {};  // nothing is shown of a file that was not opened
     return false;
   }
   info_.name = QFileInfo(path).fileName();
@@ -91,10 +65,7 @@ FotaOutcome FirmwareTransfer::ChooseFile(const QString& path) {
   const bool opened = OpenFile(path);
   progress_ = 0;
   sequence_ = 0;
-  if (!opened) {
-    info_ = FirmwareFileInfo{QFileInfo(path).fileName(), 0};
-    return FotaOutcome::kCannotOpen;
-  }
+  if (!opened) return FotaOutcome::kCannotOpen;
   if (info_.length > std::numeric_limits<uint32_t>::max()) {
     CloseFile();
     return FotaOutcome::kFileTooLarge;
@@ -102,9 +73,10 @@ FotaOutcome FirmwareTransfer::ChooseFile(const QString& path) {
   return FotaOutcome::kFileChosen;
 }
 
-FotaOutcome FirmwareTransfer::Start(const QString& path) {
+FotaOutcome FirmwareTransfer::Start(const QString& path, Link link) {
   if (path.isEmpty()) return FotaOutcome::kEmptyPath;
   EndTransfer();
+  link_ = link;
   progress_ = 0;
   sequence_ = 0;
   sum_ = 0;
@@ -134,6 +106,7 @@ FotaOutcome FirmwareTransfer::Start(const QString& path) {
 
 FotaOutcome FirmwareTransfer::HandleReply(const ReplyFrame& frame) {
   if (frame.bytes.size() < 3 || frame.Code() != cmd::kFirmware) return FotaOutcome::kNone;
+  if (frame.link != link_) return FotaOutcome::kNone;
   // Only the text of the frame itself: the other transport's buffer holds whatever its
   // last traffic left there, an old "OK" included.
   const auto text = frame.Text();
@@ -268,16 +241,8 @@ void FirmwareTransfer::Send() {
   // lets ticks and replies run meanwhile.
   const auto bytes = LastFrame();
   if (bytes.empty()) return;
-  switch (selector_) {
-    case kUpgradeOverSerial:
-      if (serial_) serial_(bytes);
-      break;
-    case kUpgradeOverUdp:
-      if (udp_) udp_(bytes);
-      break;
-    default:
-      break;
-  }
+  const Sender& send = link_ == Link::Serial ? serial_ : udp_;
+  if (send) send(bytes);
 }
 
 }  // namespace velmora

@@ -1,7 +1,7 @@
 #pragma once
 // Stop-and-wait firmware transfer: one frame in flight, acknowledged with "OK", watched
-// by a 10 ms tick with one resend. No widgets: the upgrade dialog drives it and turns
-// each outcome into controls and messages.
+// by a 10 ms tick with one resend. It reports what happened as outcomes; the front ends
+// (the upgrade dialog, the command line) put them into their own words.
 
 #include <QFile>
 #include <QString>
@@ -12,46 +12,35 @@
 #include <functional>
 #include <span>
 
-#include "app/modal_ui.h"
+#include "core/link.h"
 #include "protocol/receive_pump.h"
 
 namespace velmora {
 
-// Values of the upgrade transport selector.
-inline constexpr uint8_t kUpgradeOverSerial = 1;
-inline constexpr uint8_t kUpgradeOverUdp = 2;
-
 enum class FotaOutcome : uint8_t {
-  kNone,           // nothing the dialog has to show or change
-  kFileChosen,     // File() holds new labels; progress position 0
-  kEmptyPath,      // start with an empty path: message, nothing else changed
-  kCannotOpen,     // the path cannot be opened: message; any running transfer has ended
-  kFileTooLarge,   // the length does not fit the end frame's 32 bits: message, file closed
-  kEmptyFile,      // start with an empty file: nothing sent, no message, idle
+  kNone,           // nothing happened that a front end shows
+  kFileChosen,     // File() describes the chosen file; progress position 0
+  kEmptyPath,      // start with an empty path: nothing else changed
+  kCannotOpen,     // the path cannot be opened: no file; any running transfer has ended
+  kFileTooLarge,   // the length does not fit the end frame's 32 bits: file closed
+  kEmptyFile,      // start with an empty file: nothing sent, idle
   kStarted,        // first data frame sent: progress position 1
   kDataFrameSent,  // next data frame sent after "OK": progress one step further
   kEndFrameSent,   // end frame sent after "OK": progress unchanged
   kResent,         // the last frame sent once more after a silent period
-  kCheckFailed,    // "XERR": message, idle
-  kAccepted,       // "YES": message with OK and Cancel, idle
-  kTimedOut,       // still silent after the resend: message, idle
-  kReadFailed,     // the file could not be read: message, idle, nothing sent
-  kFileChanged,    // the file was changed while being sent: message, idle, nothing sent
-  kSerialLost,     // the serial device went away during the transfer: message, idle
-  kStopped,        // stop: progress position 0, message, idle
+  kCheckFailed,    // "XERR": the device's check failed, idle
+  kAccepted,       // "YES": the device took the image and restarts, idle
+  kTimedOut,       // still silent after the resend, idle
+  kReadFailed,     // the file could not be read: idle, nothing sent
+  kFileChanged,    // the file was changed while being sent: idle, nothing sent
+  kSerialLost,     // the serial device went away during the transfer, idle
+  kStopped,        // stop: progress position 0, idle
 };
 
-// The message box an outcome asks for; an empty text means none.
-QString FotaMessageText(FotaOutcome outcome);
-MessageButtons FotaMessageButtons(FotaOutcome outcome);
-
-// What the dialog shows about the file: name label, size label, progress range.
+// The file a transfer sends; empty while no file is open.
 struct FirmwareFileInfo {
   QString name;  // without its folder
   uint64_t length = 0;
-
-  QString SizeText() const;  // "%.3f kb" of length / 1000.0
-  int ProgressRange() const;  // (length >> 10) cut to 16 bits
 };
 
 class FirmwareTransfer {
@@ -66,10 +55,8 @@ class FirmwareTransfer {
   static constexpr int kTickPeriodMs = 10;
   static constexpr int kSilentTicks = 300;
 
-  // `selector` is read at every send and resend: 1 serial, 2 UDP, anything else sends
-  // nothing (the tick rule still runs). The senders get the whole frame in one call; the
-  // bytes are only valid during the call.
-  FirmwareTransfer(const uint8_t& selector, Sender serial, Sender udp);
+  // The senders get the whole frame in one call; the bytes are only valid during the call.
+  FirmwareTransfer(Sender serial, Sender udp);
 
   FirmwareTransfer(const FirmwareTransfer&) = delete;
   FirmwareTransfer& operator=(const FirmwareTransfer&) = delete;
@@ -79,11 +66,14 @@ class FirmwareTransfer {
   FotaOutcome ChooseFile(const QString& path);
 
   // The upgrade button: (re)opens `path`, takes its length again and sends the first
-  // frame. A running transfer restarts from the beginning.
-  FotaOutcome Start(const QString& path);
+  // frame over `link`, which carries the whole transfer. A running transfer restarts from
+  // the beginning.
+  FotaOutcome Start(const QString& path, Link link);
 
-  // A forwarded reply with command byte 0xE5, judged by its own text only. "OK" is acted
-  // on only while a frame is awaited; "XERR" and "YES" always end the transfer.
+  // A forwarded reply with command byte 0xE5, judged by its own text only, and only when it
+  // came over the transfer's link: the other link's traffic is not the device being
+  // upgraded. "OK" is acted on only while a frame is awaited; "XERR" and "YES" always end
+  // the transfer.
   FotaOutcome HandleReply(const ReplyFrame& frame);
 
   // One tick of the dialog's 10 ms timer.
@@ -98,6 +88,8 @@ class FirmwareTransfer {
 
   // --- state, for the dialog and for tests ---
   const FirmwareFileInfo& File() const { return info_; }
+  // The link of the last start.
+  Link TransferLink() const { return link_; }
   int ProgressPosition() const { return progress_; }
   bool Awaiting() const { return ticks_ >= 0; }
   bool IsOpen() const { return open_; }
@@ -134,7 +126,7 @@ class FirmwareTransfer {
   void BuildEndFrame();
   void Send();
 
-  const uint8_t& selector_;
+  Link link_ = Link::Serial;
   Sender serial_;
   Sender udp_;
 

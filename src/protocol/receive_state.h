@@ -8,9 +8,9 @@
 #include <mutex>
 #include <span>
 
-namespace velmora {
+#include "core/link.h"
 
-enum class Link : uint8_t { Serial = 0, Udp = 1 };
+namespace velmora {
 
 class ReceiveState {
  public:

@@ -1,7 +1,5 @@
 #include "resources/mqtt_layout.h"
 
-#include "mqtt/mqtt_record.h"
-
 namespace velmora::res {
 
 const Dialog& MqttDialog() {
@@ -18,11 +16,11 @@ const Dialog& MqttDialog() {
           {kMqttProductKeyLabel, Kind::Label, "ProductKey:", 23, 79, 40, 8},
           {kMqttDeviceNameLabel, Kind::Label, "DeviceName:", 23, 102, 43, 8},
           {kMqttDeviceSecretLabel, Kind::Label, "DeviceSecret:", 23, 126, 46, 8},
-          {kIdcProductKey, Kind::Edit, "", 84, 76, 195, 14, {}, static_cast<int>(velmora::kProductKeyBytes),
+          {kIdcProductKey, Kind::Edit, "", 84, 76, 195, 14, {}, kProductKeyLimit,
            kNoStyle, kMqttProductKeyLabel},
-          {kIdcDeviceName, Kind::Edit, "", 84, 100, 195, 14, {}, static_cast<int>(velmora::kDeviceNameBytes),
+          {kIdcDeviceName, Kind::Edit, "", 84, 100, 195, 14, {}, kDeviceNameLimit,
            kNoStyle, kMqttDeviceNameLabel},
-          {kIdcDeviceSecret, Kind::Edit, "", 84, 124, 195, 14, {}, static_cast<int>(velmora::kDeviceSecretBytes),
+          {kIdcDeviceSecret, Kind::Edit, "", 84, 124, 195, 14, {}, kDeviceSecretLimit,
            kNoStyle, kMqttDeviceSecretLabel},
       }};
   return d;

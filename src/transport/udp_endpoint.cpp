@@ -8,7 +8,7 @@
 #include <array>
 #include <span>
 
-#include "app/modal_ui.h"
+#include "core/modal_ui.h"
 #include "protocol/receive_state.h"
 
 #ifdef Q_OS_WIN

@@ -85,7 +85,7 @@ TEST_P(UpgradeOverEachLink, A256KiBImageIsAcceptedAndArrivesByteForByte) {
     page = &app.Network();
   }
   app.StartUpgrade(*page);
-  EXPECT_EQ(app.window->UpgradeSelector(), GetParam().serial ? kUpgradeOverSerial : kUpgradeOverUdp);
+  EXPECT_EQ(app.window->FirmwareDialog()->ActiveLink(), GetParam().serial ? Link::Serial : Link::Udp);
   ASSERT_TRUE(app.WaitForVerdict(90000)) << "stopped at chunk " << app.Progress()->value();
 
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});

@@ -7,8 +7,8 @@
 #include <map>
 #include <memory>
 
-#include "app/dialog_builder.h"
-#include "app/log_pane.h"
+#include "widgets/dialog_builder.h"
+#include "widgets/log_pane.h"
 #include "fota/ui/dialog_fota.h"
 #include "mqtt/mqtt_record.h"
 #include "mqtt/ui/dialog_mqtt.h"

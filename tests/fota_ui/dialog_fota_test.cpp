@@ -14,9 +14,9 @@
 #include <QTest>
 #include <QWindow>
 
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
 #include "firmware_device.h"
-#include "support/app_fixture.h"
+#include "support/gui_app_fixture.h"
 #include "support/fake_modal_ui.h"
 
 namespace velmora {
@@ -42,6 +42,7 @@ QString MakeFile(const QTemporaryDir& dir, const QString& name, std::size_t size
 
 class FotaDialogTest : public ::testing::Test {
  protected:
+  FotaDialogTest() { dlg_.SetLink(Link::Udp); }
   QWidget* Control(int id) const { return FindControl(&dlg_, id); }
   QString Text(int id) const { return qobject_cast<QLabel*>(Control(id))->text(); }
   QLineEdit* Path() const { return qobject_cast<QLineEdit*>(Control(1007)); }
@@ -65,10 +66,9 @@ class FotaDialogTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   test::FakeModalUi modal_;
-  uint8_t selector_ = kUpgradeOverUdp;
   std::vector<Bytes> serial_sent_;
   std::vector<Bytes> udp_sent_;
-  CDialog_Fota dlg_{selector_, [this](std::span<const uint8_t> f) { serial_sent_.emplace_back(f.begin(), f.end()); },
+  CDialog_Fota dlg_{[this](std::span<const uint8_t> f) { serial_sent_.emplace_back(f.begin(), f.end()); },
                     [this](std::span<const uint8_t> f) { udp_sent_.emplace_back(f.begin(), f.end()); }, modal_};
 };
 
@@ -125,6 +125,17 @@ TEST_F(FotaDialogTest, ChoosingAFileFillsTheLabelsAndTheProgressRange) {
   Click(1019);
   EXPECT_EQ(Bar()->value(), 1);
   EXPECT_EQ(udp_sent_.size(), 1u);
+
+  // A path that cannot be opened leaves nothing of an earlier file on show, chosen or typed.
+  Choose(dir_.filePath("missing.bin"));
+  EXPECT_EQ(Text(1041), "");
+  EXPECT_EQ(Text(1042), "");
+  Choose(MakeFile(dir_, "c.bin", 3000));
+  ASSERT_EQ(Text(1041), "c.bin");
+  Path()->setText(dir_.filePath("gone.bin"));
+  Click(1019);
+  EXPECT_EQ(Text(1041), "");
+  EXPECT_EQ(Text(1042), "");
 }
 
 TEST_F(FotaDialogTest, TransferStepsTheBarAndEndsWithTheVerdict) {
@@ -263,8 +274,7 @@ TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
   EXPECT_EQ(w.FirmwareDialog(), nullptr);
   EXPECT_TRUE(app.modal.messages.isEmpty());
 
-  w.UpgradeSelector() = kUpgradeOverUdp;
-  w.OpenFirmwareDialog();
+  w.OpenFirmwareDialog(Link::Udp);
   CDialog_Fota* dlg = w.FirmwareDialog();
   ASSERT_NE(dlg, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg));
@@ -284,8 +294,7 @@ TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
   dlg->close();
   ASSERT_FALSE(dlg->isVisible());
 
-  w.UpgradeSelector() = kUpgradeOverSerial;
-  w.OpenFirmwareDialog();
+  w.OpenFirmwareDialog(Link::Serial);
   EXPECT_EQ(w.FirmwareDialog(), dlg);
   EXPECT_EQ(w.findChildren<CDialog_Fota*>().size(), 1);
   EXPECT_TRUE(dlg->isVisible());
@@ -293,11 +302,46 @@ TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
   EXPECT_EQ(qobject_cast<QLabel*>(FindControl(dlg, 1041))->text(), "keep.bin");
   EXPECT_EQ(qobject_cast<QProgressBar*>(FindControl(dlg, 1040))->maximum(), 4);
 
-  // Forwarded replies reach it now; hidden or not.
+  // Forwarded replies reach it now; hidden or not. Nothing runs, so any link's verdict ends it.
   dlg->hide();
   w.ForwardFirmwareReply(ReplyFrame{Link::Serial, yes});
   QCoreApplication::sendPostedEvents(dlg, QEvent::MetaCall);
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
+}
+
+TEST(FotaInMainWindow, AnUploadKeepsItsLinkWhenTheOtherPagesFotaIsPressed) {
+  test::AppFixture app;
+  CMorvaneDlg& w = *app.window;
+  QTemporaryDir dir;
+  auto fota_button = [&](int page) { return qobject_cast<QPushButton*>(FindControl(w.Page(page), 1037)); };
+  fota_button(CMorvaneDlg::kSerialPage)->click();
+  CDialog_Fota* dlg = w.FirmwareDialog();
+  ASSERT_NE(dlg, nullptr);
+  app.modal.file_answers.push_back(MakeFile(dir, "fw.bin", 5000));
+  qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
+  // The serial port is not open: the frame goes nowhere, and the transfer waits for it.
+  qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
+  ASSERT_TRUE(dlg->Transfer().Awaiting());
+  ASSERT_EQ(dlg->Transfer().Sequence(), 1);
+
+  fota_button(CMorvaneDlg::kNetworkPage)->click();
+  EXPECT_EQ(dlg->ActiveLink(), Link::Serial);
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_TRUE(app.LogText().contains(QString::fromUtf8("固件正在通过串口升级")));
+
+  // An "OK" over UDP is not the device being upgraded; one over the serial link is.
+  const Bytes ok = FirmwareReply("OK");
+  w.ForwardFirmwareReply(ReplyFrame{Link::Udp, ok});
+  QCoreApplication::sendPostedEvents(dlg, QEvent::MetaCall);
+  EXPECT_EQ(dlg->Transfer().Sequence(), 1);
+  w.ForwardFirmwareReply(ReplyFrame{Link::Serial, ok});
+  QCoreApplication::sendPostedEvents(dlg, QEvent::MetaCall);
+  EXPECT_EQ(dlg->Transfer().Sequence(), 2);
+  EXPECT_EQ(dlg->Transfer().TransferLink(), Link::Serial);
+
+  // Once stopped, the next upload goes over the link last chosen.
+  qobject_cast<QPushButton*>(FindControl(dlg, 1022))->click();
+  EXPECT_EQ(dlg->ActiveLink(), Link::Udp);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@
 
 #include "firmware_device.h"
 #include "fota/ui/dialog_fota.h"
-#include "support/app_fixture.h"
+#include "support/gui_app_fixture.h"
 #include "support/pty_pair.h"
 
 namespace velmora {
@@ -82,13 +82,14 @@ class FotaEndToEnd : public ::testing::Test {
   }
 
   // The page's own FOTA button: it picks the link and opens the dialog.
-  void PressFota(int page, uint8_t selector) {
+  void PressFota(int page, Link link) {
     CMorvaneDlg& w = *app_.window;
     w.ShowPage(page);
     auto* fota = qobject_cast<QPushButton*>(FindControl(w.Page(page), 1037));
     ASSERT_NE(fota, nullptr);
     fota->click();
-    ASSERT_EQ(w.UpgradeSelector(), selector);
+    ASSERT_NE(w.FirmwareDialog(), nullptr);
+    ASSERT_EQ(w.FirmwareDialog()->NextLink(), link);
   }
 
   void RunUpgrade(DeviceThread& device) {
@@ -141,7 +142,7 @@ TEST_F(FotaEndToEnd, OverUdp) {
     }
   });
   ASSERT_TRUE(app_.udp.OpenEndpoint("127.0.0.1"));
-  PressFota(CMorvaneDlg::kNetworkPage, kUpgradeOverUdp);
+  PressFota(CMorvaneDlg::kNetworkPage, Link::Udp);
   RunUpgrade(device);
   ::close(fd);
   // Firmware frames stay out of the Log pane; the device's answers are logged.
@@ -170,7 +171,7 @@ TEST_F(FotaEndToEnd, OverSerial) {
       }
     }
   });
-  PressFota(CMorvaneDlg::kSerialPage, kUpgradeOverSerial);
+  PressFota(CMorvaneDlg::kSerialPage, Link::Serial);
   RunUpgrade(device);
   app_.serial.Close();
 }

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/controls.h"
-#include "app/dialog_builder.h"
+#include "widgets/controls.h"
+#include "widgets/dialog_builder.h"
 
 namespace velmora {
 namespace {

@@ -12,9 +12,9 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "app/log_pane.h"
+#include "widgets/log_pane.h"
 #include "records/ui/dialog_sql.h"
-#include "support/app_fixture.h"
+#include "support/gui_app_fixture.h"
 
 namespace velmora {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/log_pane.h"
+#include "widgets/log_pane.h"
 #include "load/load_probe.h"
 #include "pages/page_harness.h"
 #include "resources/config_layouts.h"

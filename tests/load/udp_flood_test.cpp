@@ -16,7 +16,7 @@
 #include <set>
 #include <thread>
 
-#include "app/log_pane.h"
+#include "widgets/log_pane.h"
 #include "load/load_probe.h"
 #include "pages/page_harness.h"
 

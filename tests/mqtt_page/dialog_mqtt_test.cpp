@@ -16,9 +16,9 @@
 #include <tuple>
 #include <vector>
 
-#include "app/controls.h"
+#include "widgets/controls.h"
 #include "protocol/gbk.h"
-#include "support/app_fixture.h"
+#include "support/gui_app_fixture.h"
 #include "support/pty_pair.h"
 
 // Readable failures for the texts.

@@ -9,6 +9,7 @@
 
 #include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
+#include "fota/ui/dialog_fota.h"
 #include "page_harness.h"
 
 namespace velmora {
@@ -221,11 +222,12 @@ TEST_P(FormOnEachPage, TheTwoPageListsFillTheirOwnFieldsOfTheRecord) {
 TEST(FormPages, FotaSelectsTheTransportOfItsPage) {
   PageHarness app;
   app.Click(app.Serial(), 1037);
-  EXPECT_EQ(app.window->UpgradeSelector(), 1);
+  ASSERT_NE(app.window->FirmwareDialog(), nullptr);
+  EXPECT_EQ(app.window->FirmwareDialog()->NextLink(), Link::Serial);
   app.Click(app.Network(), 1037);
-  EXPECT_EQ(app.window->UpgradeSelector(), 2);
+  EXPECT_EQ(app.window->FirmwareDialog()->NextLink(), Link::Udp);
   app.Click(app.Serial(), 1037);
-  EXPECT_EQ(app.window->UpgradeSelector(), 1);
+  EXPECT_EQ(app.window->FirmwareDialog()->NextLink(), Link::Serial);
 }
 
 // Every control of a page lies inside the area its tab gives it and clear of its

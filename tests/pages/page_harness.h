@@ -19,11 +19,11 @@
 #include <functional>
 #include <vector>
 
-#include "app/controls.h"
+#include "widgets/controls.h"
 #include "config/ui/dialog_enet.h"
 #include "config/ui/dialog_usart.h"
 #include "protocol/command_frame.h"
-#include "support/app_fixture.h"
+#include "support/gui_app_fixture.h"
 #include "support/pty_pair.h"
 
 namespace velmora::test {

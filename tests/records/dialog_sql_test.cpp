@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
 #include "read_workbook.h"
 #include "records/record_columns.h"
 #include "support/fake_modal_ui.h"

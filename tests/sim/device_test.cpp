@@ -229,9 +229,8 @@ struct Upload {
 Upload RunUpload(Device& device, const QString& path) {
   Upload u;
   std::vector<Bytes> wire;
-  const uint8_t selector = kUpgradeOverUdp;
-  FirmwareTransfer t(selector, {}, [&](std::span<const uint8_t> b) { wire.emplace_back(b.begin(), b.end()); });
-  u.outcomes.push_back(t.Start(path));
+  FirmwareTransfer t({}, [&](std::span<const uint8_t> b) { wire.emplace_back(b.begin(), b.end()); });
+  u.outcomes.push_back(t.Start(path, Link::Udp));
   for (int guard = 0; guard < 100000 && t.Awaiting(); ++guard) {
     if (wire.empty()) {
       for (int i = 0; i < FirmwareTransfer::kSilentTicks; ++i) {

@@ -7,7 +7,7 @@
 #include <deque>
 #include <functional>
 
-#include "app/modal_ui.h"
+#include "core/modal_ui.h"
 
 namespace velmora::test {
 

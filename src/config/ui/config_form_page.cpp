@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-#include "app/controls.h"
-#include "app/main_window.h"
+#include "widgets/controls.h"
 #include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
 #include "protocol/gbk.h"
@@ -24,8 +23,8 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 }  // namespace
 
-ConfigFormPage::ConfigFormPage(CMorvaneDlg& main, ConfigPageTraits traits, QWidget* parent)
-    : QWidget(parent), main_(main), traits_(std::move(traits)) {
+ConfigFormPage::ConfigFormPage(PageHost& host, ConfigPageTraits traits, QWidget* parent)
+    : QWidget(parent), host_(host), traits_(std::move(traits)) {
   controls_ = BuildDialog(traits_.layout, this);
 
   // The resource text "目标端口:" stays until the network mode first changes.
@@ -46,7 +45,7 @@ ConfigFormPage::ConfigFormPage(CMorvaneDlg& main, ConfigPageTraits traits, QWidg
   connect(controls_.Combo(kIdcNetMode), &QComboBox::currentIndexChanged, this, [this] { ApplyNetModeRule(); });
 }
 
-void ConfigFormPage::Log(const QString& text) const { main_.AppendLog(text); }
+void ConfigFormPage::Log(const QString& text) const { host_.AppendLog(text); }
 
 ConfigForm ConfigFormPage::ReadForm() const {
   const ControlMap& c = controls_;
@@ -159,7 +158,7 @@ void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
   const bool sent = traits_.send(code, payload, hex);
   // Logged whether or not the link took the frame: the engineer sees what was attempted.
   Log(U(traits_.send_prefix) + hex);
-  main_.SetStatusText(QStringLiteral("...."));
+  host_.SetStatusText(QStringLiteral("...."));
   if (!sent) OnSendFailed();
 }
 
@@ -179,8 +178,7 @@ void ConfigFormPage::OnSyncClock() {
 }
 
 void ConfigFormPage::OnFota() {
-  main_.UpgradeSelector() = traits_.upgrade_transport;
-  main_.OpenFirmwareDialog();
+  host_.OpenFirmwareDialog(traits_.link);
 }
 
 void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
@@ -196,7 +194,7 @@ void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
       Log(U("软件复位成功. \r\n"));
       break;
     case cmd::kFirmware:
-      main_.ForwardFirmwareReply(frame);
+      host_.ForwardFirmwareReply(frame);
       break;
     case cmd::kReadCsq:
       if (!ShowCsq(frame)) return;
@@ -207,7 +205,7 @@ void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
     default:
       return;  // MQTT codes, 0xE8 to 0xEA and anything unknown: not this page's business
   }
-  main_.SetStatusText(QStringLiteral("Successful!"));
+  host_.SetStatusText(QStringLiteral("Successful!"));
 }
 
 void ConfigFormPage::ShowVersion(const ReplyFrame& frame) {

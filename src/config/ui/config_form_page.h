@@ -9,15 +9,14 @@
 #include <functional>
 #include <span>
 
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
+#include "widgets/page_host.h"
 #include "config/config_record.h"
 #include "protocol/command_frame.h"
 #include "protocol/receive_pump.h"
 #include "resources/config_layouts.h"
 
 namespace velmora {
-
-class CMorvaneDlg;
 
 struct ConfigPageTraits {
   const res::Dialog& layout;
@@ -26,13 +25,13 @@ struct ConfigPageTraits {
   // the link did not take the frame (the UDP endpoint shows its own failures: always true).
   std::function<bool(uint8_t code, std::span<const uint8_t> payload, QString& hex)> send;
   const char* send_prefix;   // UTF-8, names the link that carries the frames
-  uint8_t upgrade_transport; // the upgrade transport selector's value for this link
+  Link link;                 // the link the page's FOTA button uploads over
 };
 
 class ConfigFormPage : public QWidget, public IReplyHandler {
   Q_OBJECT
  public:
-  ConfigFormPage(CMorvaneDlg& main, ConfigPageTraits traits, QWidget* parent = nullptr);
+  ConfigFormPage(PageHost& host, ConfigPageTraits traits, QWidget* parent = nullptr);
 
   const ControlMap& Controls() const { return controls_; }
 
@@ -50,10 +49,10 @@ class ConfigFormPage : public QWidget, public IReplyHandler {
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
 
  protected:
-  CMorvaneDlg& Main() const { return main_; }
   void Log(const QString& text) const;
   // A command's frame, already logged, that the link did not take.
   virtual void OnSendFailed() {}
+  PageHost& Host() const { return host_; }
 
  private:
   enum class Rules { Keep, Apply };
@@ -78,7 +77,7 @@ class ConfigFormPage : public QWidget, public IReplyHandler {
   bool ShowCsq(const ReplyFrame& frame);
   bool ShowClock(const ReplyFrame& frame);
 
-  CMorvaneDlg& main_;
+  PageHost& host_;
   ConfigPageTraits traits_;
   ControlMap controls_;
   std::function<LocalTime()> clock_ = CurrentLocalTime;

@@ -2,9 +2,9 @@
 
 #include <QAbstractButton>
 
-#include "app/controls.h"
-#include "app/main_window.h"
-#include "fota/firmware_transfer.h"
+#include "widgets/controls.h"
+#include "core/modal_ui.h"
+#include "transport/app_services.h"
 #include "transport/command_senders.h"
 #include "transport/udp_endpoint.h"
 
@@ -25,14 +25,14 @@ ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
         return true;
       },
       "UDP发送:",
-      kUpgradeOverUdp,
+      Link::Udp,
   };
 }
 
 }  // namespace
 
-CDialog_Enet::CDialog_Enet(CMorvaneDlg& main, QWidget* parent)
-    : ConfigFormPage(main, NetworkTraits(main.Services().udp), parent), udp_(main.Services().udp) {
+CDialog_Enet::CDialog_Enet(PageHost& host, AppServices& services, QWidget* parent)
+    : ConfigFormPage(host, NetworkTraits(services.udp), parent), udp_(services.udp), modal_(services.modal) {
   Controls().Ip(kIdcBroadcastAddress)->setText(QStringLiteral("255.255.255.255"));
   BindClicks(Controls(), this, ClickTable<CDialog_Enet>{{kIdcOpenClose, &CDialog_Enet::OnOpenClose}});
 }
@@ -49,7 +49,7 @@ void CDialog_Enet::OnOpenClose() {
   }
   const QString device = address->text();
   if (device == QLatin1String("0.0.0.0")) {
-    Main().Services().modal.ShowMessage(U("连接的本地IP地址不能为空!"));
+    modal_.ShowMessage(U("连接的本地IP地址不能为空!"));
     return;
   }
   if (!udp_.OpenEndpoint(device)) {

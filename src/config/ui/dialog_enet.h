@@ -6,16 +6,19 @@
 namespace velmora {
 
 class CUdpSocket;
+class IModalUi;
+struct AppServices;
 
 class CDialog_Enet : public ConfigFormPage {
   Q_OBJECT
  public:
-  explicit CDialog_Enet(CMorvaneDlg& main, QWidget* parent = nullptr);
+  CDialog_Enet(PageHost& host, AppServices& services, QWidget* parent = nullptr);
 
  private:
   void OnOpenClose();
 
   CUdpSocket& udp_;
+  IModalUi& modal_;
 };
 
 }  // namespace velmora

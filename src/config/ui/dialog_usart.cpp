@@ -5,9 +5,8 @@
 
 #include <limits>
 
-#include "app/controls.h"
-#include "app/main_window.h"
-#include "fota/firmware_transfer.h"
+#include "widgets/controls.h"
+#include "transport/app_services.h"
 #include "transport/command_senders.h"
 #include "transport/serial_port.h"
 
@@ -27,7 +26,7 @@ ConfigPageTraits SerialTraits(CXSerial& serial) {
         return SendCommandSerial(serial, code, payload, hex);
       },
       "串口发送:",
-      kUpgradeOverSerial,
+      Link::Serial,
   };
 }
 
@@ -55,8 +54,8 @@ int ParityPosition(const QComboBox* list) {
 
 }  // namespace
 
-CDialog_Usart::CDialog_Usart(CMorvaneDlg& main, QWidget* parent)
-    : ConfigFormPage(main, SerialTraits(main.Services().serial), parent), serial_(main.Services().serial) {
+CDialog_Usart::CDialog_Usart(PageHost& host, AppServices& services, QWidget* parent)
+    : ConfigFormPage(host, SerialTraits(services.serial), parent), serial_(services.serial) {
   SetListPosition(Controls().Combo(kIdcBaudRate), 7);  // 115200
   SetListPosition(Controls().Combo(kIdcParity), 0);    // NO
   BindClicks(Controls(), this,
@@ -108,7 +107,7 @@ void CDialog_Usart::OnOpenClose() {
   Log(U("[COM]: 打开串口成功.\r\n"));
 }
 
-void CDialog_Usart::OnSendFailed() {
+void CDialog_Usart::HandleSerialSendFailed() {
   // A port the engineer has not opened says nothing more: the frame is logged as tried.
   if (!serial_.IsOpen()) return;
   if (serial_.LineLost()) {

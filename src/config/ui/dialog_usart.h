@@ -6,17 +6,22 @@
 namespace velmora {
 
 class CXSerial;
+struct AppServices;
 
 class CDialog_Usart : public ConfigFormPage {
   Q_OBJECT
  public:
-  explicit CDialog_Usart(CMorvaneDlg& main, QWidget* parent = nullptr);
+  CDialog_Usart(PageHost& host, AppServices& services, QWidget* parent = nullptr);
 
   // Lists the ports that can be opened now and selects the first.
   void RefreshPorts();
 
+  // A write to the port failed, from this page or another: said in the Log pane; a port
+  // whose adapter has gone is closed and shown closed.
+  void HandleSerialSendFailed();
+
  protected:
-  void OnSendFailed() override;
+  void OnSendFailed() override { HandleSerialSendFailed(); }
 
  private:
   void OnOpenClose();

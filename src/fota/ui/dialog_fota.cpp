@@ -11,8 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "app/app_services.h"
-#include "app/modal_ui.h"
+#include "transport/app_services.h"
 #include "protocol/command_frame.h"
 #include "resources/fota_layout.h"
 
@@ -29,28 +28,51 @@ FirmwareTransfer::Sender Watched(QTimer& timer, FirmwareTransfer::Sender send) {
   };
 }
 
+// The message box an outcome asks for; an empty text means none.
+QString MessageText(FotaOutcome outcome) {
+  switch (outcome) {
+    case FotaOutcome::kEmptyPath: return QString::fromUtf8("打开文件的路径不正确,或不能为空！");
+    case FotaOutcome::kCannotOpen: return QString::fromUtf8("无法打开固件文件,请检查文件路径!");
+    case FotaOutcome::kFileTooLarge: return QString::fromUtf8("固件文件超过4GB,无法升级!");
+    case FotaOutcome::kReadFailed: return QString::fromUtf8("读取固件文件失败,升级已停止!");
+    case FotaOutcome::kFileChanged: return QString::fromUtf8("固件文件在升级过程中被改动,升级已停止!");
+    case FotaOutcome::kSerialLost: return QString::fromUtf8("串口已断开,升级已停止!");
+    case FotaOutcome::kCheckFailed: return QString::fromUtf8("校验错误,升级失败!");
+    case FotaOutcome::kAccepted: return QString::fromUtf8("升级成功，等待从新启动");
+    case FotaOutcome::kTimedOut: return QString::fromUtf8("升级超时,请重试!");
+    case FotaOutcome::kStopped: return QString::fromUtf8("停止下载程序成功！");
+    default: return {};
+  }
+}
+
+MessageButtons MessageButtonsFor(FotaOutcome outcome) {
+  return outcome == FotaOutcome::kAccepted ? MessageButtons::OkCancel : MessageButtons::Ok;
+}
+
 }  // namespace
 
-CDialog_Fota::CDialog_Fota(const uint8_t& selector, AppServices& services, QWidget* parent)
+QString FirmwareSizeText(uint64_t length) { return QString::asprintf("%.3f kb", static_cast<double>(length) / 1000.0); }
+
+int FirmwareProgressRange(uint64_t length) { return static_cast<int>((length >> 10) & 0xFFFF); }
+
+CDialog_Fota::CDialog_Fota(AppServices& services, QWidget* parent)
     : CDialog_Fota(
-          selector,
           // A failed write is not reported here: on a port never opened the watch resends
           // and then times out; a device that has gone away ends the transfer in Apply.
           [&serial = services.serial](std::span<const uint8_t> f) { (void)serial.Write(f.data(), f.size()); },
           [&udp = services.udp](std::span<const uint8_t> f) { udp.SendToDevice(f.data(), f.size()); },
           [&serial = services.serial] { return serial.LineLost(); }, services.modal, parent) {}
 
-CDialog_Fota::CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
-                           IModalUi& modal, QWidget* parent)
-    : CDialog_Fota(selector, std::move(serial), std::move(udp), {}, modal, parent) {}
+CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, IModalUi& modal,
+                           QWidget* parent)
+    : CDialog_Fota(std::move(serial), std::move(udp), {}, modal, parent) {}
 
-CDialog_Fota::CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
                            std::function<bool()> serial_lost, IModalUi& modal, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       modal_(modal),
-      selector_(selector),
       serial_lost_(std::move(serial_lost)),
-      transfer_(selector, Watched(timer_, std::move(serial)), Watched(timer_, std::move(udp))) {
+      transfer_(Watched(timer_, std::move(serial)), Watched(timer_, std::move(udp))) {
   controls_ = BuildDialog(res::FirmwareDialog(), this);
   setFixedSize(size());
   path_ = controls_.As<QLineEdit>(res::kIdcFirmwarePath);
@@ -110,7 +132,7 @@ void CDialog_Fota::OnOpenFile() {
 }
 
 void CDialog_Fota::OnStartUpgrade() {
-  const FotaOutcome outcome = transfer_.Start(path_->text());
+  const FotaOutcome outcome = transfer_.Start(path_->text(), link_);
   // The engine takes the length again at every start, so a hand-typed path shows the
   // file that is really being sent.
   ShowFileInfo();
@@ -124,27 +146,28 @@ void CDialog_Fota::OnTick() { Apply(transfer_.Tick()); }
 void CDialog_Fota::Apply(FotaOutcome outcome) {
   // A serial device that has gone away can neither take the next frame nor answer the
   // last one: the transfer ends now, not after the resend and the time-out.
-  if (transfer_.Awaiting() && selector_ == kUpgradeOverSerial && serial_lost_ && serial_lost_()) {
+  if (transfer_.Awaiting() && transfer_.TransferLink() == Link::Serial && serial_lost_ && serial_lost_()) {
     outcome = transfer_.SerialLost();
   }
   // The controls and the watch follow the engine before any box is shown: a real box
   // runs the event loop, and replies and ticks go on meanwhile.
   ShowProgress();
   SyncWatch();
-  const QString text = FotaMessageText(outcome);
-  if (!text.isEmpty()) modal_.ShowMessage(text, FotaMessageButtons(outcome));
+  const QString text = MessageText(outcome);
+  if (!text.isEmpty()) modal_.ShowMessage(text, MessageButtonsFor(outcome));
 }
 
 void CDialog_Fota::ShowFileInfo() {
   const FirmwareFileInfo& file = transfer_.File();
+  // Nothing is shown of a file that is not open.
   name_->setText(file.name);
-  size_->setText(file.SizeText());
+  size_->setText(file.name.isEmpty() ? QString() : FirmwareSizeText(file.length));
 }
 
 void CDialog_Fota::ShowProgress() {
   // A file under 1 KiB has range 0; a bar from 0 to 0 would show Qt's busy animation,
   // so it gets one step, which its one frame fills.
-  const int top = std::max(transfer_.File().ProgressRange(), 1);
+  const int top = std::max(FirmwareProgressRange(transfer_.File().length), 1);
   progress_->setRange(0, top);
   progress_->setValue(std::min(transfer_.ProgressPosition(), top));
 }

@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
+#include "core/modal_ui.h"
 #include "fota/firmware_transfer.h"
 
 class QLabel;
@@ -23,20 +24,31 @@ namespace velmora {
 class IModalUi;
 struct AppServices;
 
+// "%.3f kb" of length / 1000.0: the size label.
+QString FirmwareSizeText(uint64_t length);
+// (length >> 10) cut to 16 bits: the progress bar's range.
+int FirmwareProgressRange(uint64_t length);
+
 class CDialog_Fota : public QDialog {
   Q_OBJECT
  public:
-  // Sends over the program's serial port or UDP endpoint, as `selector` says at each send.
-  // `selector` and `services` must outlive the dialog.
-  CDialog_Fota(const uint8_t& selector, AppServices& services, QWidget* parent = nullptr);
+  // Sends over the program's serial port or UDP endpoint. `services` must outlive the dialog.
+  explicit CDialog_Fota(AppServices& services, QWidget* parent = nullptr);
   // With senders of the caller's choosing (tests, tools).
-  CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
-               IModalUi& modal, QWidget* parent = nullptr);
+  CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, IModalUi& modal,
+               QWidget* parent = nullptr);
   ~CDialog_Fota() override;
 
   // Shows the window in its normal state in front; centred over its parent the first
   // time, where the engineer left it afterwards.
   void ShowNormal();
+
+  // The link the next upload goes over, chosen by the FOTA button that opened the dialog.
+  // A running upload keeps the link it started on.
+  void SetLink(Link link) { link_ = link; }
+  Link NextLink() const { return link_; }
+  // The link of the upload in progress, or of the next one when none runs.
+  Link ActiveLink() const { return transfer_.Awaiting() ? transfer_.TransferLink() : link_; }
 
   // A reply forwarded by a configuration page. Only code 0xE5 is acted on, from the event
   // loop right after the forwarding call has returned.
@@ -57,8 +69,8 @@ class CDialog_Fota : public QDialog {
 
  private:
   // `serial_lost` tells whether the serial device has gone away; may be empty.
-  CDialog_Fota(const uint8_t& selector, FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
-               std::function<bool()> serial_lost, IModalUi& modal, QWidget* parent);
+  CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, std::function<bool()> serial_lost,
+               IModalUi& modal, QWidget* parent);
 
   void OnTick();
   // Mirrors the engine into the controls and the timer, then shows the outcome's message.
@@ -68,7 +80,7 @@ class CDialog_Fota : public QDialog {
   void SyncWatch();
 
   IModalUi& modal_;
-  const uint8_t& selector_;
+  Link link_ = Link::Serial;
   std::function<bool()> serial_lost_;
   QTimer timer_;
   FirmwareTransfer transfer_;

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/controls.h"
-#include "app/main_window.h"
+#include "widgets/controls.h"
+#include "transport/app_services.h"
 #include "mqtt/mqtt_defaults.h"
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
@@ -17,6 +17,10 @@
 
 namespace velmora {
 
+static_assert(res::kProductKeyLimit == kProductKeyBytes && res::kDeviceNameLimit == kDeviceNameBytes &&
+                  res::kDeviceSecretLimit == kDeviceSecretBytes,
+              "the credential boxes take exactly what the record's fields hold");
+
 namespace {
 constexpr const char* kSerialSendPrefix = "串口发送:";
 constexpr const char* kUdpSendPrefix = "UDP发送:";
@@ -24,7 +28,8 @@ constexpr const char* kStatusSent = "....";
 constexpr const char* kStatusDone = "Successful!";
 }  // namespace
 
-CDialog_Mqtt::CDialog_Mqtt(CMorvaneDlg& main, QWidget* parent) : QWidget(parent), main_(main) {
+CDialog_Mqtt::CDialog_Mqtt(PageHost& host, AppServices& links, QWidget* parent)
+    : QWidget(parent), host_(host), links_(links) {
   controls_ = BuildDialog(res::MqttDialog(), this);
   for (QGroupBox* box : findChildren<QGroupBox*>()) frames_.push_back({box, box->geometry()});
   ShowCredentials(DefaultMqttCredentials());
@@ -91,19 +96,20 @@ void CDialog_Mqtt::OnWriteConfig() {
 void CDialog_Mqtt::OnReadConfig() { Send(cmd::kReadMqtt, {}); }
 
 void CDialog_Mqtt::Send(uint8_t code, std::span<const uint8_t> payload) {
-  AppServices& links = main_.Services();
   QString hex;
-  QString line;
   // Asked at every send: the engineer may open or close the serial port at any time.
-  if (links.serial.IsOpen()) {
-    SendCommandSerial(links.serial, code, payload, hex);
-    line = QString::fromUtf8(kSerialSendPrefix) + hex;
-  } else {
-    SendCommandUdp(links.udp, code, payload, hex);
-    line = QString::fromUtf8(kUdpSendPrefix) + hex;
+  if (links_.serial.IsOpen()) {
+    const bool sent = SendCommandSerial(links_.serial, code, payload, hex);
+    // Logged as tried, as the configuration pages do; the serial page then says why it
+    // failed and lets a port whose adapter has gone go.
+    host_.AppendLog(QString::fromUtf8(kSerialSendPrefix) + hex);
+    host_.SetStatusText(QString::fromUtf8(kStatusSent));
+    if (!sent) host_.ReportSerialSendFailed();
+    return;
   }
-  main_.AppendLog(line);
-  main_.SetStatusText(QString::fromUtf8(kStatusSent));
+  SendCommandUdp(links_.udp, code, payload, hex);
+  host_.AppendLog(QString::fromUtf8(kUdpSendPrefix) + hex);
+  host_.SetStatusText(QString::fromUtf8(kStatusSent));
 }
 
 void CDialog_Mqtt::HandleReply(const ReplyFrame& frame) {
@@ -111,7 +117,7 @@ void CDialog_Mqtt::HandleReply(const ReplyFrame& frame) {
   // The payload is taken from the frame the link delivered and no further: a short reply
   // leaves the missing fields empty instead of showing older traffic from the buffer.
   ShowCredentials(DecodeMqtt(frame.Payload()));
-  main_.SetStatusText(QString::fromUtf8(kStatusDone));
+  host_.SetStatusText(QString::fromUtf8(kStatusDone));
 }
 
 }  // namespace velmora

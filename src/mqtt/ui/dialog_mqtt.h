@@ -11,7 +11,8 @@
 #include <span>
 #include <vector>
 
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
+#include "widgets/page_host.h"
 #include "mqtt/mqtt_record.h"
 #include "protocol/receive_pump.h"
 
@@ -19,13 +20,14 @@ class QGroupBox;
 
 namespace velmora {
 
-class CMorvaneDlg;
+struct AppServices;
 
 class CDialog_Mqtt : public QWidget, public IReplyHandler {
   Q_OBJECT
  public:
-  // `main` gives the links, the Log pane and the status text; it must outlive the page.
-  explicit CDialog_Mqtt(CMorvaneDlg& main, QWidget* parent = nullptr);
+  // `host` gives the Log pane and the status text, `links` the two links; both must
+  // outlive the page.
+  CDialog_Mqtt(PageHost& host, AppServices& links, QWidget* parent = nullptr);
   ~CDialog_Mqtt() override;
 
   // Replies to 0xE6 and 0xE7 both carry the credential record; other codes are ignored.
@@ -47,7 +49,8 @@ class CDialog_Mqtt : public QWidget, public IReplyHandler {
   void OnReadConfig();   // 1020
   void Send(uint8_t code, std::span<const uint8_t> payload);
 
-  CMorvaneDlg& main_;
+  PageHost& host_;
+  AppServices& links_;
   ControlMap controls_;
   struct Frame {
     QGroupBox* box;

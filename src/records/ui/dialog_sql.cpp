@@ -4,7 +4,7 @@
 #include <QProxyStyle>
 #include <QTableWidget>
 
-#include "app/modal_ui.h"
+#include "core/modal_ui.h"
 #include "records/record_columns.h"
 #include "resources/records_layout.h"
 

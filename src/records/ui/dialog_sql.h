@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
 #include "records/workbook_export.h"
 
 class QTableWidget;

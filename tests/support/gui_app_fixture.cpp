@@ -1,6 +1,6 @@
-#include "support/app_fixture.h"
+#include "support/gui_app_fixture.h"
 
-#include "app/log_pane.h"
+#include "widgets/log_pane.h"
 
 namespace velmora::test {
 

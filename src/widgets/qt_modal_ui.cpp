@@ -1,4 +1,4 @@
-#include "app/qt_modal_ui.h"
+#include "widgets/qt_modal_ui.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/modal_ui.h"
+#include "core/modal_ui.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "app/log_pane.h"
+#include "widgets/log_pane.h"
 
 #include <QScrollBar>
 #include <QTextCursor>

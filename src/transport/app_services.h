@@ -2,7 +2,7 @@
 // The program-wide objects that live for the whole run, created before the main window
 // and destroyed after it.
 
-#include "app/modal_ui.h"
+#include "core/modal_ui.h"
 #include "protocol/receive_state.h"
 #include "transport/serial_port.h"
 #include "transport/udp_endpoint.h"

@@ -1,4 +1,4 @@
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -14,7 +14,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 
-#include "app/controls.h"
+#include "widgets/controls.h"
 
 namespace velmora {
 
