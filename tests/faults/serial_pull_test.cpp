@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "config/config_defaults.h"
+#include "mqtt/ui/dialog_mqtt.h"
 #include "pages/page_harness.h"
 #include "support/sim_process.h"
 
@@ -172,6 +173,30 @@ TEST(SerialPull, AdapterBackUnderTheSameNameOpensAgainFromTheSameRow) {
   app.Click(app.page, 1035);
   ASSERT_TRUE(app.WaitForStatus("Successful!"));
   EXPECT_EQ(app.LogLines().back(), "FW-1.0");
+}
+
+TEST(SerialPull, MqttWriteAfterThePullSaysSoAndClosesTheSerialRow) {
+  SerialPull app;
+  auto pty = std::make_unique<PtyPair>();
+  ASSERT_TRUE(pty->Ok());
+  app.OpenSerialOn(*pty);
+  auto& mqtt = *qobject_cast<CDialog_Mqtt*>(app.window->Page(CMorvaneDlg::kMqttPage));
+  app.window->ShowPage(CMorvaneDlg::kMqttPage);
+
+  pty->CloseMaster();
+  const auto start = Clock::now();
+  app.Click(mqtt, 1019);
+  EXPECT_LT(MsSince(start), CXSerial::kChunkTimeoutMs) << "a vanished device fails at once";
+
+  const QStringList lines = app.LogLines();
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_TRUE(lines[lines.size() - 2].startsWith(U("串口发送:F5 80 E6 81 "))) << lines.join('|').toStdString();
+  EXPECT_EQ(lines.back(), kPulled);
+  app.ExpectClosedRow();
+
+  // With the serial port closed, the page's next send goes over UDP, as it always does.
+  app.Click(mqtt, 1020);
+  EXPECT_TRUE(app.LogLines().back().startsWith(U("UDP发送:F5 80 E7 00 "))) << app.LogLines().back().toStdString();
 }
 
 }  // namespace
