@@ -38,21 +38,34 @@ void TypeText(QWidget* w, const QString& text) {
   }
 }
 
-struct Clicker {
+struct Clicker : QObject {
   int go = 0;
+  int stop = 0;
   void OnGo() { ++go; }
+  void OnStop() { ++stop; }
 };
 
-TEST(DialogBuilder, DialogUnitsComeFromTheFontsBaseUnits) {
-  QWidget host;
-  const ControlMap m = BuildDialog(Sample(), &host);
-  const QFontMetrics fm(host.font());
-  const int bx = (fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") + 26) / 52;
-  const int by = fm.height();
-  EXPECT_EQ(host.font().pointSize(), 8);
-  EXPECT_EQ(host.size(), QSize((200 * bx + 2) / 4, (100 * by + 4) / 8));
-  EXPECT_EQ(m.Get(1004)->geometry(), QRect((120 * bx + 2) / 4, (78 * by + 4) / 8, (40 * bx + 2) / 4, (14 * by + 4) / 8));
-  EXPECT_EQ(host.windowTitle(), "Sample");
+// Dialog units are defined by the font, not by a formula: 4 horizontal units are one
+// average letter, 8 vertical units one line of text. Checked against the font itself,
+// at two sizes, so a wrong axis, a lost font or a rounding that drifts shows.
+TEST(DialogBuilder, DialogUnitsFollowTheDialogFont) {
+  for (int points : {8, 16}) {
+    res::Dialog d = Sample();
+    d.point_size = points;
+    d.controls = {{1001, res::Kind::PushButton, "a", 3, 5, 205, 8},
+                  {1002, res::Kind::PushButton, "b", 208, 13, 40, 14}};
+    QWidget host;
+    const ControlMap m = BuildDialog(d, &host);
+    const QFontMetrics fm(host.font());
+    EXPECT_EQ(host.font().pointSize(), points);
+    // 205 units: the 52 letters a-z A-Z side by side, less three units.
+    const int letters = fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    EXPECT_NEAR(m.Get(1001)->width(), letters * 205 / 208, 26) << points;
+    EXPECT_EQ(m.Get(1001)->height(), fm.height()) << points;
+    // Controls that meet in units meet in pixels: no gap, no overlap.
+    EXPECT_EQ(m.Get(1002)->x(), m.Get(1001)->geometry().right() + 1) << points;
+    EXPECT_EQ(m.Get(1002)->y(), m.Get(1001)->geometry().bottom() + 1) << points;
+  }
 }
 
 TEST(DialogBuilder, ControlsAreRegisteredByIdAndNamedForScreenReaders) {
@@ -84,17 +97,18 @@ TEST(DialogBuilder, ControlsAreRegisteredByIdAndNamedForScreenReaders) {
 }
 
 TEST(DialogBuilder, ClickTableBindsEachButtonToItsHandler) {
+  res::Dialog d = Sample();
+  d.controls.push_back({1006, res::Kind::PushButton, "Stop", 160, 78, 30, 14});
   QWidget host;
-  const ControlMap m = BuildDialog(Sample(), &host);
+  const ControlMap m = BuildDialog(d, &host);
   Clicker c;
-  QObject ctx;
-  for (const auto& [id, fn] : ClickTable<Clicker>{{1004, &Clicker::OnGo}}) {
-    ConnectClick(m.Button(id), &ctx, [&c, f = fn] { (c.*f)(); });
-  }
+  BindClicks(m, &c, ClickTable<Clicker>{{1004, &Clicker::OnGo}, {1006, &Clicker::OnStop}});
   host.show();
   QTest::mouseClick(m.Button(1004), Qt::LeftButton);
   QTest::mouseClick(m.Button(1004), Qt::LeftButton);
+  QTest::mouseClick(m.Button(1006), Qt::LeftButton);
   EXPECT_EQ(c.go, 2);
+  EXPECT_EQ(c.stop, 1);
 }
 
 TEST(Controls, DigitsOnlyEditRefusesTypedLettersButKeepsProgramText) {

@@ -174,13 +174,6 @@ TEST(MainWindow, AboutBoxShowsItsTextAndClosesWithOk) {
   EXPECT_FALSE(about->isVisible());
 }
 
-TEST(MainWindow, EnterAndEscapeDoNotCloseTheWindow) {
-  AppFixture app;
-  QTest::keyClick(app.window.get(), Qt::Key_Escape);
-  QTest::keyClick(app.window.get(), Qt::Key_Return);
-  EXPECT_TRUE(app.window->isVisible());
-}
-
 }  // namespace
 }  // namespace velmora
 
