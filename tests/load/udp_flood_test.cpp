@@ -160,7 +160,7 @@ TEST(UdpFlood, HundredThousandMixedDatagramsLeaveTheWindowAnsweringWithOneBoxAtA
     EXPECT_LE(static_cast<long long>(rss_after) - static_cast<long long>(rss_before), 16 * 1024 * 1024);
   }
 
-  // Afterwards the link works as before.
+  // Afterwards the link still works.
   h.modal.while_shown = nullptr;
   const Bytes csq = Reply(cmd::kReadCsq, {23});
   h.window->SetStatusText(QStringLiteral("...."));

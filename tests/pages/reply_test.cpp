@@ -244,7 +244,7 @@ TEST_F(Replies, VersionResetCsqAndClockAreLogged) {
   EXPECT_EQ(PageLines(), (QStringList{U("读取版本成功. "), "V1.2"}));
   EXPECT_EQ(app.window->StatusText(), "Successful!");
 
-  // Longer than the 127 bytes older tools showed: the whole text, nothing beyond the frame.
+  // Longer than 127 bytes: the whole text, nothing beyond the frame.
   const Bytes long_version(200, 'v');
   Deliver(Reply(0xE3, long_version));
   EXPECT_EQ(PageLines(), (QStringList{U("读取版本成功. "), QString(200, QLatin1Char('v'))}));

@@ -44,7 +44,7 @@ CDialog_SQL::CDialog_SQL(IModalUi& modal, QWidget* parent, std::unique_ptr<IWork
   list_ = controls_.As<QTableWidget>(res::kIdcRecordList);
   SetUpRecordList();
 
-  // 1003 and 1004 stay enabled and do nothing: there is no record source behind them yet.
+  // 1003 and 1004 stay enabled and do nothing: no record source stands behind them.
   BindClicks(controls_, this,
              ClickTable<CDialog_SQL>{
                  {res::kIdcReadRecords, &CDialog_SQL::OnReadRecords},

@@ -2,7 +2,7 @@
 // The record dialog: a twelve-column Record list and its export to a workbook.
 //
 // The main window keeps one for its whole life (constructed with it, parent the main
-// window). Nothing in the tool opens it or fills it yet: a data source adds rows through
+// window). Nothing in the tool opens or fills it: a data source adds rows through
 // AddRecord and shows it with show().
 
 #include <QDialog>
