@@ -2,6 +2,7 @@
 
 #include "config/number_text.h"
 #include "protocol/gbk_bytes.h"
+#include "protocol/text_field.h"
 
 #include <algorithm>
 #include <charconv>
@@ -104,11 +105,6 @@ std::string HexPairs(const uint8_t* p, std::size_t n) {
   return out;
 }
 
-// The bytes of a text field up to its first zero byte, never past the field.
-std::string TextField(const uint8_t* p, std::size_t width) {
-  return std::string(p, std::find(p, p + width, uint8_t{0}));
-}
-
 Ipv4Octets Octets(const uint8_t* p) { return {p[0], p[1], p[2], p[3]}; }
 
 int Position(int raw, int items) { return raw >= 0 && raw < items ? raw : -1; }
@@ -126,7 +122,7 @@ std::optional<std::string> PacketText(const uint8_t* p, uint8_t len, std::size_t
   if (len == 0) return std::nullopt;
   // A length beyond the field shows what the field holds, never the bytes after it.
   const std::size_t n = std::min<std::size_t>(len, limit);
-  return hex ? HexPairs(p, n) : TextField(p, n);
+  return hex ? HexPairs(p, n) : TextField(std::span(p, n));
 }
 
 }  // namespace
@@ -208,14 +204,14 @@ ConfigForm DecodeConfig(std::span<const uint8_t> payload, bool hex) {
   f.gateway = Octets(&p[off::kGateway]);
   f.server_ip = Octets(&p[off::kServerIp]);
   f.eth_port = port(off::kEthPort);
-  f.domain = TextField(&p[off::kDomain], kDomainBytes);
+  f.domain = TextField(std::span(&p[off::kDomain], kDomainBytes));
   f.ip0_addr = Octets(&p[off::kIp0Addr]);
   f.ip1_addr = Octets(&p[off::kIp1Addr]);
   f.ip1_port = port(off::kIp1Port);
   f.dhcp = p[off::kDhcp] != 0;
   f.net_mode = Position(p[off::kNetMode] - 1, kNetModeItems);
 
-  f.ip0_domain = TextField(&p[off::kIp0Domain], kDomainBytes);
+  f.ip0_domain = TextField(std::span(&p[off::kIp0Domain], kDomainBytes));
   // assign(1, '0') rather than = "0": GCC 12 warns falsely (-Wrestrict) on the latter.
   if (f.ip0_domain.empty()) {
     f.ip0_domain_port.assign(1, '0');
