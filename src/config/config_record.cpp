@@ -2,6 +2,7 @@
 
 #include "config/number_text.h"
 #include "protocol/gbk_bytes.h"
+#include "protocol/hex_string.h"
 #include "protocol/text_field.h"
 
 #include <algorithm>
@@ -93,18 +94,6 @@ std::string Decimal(long v) {
   return std::string(buf, res.ptr);
 }
 
-std::string HexPairs(const uint8_t* p, std::size_t n) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(3 * n);
-  for (std::size_t i = 0; i < n; ++i) {
-    out += kDigits[p[i] >> 4];
-    out += kDigits[p[i] & 0x0F];
-    out += ' ';
-  }
-  return out;
-}
-
 Ipv4Octets Octets(const uint8_t* p) { return {p[0], p[1], p[2], p[3]}; }
 
 int Position(int raw, int items) { return raw >= 0 && raw < items ? raw : -1; }
@@ -122,7 +111,7 @@ std::optional<std::string> PacketText(const uint8_t* p, uint8_t len, std::size_t
   if (len == 0) return std::nullopt;
   // A length beyond the field shows what the field holds, never the bytes after it.
   const std::size_t n = std::min<std::size_t>(len, limit);
-  return hex ? HexPairs(p, n) : TextField(std::span(p, n));
+  return hex ? HexString(std::span(p, n), " ", HexSeparator::kAfterEach) : TextField(std::span(p, n));
 }
 
 }  // namespace
@@ -235,7 +224,7 @@ ConfigForm DecodeConfig(std::span<const uint8_t> payload, bool hex) {
   f.heartbeat = PacketText(&p[off::kHeartbeat], p[off::kHeartbeatLen], kHeartbeatBytes, hex);
   f.register_data = PacketText(&p[off::kRegister], p[off::kRegisterLen], kRegisterBytes, hex);
   f.hex = hex;
-  f.mac = HexPairs(&p[off::kMac], kMacBytes);
+  f.mac = HexString(std::span(&p[off::kMac], kMacBytes), " ", HexSeparator::kAfterEach);
   return f;
 }
 
