@@ -1,6 +1,9 @@
 #include "config/config_record.h"
 
+#include "config/number_text.h"
 #include "protocol/gbk_bytes.h"
+#include "protocol/hex_string.h"
+#include "protocol/text_field.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +11,6 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
-#include <system_error>
 
 namespace velmora {
 namespace {
@@ -32,81 +34,11 @@ constexpr std::size_t kMacBytes = 6;
 constexpr double kFreqStepIn = 61.035;
 constexpr double kFreqStepOut = 61.03515625;
 
-// Classification as the C locale does it: texts are GBK bytes, and the process locale
-// must not change how a number is read.
-bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-std::size_t SkipSignedStart(std::string_view s, bool& negative) {
-  std::size_t i = 0;
-  while (i < s.size() && IsCSpace(s[i])) ++i;
-  negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
-    ++i;
-  }
-  return i;
-}
-
-// atoi's reading; out-of-range values saturate at the int range.
-int32_t ReadInt(std::string_view s) {
-  bool negative = false;
-  std::size_t i = SkipSignedStart(s, negative);
-  constexpr int64_t kCap = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-  int64_t v = 0;
-  for (; i < s.size() && IsDigit(s[i]); ++i) v = std::min(v * 10 + (s[i] - '0'), kCap);
-  if (negative) v = -v;
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
-}
-
-// atof's reading of a decimal number with optional fraction and exponent, with '.' as
-// the decimal point whatever the locale.
-double ReadDouble(std::string_view s) {
-  bool negative = false;
-  std::size_t i = SkipSignedStart(s, negative);
-  const std::size_t start = i;
-  std::size_t int_digits = 0, frac_digits = 0;
-  // Decimal position of the first significant digit, to tell overflow from underflow.
-  int64_t lead_exp = 0;
-  bool seen_nonzero = false;
-  for (; i < s.size() && IsDigit(s[i]); ++i, ++int_digits) {
-    if (!seen_nonzero && s[i] != '0') seen_nonzero = true;
-    if (seen_nonzero) ++lead_exp;
-  }
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    for (; i < s.size() && IsDigit(s[i]); ++i, ++frac_digits) {
-      if (!seen_nonzero) {
-        if (s[i] != '0') seen_nonzero = true;
-        else --lead_exp;
-      }
-    }
-  }
-  if (int_digits + frac_digits == 0) return 0.0;
-  int64_t exponent = 0;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    std::size_t j = i + 1;
-    bool exp_negative = false;
-    if (j < s.size() && (s[j] == '+' || s[j] == '-')) exp_negative = s[j++] == '-';
-    if (j < s.size() && IsDigit(s[j])) {
-      for (; j < s.size() && IsDigit(s[j]); ++j) exponent = std::min<int64_t>(exponent * 10 + (s[j] - '0'), 1'000'000'000);
-      if (exp_negative) exponent = -exponent;
-      i = j;
-    }
-  }
-  double value = 0.0;
-  const auto res = std::from_chars(s.data() + start, s.data() + i, value, std::chars_format::general);
-  if (res.ec == std::errc::result_out_of_range)
-    value = (lead_exp + exponent > 0) ? HUGE_VAL : 0.0;
-  return negative ? -value : value;
 }
 
 // Double to 32-bit integer, truncating toward zero. Values the conversion cannot hold
@@ -162,23 +94,6 @@ std::string Decimal(long v) {
   return std::string(buf, res.ptr);
 }
 
-std::string HexPairs(const uint8_t* p, std::size_t n) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(3 * n);
-  for (std::size_t i = 0; i < n; ++i) {
-    out += kDigits[p[i] >> 4];
-    out += kDigits[p[i] & 0x0F];
-    out += ' ';
-  }
-  return out;
-}
-
-// The bytes of a text field up to its first zero byte, never past the field.
-std::string TextField(const uint8_t* p, std::size_t width) {
-  return std::string(p, std::find(p, p + width, uint8_t{0}));
-}
-
 Ipv4Octets Octets(const uint8_t* p) { return {p[0], p[1], p[2], p[3]}; }
 
 int Position(int raw, int items) { return raw >= 0 && raw < items ? raw : -1; }
@@ -196,7 +111,7 @@ std::optional<std::string> PacketText(const uint8_t* p, uint8_t len, std::size_t
   if (len == 0) return std::nullopt;
   // A length beyond the field shows what the field holds, never the bytes after it.
   const std::size_t n = std::min<std::size_t>(len, limit);
-  return hex ? HexPairs(p, n) : TextField(p, n);
+  return hex ? HexString(std::span(p, n), " ", HexSeparator::kAfterEach) : TextField(std::span(p, n));
 }
 
 }  // namespace
@@ -278,14 +193,14 @@ ConfigForm DecodeConfig(std::span<const uint8_t> payload, bool hex) {
   f.gateway = Octets(&p[off::kGateway]);
   f.server_ip = Octets(&p[off::kServerIp]);
   f.eth_port = port(off::kEthPort);
-  f.domain = TextField(&p[off::kDomain], kDomainBytes);
+  f.domain = TextField(std::span(&p[off::kDomain], kDomainBytes));
   f.ip0_addr = Octets(&p[off::kIp0Addr]);
   f.ip1_addr = Octets(&p[off::kIp1Addr]);
   f.ip1_port = port(off::kIp1Port);
   f.dhcp = p[off::kDhcp] != 0;
   f.net_mode = Position(p[off::kNetMode] - 1, kNetModeItems);
 
-  f.ip0_domain = TextField(&p[off::kIp0Domain], kDomainBytes);
+  f.ip0_domain = TextField(std::span(&p[off::kIp0Domain], kDomainBytes));
   // assign(1, '0') rather than = "0": GCC 12 warns falsely (-Wrestrict) on the latter.
   if (f.ip0_domain.empty()) {
     f.ip0_domain_port.assign(1, '0');
@@ -309,7 +224,7 @@ ConfigForm DecodeConfig(std::span<const uint8_t> payload, bool hex) {
   f.heartbeat = PacketText(&p[off::kHeartbeat], p[off::kHeartbeatLen], kHeartbeatBytes, hex);
   f.register_data = PacketText(&p[off::kRegister], p[off::kRegisterLen], kRegisterBytes, hex);
   f.hex = hex;
-  f.mac = HexPairs(&p[off::kMac], kMacBytes);
+  f.mac = HexString(std::span(&p[off::kMac], kMacBytes), " ", HexSeparator::kAfterEach);
   return f;
 }
 

@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_record.h"
 
 #include "protocol/gbk_bytes.h"
+#include "protocol/text_field.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,12 +21,6 @@ void PutText(MqttRecordBytes& r, std::size_t at, std::size_t width, const std::s
   std::memcpy(r.data() + at, text.data(), GbkFitLength(text, width));
 }
 
-// Read to the first zero byte but never past the field: a full field has no
-// terminator, and running on would show the next field's bytes as part of this text.
-std::string TextField(const uint8_t* p, std::size_t width) {
-  return std::string(p, std::find(p, p + width, uint8_t{0}));
-}
-
 }  // namespace
 
 MqttRecordBytes EncodeMqtt(const MqttCredentials& c) {
@@ -43,9 +38,9 @@ MqttCredentials DecodeMqtt(std::span<const uint8_t> payload) {
   MqttCredentials c;
   const int map = static_cast<int8_t>(p[0]);
   c.port_map = map >= 0 && map < kPortMapItems ? map : -1;
-  c.product_key = TextField(&p[kProductKeyAt], kProductKeyBytes);
-  c.device_name = TextField(&p[kDeviceNameAt], kDeviceNameBytes);
-  c.device_secret = TextField(&p[kDeviceSecretAt], kDeviceSecretBytes);
+  c.product_key = TextField(std::span(&p[kProductKeyAt], kProductKeyBytes));
+  c.device_name = TextField(std::span(&p[kDeviceNameAt], kDeviceNameBytes));
+  c.device_secret = TextField(std::span(&p[kDeviceSecretAt], kDeviceSecretBytes));
   return c;
 }
 

@@ -1,7 +1,10 @@
 #include "protocol/command_frame.h"
 
+#include "protocol/hex_string.h"
+
 #include <chrono>
 #include <ctime>
+#include <string>
 
 namespace velmora {
 
@@ -36,14 +39,10 @@ std::optional<std::vector<uint8_t>> BuildReplyFrame(uint8_t code, std::span<cons
 }
 
 QString HexText(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::string hex = HexString(bytes, " ", HexSeparator::kAfterEach);
   QString out;
-  out.reserve(static_cast<qsizetype>(bytes.size() * 3 + 2));
-  for (uint8_t b : bytes) {
-    out.append(QLatin1Char(kDigits[b >> 4]));
-    out.append(QLatin1Char(kDigits[b & 0x0F]));
-    out.append(QLatin1Char(' '));
-  }
+  out.reserve(static_cast<qsizetype>(hex.size() + 2));
+  out.append(QLatin1String(hex.data(), static_cast<qsizetype>(hex.size())));
   out.append(QLatin1String("\r\n"));
   return out;
 }

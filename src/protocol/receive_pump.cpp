@@ -5,6 +5,7 @@
 
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
+#include "protocol/text_field.h"
 
 namespace velmora {
 
@@ -41,9 +42,7 @@ void ReceivePump::Deliver(Link link, std::span<const uint8_t> burst) {
   const bool serial = link == Link::Serial;
   if (!IsReplyFrame(burst)) {
     // Device text output: its first (length mod 512) bytes, up to the first zero byte.
-    const auto head = burst.first(burst.size() % 512);
-    const auto end = std::find(head.begin(), head.end(), uint8_t{0});
-    const QString text = FromGbk(head.first(static_cast<std::size_t>(end - head.begin())));
+    const QString text = FromGbk(TextFieldBytes(burst.first(burst.size() % 512)));
     log_.AppendLog(QString::fromUtf8(serial ? "[UART_RECV]: " : "[UDP_RECV]: ") + text + QLatin1String("\r\n"));
     return;
   }

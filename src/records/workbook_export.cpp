@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <string>
 #include <system_error>
 
 #ifndef _WIN32
@@ -18,6 +19,25 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Paths are UTF-8 at this interface. On Windows a narrow path would be read in the ANSI
+// code page, so every path goes through the wide API there; elsewhere the bytes pass
+// through unchanged.
+fs::path PathFromUtf8(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string Utf8(const fs::path& p) {
+  const std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+// "x": fail rather than reuse a file that is already there.
+std::FILE* CreateNewFile(const fs::path& p) {
+#ifdef _WIN32
+  return _wfopen(p.c_str(), L"wbx");
+#else
+  return std::fopen(p.c_str(), "wbx");
+#endif
+}
 
 // Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one
 // (stray continuation byte, truncated sequence, overlong form, surrogate, > U+10FFFF).
@@ -50,12 +70,11 @@ bool CreateTempBeside(const fs::path& target, fs::path& temp) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(gen()));
-    std::string name(1, '.');  // built piecewise: GCC 12 warns falsely (-Wrestrict) on "." + ...
-    name += target.filename().string();
+    fs::path name(".");
+    name += target.filename();
     name += suffix;
     fs::path candidate = dir / name;
-    // "x": fail rather than reuse a file that is already there.
-    if (std::FILE* f = std::fopen(candidate.c_str(), "wbx")) {
+    if (std::FILE* f = CreateNewFile(candidate)) {
       std::fclose(f);
       temp = std::move(candidate);
       return true;
@@ -102,7 +121,8 @@ bool WriteSheet(lxw_worksheet* sheet, const RecordTable& table) {
 
 // Writes the complete workbook at `path` (which exists, empty, and is ours).
 bool WriteWorkbook(const fs::path& path, const RecordTable& table, const std::string& sheet_name) {
-  lxw_workbook* book = workbook_new(path.c_str());
+  // libxlsxwriter takes the file name as UTF-8.
+  lxw_workbook* book = workbook_new(Utf8(path).c_str());
   if (!book) return false;
   lxw_worksheet* sheet = workbook_add_worksheet(book, sheet_name.c_str());
   const bool written = sheet && WriteSheet(sheet, table);
@@ -135,7 +155,7 @@ std::string CellText(std::string_view text, std::size_t max_chars) {
 int XlsxWorkbookExporter::Export(const RecordTable& table, const std::string& sheet_name,
                                  const std::string& file_path_utf8) {
   if (file_path_utf8.empty() || sheet_name.empty()) return kExportFailed;
-  fs::path target(file_path_utf8);
+  fs::path target = PathFromUtf8(file_path_utf8);
   std::error_code ec;
 
   // Replace the file a link points to, not the link itself.

@@ -1,4 +1,5 @@
 #include "protocol/command_frame.h"
+#include "protocol/hex_string.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,17 @@ TEST(HexText, UppercasePairsEachFollowedBySpaceThenCrLf) {
   EXPECT_EQ(HexText({}), QString("\r\n"));
   const std::vector<uint8_t> lower{0xab, 0x0c};
   EXPECT_EQ(HexText(lower), QString("AB 0C \r\n"));
+}
+
+// The one formatter behind the log, the form's MAC and packet boxes, the simulator's log
+// and its state file.
+TEST(HexString, SeparatorBetweenAfterEachOrNone) {
+  const std::vector<uint8_t> b{0xF5, 0x80, 0x0d, 0x00};
+  EXPECT_EQ(HexString(b), "F5 80 0D 00");
+  EXPECT_EQ(HexString(b, " ", HexSeparator::kAfterEach), "F5 80 0D 00 ");
+  EXPECT_EQ(HexString(b, ""), "F5800D00");
+  EXPECT_EQ(HexString({}), "");
+  EXPECT_EQ(HexString({}, " ", HexSeparator::kAfterEach), "");
 }
 
 TEST(ClockPayload, PackedBcdFromLocalTime) {

@@ -146,6 +146,20 @@ TEST_F(WorkbookExport, ThroughALinkTheLinkedFileIsReplaced) {
   EXPECT_EQ(wb.cells, TitleRow());
 }
 
+// The dialog hands over UTF-8; a name outside ASCII reaches the disk byte for byte, and
+// the temporary file beside it is named from it.
+TEST_F(WorkbookExport, NonAsciiNamesAreWrittenAsGiven) {
+  const fs::path dir = Dir() / "记录";
+  fs::create_directory(dir);
+  const fs::path file = dir / "导出 1.xlsx";
+  { std::ofstream(file) << "old"; }
+  ASSERT_EQ(Export({RecordColumnTitles(), {{"东经"}}}, file), kExportOk);
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"导出 1.xlsx"});
+  ReadBack wb;
+  ASSERT_TRUE(ReadWorkbook(file, wb));
+  EXPECT_EQ(wb.cells["A2"], "东经");
+}
+
 // Paths that cannot be written even by root: a folder that does not exist, a path that
 // names a folder, and a file under /proc.
 TEST_F(WorkbookExport, UnwritablePathsFailAndCreateNothing) {

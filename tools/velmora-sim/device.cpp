@@ -3,6 +3,7 @@
 #include <QSaveFile>
 
 #include "protocol/command_frame.h"
+#include "protocol/hex_string.h"
 
 namespace velmora::sim {
 
@@ -28,7 +29,7 @@ std::string Printable(const std::string& text) {
 }
 
 std::string WithHex(std::string line, const std::vector<uint8_t>& raw) {
-  if (raw.size() <= kHexLogLimit) line += " | " + HexBytes(raw.data(), raw.size());
+  if (raw.size() <= kHexLogLimit) line += " | " + HexString(raw);
   return line;
 }
 

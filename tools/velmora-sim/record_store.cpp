@@ -8,6 +8,7 @@
 
 #include "config/config_defaults.h"
 #include "mqtt/mqtt_defaults.h"
+#include "protocol/hex_string.h"
 
 namespace velmora::sim {
 
@@ -15,9 +16,7 @@ namespace {
 
 constexpr char kHeader[] = "# velmora-sim device state";
 
-QByteArray Hex(std::span<const uint8_t> b) {
-  return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size())).toHex().toUpper();
-}
+QByteArray Hex(std::span<const uint8_t> b) { return QByteArray::fromStdString(HexString(b, "")); }
 
 // Exactly out.size() bytes of hex digits, nothing else.
 bool FromHex(const QByteArray& text, std::span<uint8_t> out) {

@@ -9,9 +9,13 @@
 #include <memory>
 
 #include "device.h"
+#include "link_context.h"
 #include "sim_options.h"
 
 namespace velmora::sim {
+
+class SerialSide;
+class UdpSide;
 
 class SimApp {
  public:
@@ -35,11 +39,9 @@ class SimApp {
   const Counters& Counts() const { return counts_; }
 
  private:
-  class SerialSide;
-  class UdpSide;
-
   Nanos Now() const { return clock_.nsecsElapsed(); }
   void Log(const std::string& where, const std::string& line);
+  LinkContext Context();
 
   SimOptions options_;
   std::FILE* out_;

@@ -17,7 +17,5 @@ inline const char* LinkName(SimLink l) { return l == SimLink::kSerial ? "serial"
 
 // "E2", "E5": the code as the log shows it.
 std::string CodeName(uint8_t code);
-// "F5 80 E2 00 57 0D", for the log.
-std::string HexBytes(const uint8_t* data, std::size_t n);
 
 }  // namespace velmora::sim
