@@ -1,9 +1,14 @@
 #include "widgets/controls.h"
 
+#include <QClipboard>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QStyle>
+#include <QToolTip>
+
+#include <algorithm>
 
 #include "protocol/gbk.h"
 
@@ -53,14 +58,10 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     f->setAlignment(Qt::AlignCenter);
     f->setMaxLength(3);
     f->installEventFilter(this);
-    f->setAccessibleName(QStringLiteral("octet %1").arg(i + 1));
-    connect(f, &QLineEdit::textEdited, this, [this, i, f](const QString& t) {
-      bool ok = false;
-      const int v = t.toInt(&ok);
-      if (ok && v > 255) f->setText(QStringLiteral("255"));
+    connect(f, &QLineEdit::textEdited, this, [this, i](const QString& t) {
       if (t.size() == 3 && i + 1 < fields_.size()) {
-        fields_[i + 1]->setFocus();
-        fields_[i + 1]->selectAll();
+        MoveTo(i + 1, true);
+        just_advanced_ = true;
       }
     });
     connect(f, &QLineEdit::textChanged, this, &IpAddressEdit::textChanged);
@@ -72,6 +73,15 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     d = l;
   }
   setFocusProxy(fields_[0]);
+  SetAccessibleLabel(QString());
+}
+
+void IpAddressEdit::SetAccessibleLabel(const QString& name) {
+  setAccessibleName(name);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    const QString part = QStringLiteral("%1/4").arg(i + 1);
+    fields_[i]->setAccessibleName(name.isEmpty() ? part : name + QLatin1Char(' ') + part);
+  }
 }
 
 QString IpAddressEdit::text() const {
@@ -102,36 +112,156 @@ void IpAddressEdit::Clear() {
   for (auto* f : fields_) f->clear();
 }
 
+void IpAddressEdit::MoveTo(std::size_t i, bool select) {
+  fields_[i]->setFocus();
+  if (select) {
+    fields_[i]->selectAll();
+  } else {
+    fields_[i]->deselect();
+  }
+}
+
+void IpAddressEdit::SelectWhole() {
+  for (auto* f : fields_) f->selectAll();
+  whole_selected_ = true;
+}
+
+void IpAddressEdit::Refuse(std::size_t i, const QString& why) {
+  refusal_ = why;
+  QLineEdit* f = fields_[i];
+  QToolTip::showText(f->mapToGlobal(QPoint(0, f->height())), why, f);
+}
+
+bool IpAddressEdit::Insert(std::size_t i, const QString& typed) {
+  const QString text = typed.trimmed();
+  if (text.contains(u'.')) {
+    // A whole address, typed at once by an input method or pasted: all four fields or none.
+    const QStringList parts = text.split(u'.');
+    bool ok = parts.size() == 4;
+    for (const QString& p : parts) {
+      bool num = false;
+      const int v = p.toInt(&num);
+      ok = ok && num && p.size() <= 3 && v >= 0 && v <= 255 &&
+           std::all_of(p.begin(), p.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    }
+    if (!ok) {
+      Refuse(i, tr("不是IP地址: %1").arg(text));
+      return false;
+    }
+    setText(text);
+    MoveTo(3, false);
+    fields_[3]->end(false);
+    return true;
+  }
+  if (!std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return false;
+  QLineEdit* f = fields_[i];
+  QString next = f->text();
+  int at = f->cursorPosition();
+  if (f->hasSelectedText()) {
+    at = f->selectionStart();
+    next.remove(at, f->selectedText().size());
+  }
+  next.insert(at, text);
+  if (next.size() > 3 || next.toInt() > 255) {
+    Refuse(i, tr("每段取值为 0 到 255"));
+    return false;
+  }
+  refusal_.clear();
+  f->setText(next);
+  f->setCursorPosition(at + static_cast<int>(text.size()));
+  emit f->textEdited(next);  // moves on after the third digit, as typing does
+  return true;
+}
+
 bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress) return QFrame::eventFilter(watched, event);
   auto* f = qobject_cast<QLineEdit*>(watched);
   const auto it = std::find(fields_.begin(), fields_.end(), f);
-  if (it == fields_.end()) return false;
+  if (it == fields_.end()) return QFrame::eventFilter(watched, event);
   const auto i = static_cast<std::size_t>(it - fields_.begin());
+  if (event->type() == QEvent::MouseButtonPress) {
+    whole_selected_ = false;
+    just_advanced_ = false;
+    return false;
+  }
+  if (event->type() != QEvent::KeyPress) return false;
   auto* key = static_cast<QKeyEvent*>(event);
-  const QString t = key->text();
-  if (key->key() == Qt::Key_Period || key->key() == Qt::Key_Space) {
-    if (i + 1 < 4 && !f->text().isEmpty()) {
-      fields_[i + 1]->setFocus();
-      fields_[i + 1]->selectAll();
+  if (key->key() == Qt::Key_Shift || key->key() == Qt::Key_Control || key->key() == Qt::Key_Alt ||
+      key->key() == Qt::Key_Meta) {
+    return false;
+  }
+  const bool whole = whole_selected_;
+  const bool advanced = just_advanced_;
+  whole_selected_ = false;
+  just_advanced_ = false;
+
+  if (key->matches(QKeySequence::SelectAll)) {
+    SelectWhole();
+    return true;
+  }
+  if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut)) {
+    // The dotted address, unless the engineer picked part of one field.
+    const bool part = !whole && f->hasSelectedText();
+    QGuiApplication::clipboard()->setText(part ? f->selectedText() : text());
+    if (key->matches(QKeySequence::Cut)) {
+      if (part) {
+        f->del();
+      } else if (whole) {
+        Clear();
+        MoveTo(0, false);
+      }
+    }
+    if (whole && !key->matches(QKeySequence::Cut)) SelectWhole();
+    return true;
+  }
+  if (key->matches(QKeySequence::Paste)) {
+    const QString pasted = QGuiApplication::clipboard()->text();
+    if (whole && !pasted.contains(u'.')) {
+      Clear();
+      Insert(0, pasted);
+    } else {
+      Insert(i, pasted);
     }
     return true;
   }
-  if (key->key() == Qt::Key_Backspace && f->text().isEmpty() && i > 0) {
-    fields_[i - 1]->setFocus();
-    fields_[i - 1]->setCursorPosition(fields_[i - 1]->text().size());
+  if (whole && (key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete)) {
+    Clear();
+    MoveTo(0, false);
     return true;
   }
-  if (key->key() == Qt::Key_Left && f->cursorPosition() == 0 && i > 0) {
-    fields_[i - 1]->setFocus();
+  const QString t = key->text();
+  const bool typed = !t.isEmpty() && t[0].isPrint() && !(key->modifiers() & Qt::ControlModifier);
+  if (key->key() == Qt::Key_Period || key->key() == Qt::Key_Space) {
+    if (!advanced && i + 1 < 4 && !f->text().isEmpty()) MoveTo(i + 1, true);
+    return true;
+  }
+  if (typed) {
+    if (whole && !t.contains(u'.')) {
+      Clear();
+      MoveTo(0, false);
+      Insert(0, t);
+      return true;
+    }
+    Insert(whole ? 0 : i, t);
+    return true;
+  }
+  if (key->key() == Qt::Key_Backspace && i > 0 && f->cursorPosition() == 0 && !f->hasSelectedText()) {
+    // One text to the engineer: backspace at a field's start takes the previous digit.
+    QLineEdit* prev = fields_[i - 1];
+    MoveTo(i - 1, false);
+    prev->end(false);
+    prev->backspace();
+    return true;
+  }
+  if (key->key() == Qt::Key_Left && f->cursorPosition() == 0 && !f->hasSelectedText() && i > 0) {
+    MoveTo(i - 1, false);
+    fields_[i - 1]->end(false);
     return true;
   }
   if (key->key() == Qt::Key_Right && f->cursorPosition() == f->text().size() && i + 1 < 4) {
-    fields_[i + 1]->setFocus();
+    MoveTo(i + 1, false);
     fields_[i + 1]->setCursorPosition(0);
     return true;
   }
-  if (!t.isEmpty() && t[0].isPrint() && !t[0].isDigit() && !(key->modifiers() & Qt::ControlModifier)) return true;
   return false;
 }
 

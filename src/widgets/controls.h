@@ -47,6 +47,13 @@ class IpAddressEdit : public QFrame {
   void Clear();
   QLineEdit* Field(int i) const { return fields_[static_cast<std::size_t>(i)]; }
 
+  // Names the control and its four fields for screen readers: "Local IP", "Local IP 1/4", ...
+  void SetAccessibleLabel(const QString& name);
+  // The whole address is selected (Ctrl+A): typing replaces it, copy takes all of it.
+  bool WholeSelected() const { return whole_selected_; }
+  // Why the last keystroke was refused, empty when none was.
+  QString RefusalText() const { return refusal_; }
+
  signals:
   void textChanged();
 
@@ -57,8 +64,20 @@ class IpAddressEdit : public QFrame {
 
  private:
   void Layout();
+  // One typed or pasted text into field `i`: a dotted address anywhere replaces the whole
+  // address, digits go in at the cursor. False when refused (a field over 255).
+  bool Insert(std::size_t i, const QString& text);
+  void SelectWhole();
+  void Refuse(std::size_t i, const QString& why);
+  void MoveTo(std::size_t i, bool select);
+
   std::array<QLineEdit*, 4> fields_{};
   std::array<QWidget*, 3> dots_{};
+  bool whole_selected_ = false;
+  // A field filled to three digits moved on by itself: a "." typed next is the one the
+  // engineer meant for that move, not a request for one more.
+  bool just_advanced_ = false;
+  QString refusal_;
 };
 
 // The selected position of a drop-down list, -1 when nothing is selected or when the

@@ -23,6 +23,15 @@ constexpr const char* kIdProperty = "controlId";
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
+// Address boxes name their four fields too, so a reader says which address a field is in.
+void NameControl(QWidget* w, const QString& name) {
+  if (auto* ip = qobject_cast<IpAddressEdit*>(w)) {
+    ip->SetAccessibleLabel(name);
+  } else {
+    w->setAccessibleName(name);
+  }
+}
+
 // Caption without the mnemonic marker, for screen readers.
 QString AccessibleText(const char* utf8) {
   QString s = Text(utf8);
@@ -223,7 +232,7 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
       label->setBuddy(w);
       fitter->Add({label, res::Kind::Label, c.x, c.y, c.w, c.h, true});
     }
-    if (c.caption && *c.caption) w->setAccessibleName(AccessibleText(c.caption));
+    if (c.caption && *c.caption) NameControl(w, AccessibleText(c.caption));
     if (c.id != res::kNoId) {
       w->setProperty(kIdProperty, c.id);
       w->setObjectName(QStringLiteral("idc_%1").arg(c.id));
@@ -236,7 +245,7 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
     if (c->label_id != res::kNoId && map.Has(c->label_id)) {
       auto* label = map.Label(c->label_id);
       label->setBuddy(w);
-      w->setAccessibleName(label->text().remove(QLatin1Char(':')));
+      NameControl(w, label->text().remove(QLatin1Char(':')));
     }
   }
   // Group boxes are drawn first in the layout; keep the controls above their frames.

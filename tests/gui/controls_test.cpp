@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include "widgets/controls.h"
 #include "widgets/dialog_builder.h"
@@ -151,18 +154,54 @@ TEST(Controls, IpAddressReadsBlankFieldsAsZero) {
   EXPECT_EQ(ip.text(), "0.0.0.0");
 }
 
-TEST(Controls, IpAddressTypingMovesAlongTheFieldsAndCapsAt255) {
+TEST(Controls, IpAddressTypesPastesAndCopiesAsOneDottedText) {
   IpAddressEdit ip;
+  ip.SetAccessibleLabel("Server IP");
   ip.show();
   QApplication::setActiveWindow(&ip);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&ip));
   // Keys go wherever the focus has moved, as they do for a typing engineer.
+  auto key = [](int k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), m); };
   auto type = [](const QString& s) {
     for (const QChar c : s) QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
   };
+  EXPECT_EQ(ip.Field(2)->accessibleName(), "Server IP 3/4");
+
+  // Select all, then type a whole address over an old one, wherever the caret was.
+  ip.setText("10.20.30.40");
+  ip.Field(2)->setFocus();
+  key(Qt::Key_A, Qt::ControlModifier);
+  EXPECT_TRUE(ip.WholeSelected());
+  type("127.0.0.1");
+  EXPECT_EQ(ip.text(), "127.0.0.1");
+
+  // Copy gives the dotted text; paste of one goes in whole, from any field.
+  key(Qt::Key_A, Qt::ControlModifier);
+  key(Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "127.0.0.1");
+  QGuiApplication::clipboard()->setText(" 192.168.1.100 ");
+  ip.Field(1)->setFocus();
+  key(Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(ip.text(), "192.168.1.100");
+  QGuiApplication::clipboard()->setText("192.168.1.300");
+  key(Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(ip.text(), "192.168.1.100") << "no part of a bad address is taken";
+
+  // Backspace runs back through the fields as through one text.
+  for (int i = 0; i < 5; ++i) key(Qt::Key_Backspace);
+  EXPECT_EQ(ip.Field(1)->text(), "16");
+  EXPECT_TRUE(ip.Field(2)->text().isEmpty());
+  EXPECT_TRUE(ip.Field(3)->text().isEmpty());
+
+  // Over 255 is refused as typed, and the field says why instead of changing the value;
+  // space moves on as "." does, and a full field moves on by itself.
+  ip.Clear();
   ip.Field(0)->setFocus();
-  type("10.0.0.999");
-  EXPECT_EQ(ip.text(), "10.0.0.255");
+  type("10 0 0 999");
+  EXPECT_EQ(ip.text(), "10.0.0.99");
+  EXPECT_FALSE(ip.RefusalText().isEmpty());
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), ip.RefusalText());
   ip.Clear();
   ip.Field(0)->setFocus();
   type("192168");
