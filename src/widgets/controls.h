@@ -33,6 +33,14 @@ class LineEdit : public QLineEdit {
   int byte_limit_ = 0;
 };
 
+// A drop-down list whose accessible name is its label and whose value is its item (Qt's
+// own names it after the item on Linux).
+class ComboBox : public QComboBox {
+  Q_OBJECT
+ public:
+  using QComboBox::QComboBox;
+};
+
 class IpAddressEdit : public QFrame {
   Q_OBJECT
  public:

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 
+#include "widgets/accessibility.h"
 #include "widgets/controls.h"
 
 namespace velmora {
@@ -22,22 +23,6 @@ namespace {
 constexpr const char* kIdProperty = "controlId";
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// Address boxes name their four fields too, so a reader says which address a field is in.
-void NameControl(QWidget* w, const QString& name) {
-  if (auto* ip = qobject_cast<IpAddressEdit*>(w)) {
-    ip->SetAccessibleLabel(name);
-  } else {
-    w->setAccessibleName(name);
-  }
-}
-
-// Caption without the mnemonic marker, for screen readers.
-QString AccessibleText(const char* utf8) {
-  QString s = Text(utf8);
-  s.remove(QLatin1Char('&'));
-  return s.simplified();
-}
 
 QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du) {
   using res::Kind;
@@ -75,7 +60,7 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
       break;
     }
     case Kind::ComboBox: {
-      auto* cb = new QComboBox(host);
+      auto* cb = new ComboBox(host);
       cb->setEditable(true);
       cb->setInsertPolicy(QComboBox::NoInsert);
       cb->setCompleter(nullptr);
@@ -212,6 +197,7 @@ IpAddressEdit* ControlMap::Ip(int id) const { return As<IpAddressEdit>(id); }
 QLabel* ControlMap::Label(int id) const { return As<QLabel>(id); }
 
 ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
+  InstallAccessibility();
   const QFont font = DialogFont(dialog.point_size);
   host->setFont(font);
   const DialogUnits du = DialogUnits::ForFont(font);
@@ -232,7 +218,9 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
       label->setBuddy(w);
       fitter->Add({label, res::Kind::Label, c.x, c.y, c.w, c.h, true});
     }
-    if (c.caption && *c.caption) NameControl(w, AccessibleText(c.caption));
+    // Buttons, boxes and labels are named by their own text, which Qt follows when it
+    // changes; a control with a side label is named by the label.
+    if (side_label) NameControl(w, LabelName(Text(c.caption)));
     if (c.id != res::kNoId) {
       w->setProperty(kIdProperty, c.id);
       w->setObjectName(QStringLiteral("idc_%1").arg(c.id));
@@ -245,7 +233,7 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
     if (c->label_id != res::kNoId && map.Has(c->label_id)) {
       auto* label = map.Label(c->label_id);
       label->setBuddy(w);
-      NameControl(w, label->text().remove(QLatin1Char(':')));
+      NameControl(w, LabelName(label->text()));
     }
   }
   // Group boxes are drawn first in the layout; keep the controls above their frames.

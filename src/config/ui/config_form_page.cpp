@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "widgets/accessibility.h"
 #include "widgets/controls.h"
 #include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
@@ -143,8 +144,7 @@ void ConfigFormPage::ApplyNetModeRule() {
   SetEnabled(kIdcServerIp, !server);
   SetEnabled(kIdcDomain, !server);
   const QString caption = U(server ? "本地端口" : "目标端口");
-  controls_.Label(kIdcPortLabel)->setText(caption);
-  controls_.Get(kIdcEthPort)->setAccessibleName(caption);
+  SetLabelText(controls_.Label(kIdcPortLabel), caption);
 }
 
 void ConfigFormPage::OnDhcp() { ApplyDhcpRule(); }

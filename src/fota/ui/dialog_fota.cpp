@@ -80,8 +80,10 @@ CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Se
   size_ = controls_.Label(res::kIdcFirmwareSize);
   progress_ = controls_.As<QProgressBar>(res::kIdcFirmwareProgress);
   path_->setAccessibleName(QString::fromUtf8("打开文件"));
-  name_->setAccessibleName(QString::fromUtf8("文件名称"));
-  size_->setAccessibleName(QString::fromUtf8("文件大小"));
+  // The file labels are named by what they show, which changes; their captions say what
+  // that is.
+  name_->setAccessibleDescription(QString::fromUtf8("文件名称"));
+  size_->setAccessibleDescription(QString::fromUtf8("文件大小"));
   progress_->setAccessibleName(QString::fromUtf8("烧写进度"));
 
   // Ticking only while a frame is awaited does what a timer that never stops would do:
