@@ -1,12 +1,13 @@
 #pragma once
-// The COM port: opened, read and written by its own reader thread; driven from the
-// user-interface thread.
+// The COM port: opened, read and written by its own reader thread (serial_reader.h);
+// driven from the user-interface thread.
 
 #include <QString>
 #include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,10 @@ namespace detail {
 struct SerialLink;
 }
 
+// Takes every received byte, in order, on the reader thread. It must not call into the
+// user interface, and it is not called again once Close has returned.
+using SerialByteSink = std::function<void(uint8_t byte)>;
+
 class CXSerial {
  public:
   static constexpr std::size_t kChunkSize = 1024;  // matches the driver's output queue
@@ -30,8 +35,9 @@ class CXSerial {
   static constexpr int kStopTimeoutMs = 200;
   static constexpr int kOpenTimeoutMs = 2000;
 
-  CXSerial();
-  // Derived classes must call Close() in their own destructor: the reader calls OnByte.
+  // The sink, and whatever it refers to, must outlive the port.
+  explicit CXSerial(SerialByteSink sink);
+  // Stops the reader before the sink goes.
   virtual ~CXSerial();
   CXSerial(const CXSerial&) = delete;
   CXSerial& operator=(const CXSerial&) = delete;
@@ -52,7 +58,7 @@ class CXSerial {
   // Stops the reader (within kStopTimeoutMs) and closes the device. Always true.
   bool Close();
   bool IsOpen() const;
-  // Bytes have reached the computer that OnByte has not had yet: waiting in the driver
+  // Bytes have reached the computer that the sink has not had yet: waiting in the driver
   // or being handed over. Never waits for the reader.
   bool InputWaiting() const;
   // True once the open port's device has gone away (adapter unplugged, far end hung up):
@@ -71,16 +77,11 @@ class CXSerial {
   // Readers that did not stop within kStopTimeoutMs and were left to end on their own.
   std::size_t StrayReaders() const;
 
- protected:
-  // Reader thread, every received byte in order. Must not call into the user interface.
-  virtual void OnByte(uint8_t byte) = 0;
-
  private:
-  friend struct detail::SerialLink;
-
   void StopReader();
   void ReapStrays();
 
+  const SerialByteSink sink_;
   QString port_ = PortName(1);
   qint32 baud_ = 9600;
   int parity_ = 0;
@@ -95,16 +96,14 @@ class CXSerial {
   std::vector<Stray> strays_;
 };
 
-// The program's serial port: received bytes go into the serial receive buffer.
+// The program's serial port: received bytes go into the serial receive buffer, which
+// must outlive the port.
 class VekSerial : public CXSerial {
  public:
   // Tells the receive state when bytes are still on their way, so a burst is not cut
   // while the reader is kept from running.
   explicit VekSerial(ReceiveState& state);
   ~VekSerial() override;
-
- protected:
-  void OnByte(uint8_t byte) override;
 
  private:
   ReceiveState& state_;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,10 +26,15 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::PtyPair;
 
-class RecordingSerial : public CXSerial {
+// Everything a port has received, owned by its sink so that it lives as long as the port
+// can call it.
+class Recorder {
  public:
-  ~RecordingSerial() override { Close(); }
-
+  void Put(uint8_t byte) {
+    std::lock_guard lock(mutex_);
+    bytes_.push_back(byte);
+    cv_.notify_all();
+  }
   bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, timeout, [&] { return bytes_.size() >= count; });
@@ -38,17 +44,26 @@ class RecordingSerial : public CXSerial {
     return bytes_;
   }
 
- protected:
-  void OnByte(uint8_t byte) override {
-    std::lock_guard lock(mutex_);
-    bytes_.push_back(byte);
-    cv_.notify_all();
-  }
-
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<uint8_t> bytes_;
+};
+
+SerialByteSink SinkInto(std::shared_ptr<Recorder> recorder) {
+  return [recorder = std::move(recorder)](uint8_t byte) { recorder->Put(byte); };
+}
+
+class RecordingSerial : public CXSerial {
+ public:
+  RecordingSerial() : RecordingSerial(std::make_shared<Recorder>()) {}
+  bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) { return recorder_->WaitFor(count, timeout); }
+  std::vector<uint8_t> Received() { return recorder_->Received(); }
+
+ private:
+  explicit RecordingSerial(std::shared_ptr<Recorder> recorder)
+      : CXSerial(SinkInto(recorder)), recorder_(std::move(recorder)) {}
+  std::shared_ptr<Recorder> recorder_;
 };
 
 std::vector<uint8_t> Pattern(std::size_t n, unsigned seed = 7) {
@@ -70,7 +85,7 @@ TEST(SerialPortName, ShortFormBelowTenDeviceNamespaceFromTen) {
   EXPECT_EQ(CXSerial::PortName(255), QStringLiteral("\\\\.\\COM255"));
 }
 
-TEST(SerialPort, DeviceBytesReachOnByteInOrder) {
+TEST(SerialPort, DeviceBytesReachTheSinkInOrder) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   RecordingSerial port;
@@ -270,7 +285,7 @@ TEST(SerialPort, StalledLineFailsWriteWithinBoundAndDropsTheStaleBytes) {
   EXPECT_EQ(pty.DrainMaster(200ms), fresh);
 }
 
-TEST(SerialPort, CloseStopsTheReaderDuringTraffic) {
+TEST(SerialPort, CloseOrDestructionStopsTheReaderDuringTraffic) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   RecordingSerial port;
@@ -284,14 +299,32 @@ TEST(SerialPort, CloseStopsTheReaderDuringTraffic) {
       if (::write(master, data.data(), data.size()) < 0) std::this_thread::sleep_for(1ms);
     }
   });
+  struct Join {
+    std::atomic<bool>& stop;
+    std::thread& device;
+    ~Join() {
+      stop = true;
+      device.join();
+    }
+  } join{stop, device};
+
   ASSERT_TRUE(port.WaitFor(4096, 5s));
   port.Close();
   EXPECT_EQ(port.StrayReaders(), 0u);
   const std::size_t after_close = port.Received().size();
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(port.Received().size(), after_close) << "no byte is delivered after Close";
-  stop = true;
-  device.join();
+
+  // A port destroyed while open stops its own reader before its sink goes.
+  auto recorder = std::make_shared<Recorder>();
+  {
+    CXSerial dropped(SinkInto(recorder));
+    ASSERT_TRUE(dropped.Open(pty.SlavePath(), 115200, 0));
+    ASSERT_TRUE(recorder->WaitFor(4096, 5s));
+  }
+  const std::size_t after_destruction = recorder->Received().size();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(recorder->Received().size(), after_destruction) << "no byte is delivered after destruction";
 }
 
 TEST(VekSerial, FillsTheSerialReceiveStateUnderTheGate) {
