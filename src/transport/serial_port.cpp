@@ -91,9 +91,8 @@ bool CXSerial::Open(const QString& name, qint32 baud, int parity) {
   link_ = link;
   reader_ = std::thread(detail::RunSerialReader, link);
 
-  const Answer answer = link->Await(kOpenTimeoutMs);
-  if (answer == Answer::Ok) return true;
-  if (answer == Answer::Refused) return false;  // open, without a reader, until Close
+  if (link->Await(kOpenTimeoutMs) == Answer::Ok) return true;
+  // Not opened, not held, a setting refused or no answer in time: nothing stays open.
   StopReader();
   return false;
 }

@@ -52,8 +52,8 @@ class CXSerial {
 
   // Opens a listed name or a device path, applies the line settings (8 data bits, 1 stop
   // bit, parity 0 none / 1 odd / 2 even / 3 mark / 4 space, no flow control, DTR and RTS
-  // off) and starts the reader. An open port is closed first. When the device opened but a
-  // setting was refused, returns false with no reader, and the port stays open until Close.
+  // off) and starts the reader. An open port is closed first. False when the device cannot
+  // be opened or held, or refuses a setting: the port is then closed.
   bool Open(const QString& name, qint32 baud, int parity);
   // Stops the reader (within kStopTimeoutMs) and closes the device. Always true.
   bool Close();

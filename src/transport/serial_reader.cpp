@@ -241,9 +241,11 @@ class ReaderSession {
     QObject::connect(port_.get(), &QSerialPort::bytesWritten, port_.get(), [this] { OnBytesWritten(); });
     port_->clear();
     if (!ApplyLineSettings(*port_, baud, parity)) {
-      // Held open without a reader; keep Qt from buffering what nobody reads.
-      port_->setReadBufferSize(1);
-      link_->Reply(id, Answer::Refused);
+      // A port that cannot be set as asked is no port to read: let it go at once, so a
+      // failed open never leaves the device held. Closing puts its old settings back.
+      ReleasePort(Release::Orderly);
+      running_ = false;
+      link_->Reply(id, Answer::Failed);
       return;
     }
     port_->clear();

@@ -18,7 +18,7 @@ class QObject;
 
 namespace velmora::detail {
 
-enum class Answer { None, Ok, Refused, Failed, Gone };
+enum class Answer { None, Ok, Failed, Gone };
 
 struct Request {
   enum class Kind { Open, Chunk, DropOutput, Shutdown };
@@ -75,7 +75,8 @@ struct SerialLink {
 };
 
 // The reader thread's body: runs the queued open request, then serves the link until a
-// Shutdown request or a failed open. The device is closed when it returns.
+// Shutdown request, a failed open or a refused line setting. The device is closed when it
+// returns.
 void RunSerialReader(std::shared_ptr<SerialLink> link);
 
 }  // namespace velmora::detail

@@ -197,23 +197,35 @@ TEST(SerialPort, LineSettingsFollowTheRequest) {
   }
 }
 
-TEST(SerialPort, RefusedSettingLeavesPortOpenWithoutReaderUntilClose) {
+TEST(SerialPort, RefusedSettingFailsTheOpenAndLeavesThePortClosedAndFree) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   RecordingSerial port;
+  RecordingSerial other;
   // No baud rate; no such parity; and parity itself, which a pseudo-terminal cannot keep.
   for (auto [baud, parity] : {std::pair{0, 0}, std::pair{9600, 9}, std::pair{9600, 2}}) {
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0)) << "an open port is closed first";
     EXPECT_FALSE(port.Open(pty.SlavePath(), baud, parity));
-    EXPECT_TRUE(port.IsOpen()) << "the device opened; only a setting was refused";
-    EXPECT_FALSE(CXSerial::PortExists(pty.SlavePath()));
+    EXPECT_FALSE(port.IsOpen()) << "a failed open leaves nothing open";
+    EXPECT_FALSE(port.LineLost());
+    const std::vector<uint8_t> frame{0xF5, 0x80};
+    EXPECT_FALSE(port.Write(frame.data(), frame.size()));
+    EXPECT_TRUE(pty.DrainMaster(50ms).empty());
+    EXPECT_EQ(port.Baud(), baud) << "the values asked for are kept";
+    EXPECT_EQ(port.Parity(), parity);
 
     const std::vector<uint8_t> hello{'h', 'i'};
     ASSERT_TRUE(pty.WriteMaster(hello));
     EXPECT_FALSE(port.WaitFor(1, 200ms)) << "no reader runs";
+
+    // The device was let go: another program can take it at once.
+    EXPECT_TRUE(other.Open(pty.SlavePath(), 9600, 0));
+    other.Close();
   }
-  port.Close();
+  EXPECT_TRUE(port.Close());
   EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(port.Received().empty());
 }
 
 TEST(SerialPort, FarSideGoneWhileReadingEndsCleanly) {
