@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -72,6 +75,34 @@ std::vector<uint8_t> Pattern(std::size_t n, unsigned seed = 7) {
   return v;
 }
 
+// Counts every open of the watched device nodes, by anyone.
+class OpenWatch {
+ public:
+  OpenWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+  ~OpenWatch() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Add(const QString& path) {
+    return fd_ >= 0 && ::inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN) >= 0;
+  }
+  int Opens() {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) return opens_;
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+        if (event->mask & IN_OPEN) ++opens_;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+  }
+
+ private:
+  int fd_;
+  int opens_ = 0;
+};
+
 long ElapsedMs(Clock::time_point since) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
@@ -130,7 +161,7 @@ TEST(SerialPort, OpenPortIsHeldExclusivelyAndReleasedOnClose) {
   RecordingSerial port;
   ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_TRUE(port.IsOpen());
-  EXPECT_FALSE(CXSerial::PortExists(pty.SlavePath())) << "held by this tool";
+  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath())) << "still there while held";
 
   RecordingSerial other;
   EXPECT_FALSE(other.Open(pty.SlavePath(), 9600, 0));
@@ -141,7 +172,7 @@ TEST(SerialPort, OpenPortIsHeldExclusivelyAndReleasedOnClose) {
   EXPECT_TRUE(other.Open(pty.SlavePath(), 9600, 0));
 }
 
-TEST(SerialPort, PortLockedByAnotherProgramIsAbsentAndCannotBeOpened) {
+TEST(SerialPort, PortLockedByAnotherProgramIsThereButCannotBeOpened) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   const int held = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -152,7 +183,7 @@ TEST(SerialPort, PortLockedByAnotherProgramIsAbsentAndCannotBeOpened) {
   ASSERT_TRUE(pty.WriteMaster(theirs));  // waiting to be read by the program holding the port
 
   RecordingSerial port;
-  EXPECT_FALSE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath())) << "only opening it tells who holds it";
   EXPECT_FALSE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_FALSE(port.IsOpen());
 
@@ -174,6 +205,33 @@ TEST(SerialPort, MissingOrNonSerialDevicesFailToOpen) {
     EXPECT_FALSE(port.IsOpen()) << name.toStdString();
     EXPECT_TRUE(port.Close());
   }
+}
+
+TEST(SerialPort, ListingAndCheckingPortsNeverOpensThem) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  // Opening a port raises DTR and RTS, which resets many boards: every device the list
+  // names, and a typed path, are watched for any open while they are looked at.
+  const std::vector<SerialPortEntry> listed = CXSerial::ListPorts();
+  OpenWatch watch;
+  ASSERT_TRUE(watch.Add(pty.SlavePath()));
+  QStringList names;
+  for (const SerialPortEntry& entry : listed) {
+    ASSERT_TRUE(watch.Add(entry.path)) << entry.path.toStdString();
+    names << entry.name;
+  }
+
+  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_EQ(CXSerial::AvailablePorts(), names);
+  for (const SerialPortEntry& entry : CXSerial::ListPorts()) {
+    EXPECT_TRUE(CXSerial::PortExists(entry.name)) << entry.name.toStdString();
+    EXPECT_TRUE(CXSerial::PortExists(entry.path)) << entry.path.toStdString();
+  }
+  EXPECT_EQ(watch.Opens(), 0);
+
+  RecordingSerial port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
+  EXPECT_GT(watch.Opens(), 0) << "the watch sees an open";
 }
 
 TEST(SerialPort, LineSettingsFollowTheRequest) {
