@@ -1,12 +1,13 @@
 #pragma once
-// The COM port: opened, read and written by its own reader thread; driven from the
-// user-interface thread.
+// The COM port: opened, read and written by its own reader thread (serial_reader.h);
+// driven from the user-interface thread.
 
 #include <QString>
 #include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,23 @@ namespace detail {
 struct SerialLink;
 }
 
+// Takes every received byte, in order, on the reader thread. It must not call into the
+// user interface, and it is not called again once Close has returned.
+using SerialByteSink = std::function<void(uint8_t byte)>;
+
+// A serial port as the system lists it, found without opening it. Whether another
+// program holds it is only known by opening it, so the list does not say.
+struct SerialPortEntry {
+  QString name;           // what Open takes and the user sees: "COM3", "ttyUSB0"
+  QString path;           // the full system location: "\\.\COM3", "/dev/ttyUSB0"
+  QString description;    // the adapter's product text, when the system knows it
+  QString manufacturer;
+  QString serial_number;
+  quint16 vid = 0;        // USB or PCI identifiers, valid when has_ids
+  quint16 pid = 0;
+  bool has_ids = false;
+};
+
 class CXSerial {
  public:
   static constexpr std::size_t kChunkSize = 1024;  // matches the driver's output queue
@@ -30,29 +48,35 @@ class CXSerial {
   static constexpr int kStopTimeoutMs = 200;
   static constexpr int kOpenTimeoutMs = 2000;
 
-  CXSerial();
-  // Derived classes must call Close() in their own destructor: the reader calls OnByte.
+  // The sink, and whatever it refers to, must outlive the port.
+  explicit CXSerial(SerialByteSink sink);
+  // Stops the reader before the sink goes.
   virtual ~CXSerial();
   CXSerial(const CXSerial&) = delete;
   CXSerial& operator=(const CXSerial&) = delete;
 
   // "COM3"; "\\.\COM12" from 10 up, the form the Windows device namespace needs.
   static QString PortName(unsigned number);
-  // The ports that can be opened now. Windows: "COM1".."COM255"; elsewhere the device
-  // names of the system's serial ports (ttyUSB0, ttyACM0, ttyS0, ...).
+  // The system's serial ports, ordered by name and number (COM2 before COM10). None is
+  // opened to find them: opening a port pulses DTR and RTS, which resets many boards.
+  static std::vector<SerialPortEntry> ListPorts();
+  // The names of ListPorts. Windows: "COM1".."COM255"; elsewhere the device names
+  // (ttyUSB0, ttyACM0, ttyS0, ...).
   static QStringList AvailablePorts();
-  // True if the port can be opened now: a port held by this or another program is absent.
+  // True if the name or path is a serial device that is there now, listed or not (a
+  // pseudo-terminal, an adapter the system has not listed yet). The device is not
+  // opened, so a port held by this or another program is still there.
   static bool PortExists(const QString& name);
 
   // Opens a listed name or a device path, applies the line settings (8 data bits, 1 stop
   // bit, parity 0 none / 1 odd / 2 even / 3 mark / 4 space, no flow control, DTR and RTS
-  // off) and starts the reader. An open port is closed first. When the device opened but a
-  // setting was refused, returns false with no reader, and the port stays open until Close.
+  // off) and starts the reader. An open port is closed first. False when the device cannot
+  // be opened or held, or refuses a setting: the port is then closed.
   bool Open(const QString& name, qint32 baud, int parity);
   // Stops the reader (within kStopTimeoutMs) and closes the device. Always true.
   bool Close();
   bool IsOpen() const;
-  // Bytes have reached the computer that OnByte has not had yet: waiting in the driver
+  // Bytes have reached the computer that the sink has not had yet: waiting in the driver
   // or being handed over. Never waits for the reader.
   bool InputWaiting() const;
   // True once the open port's device has gone away (adapter unplugged, far end hung up):
@@ -71,16 +95,11 @@ class CXSerial {
   // Readers that did not stop within kStopTimeoutMs and were left to end on their own.
   std::size_t StrayReaders() const;
 
- protected:
-  // Reader thread, every received byte in order. Must not call into the user interface.
-  virtual void OnByte(uint8_t byte) = 0;
-
  private:
-  friend struct detail::SerialLink;
-
   void StopReader();
   void ReapStrays();
 
+  const SerialByteSink sink_;
   QString port_ = PortName(1);
   qint32 baud_ = 9600;
   int parity_ = 0;
@@ -95,16 +114,14 @@ class CXSerial {
   std::vector<Stray> strays_;
 };
 
-// The program's serial port: received bytes go into the serial receive buffer.
+// The program's serial port: received bytes go into the serial receive buffer, which
+// must outlive the port.
 class VekSerial : public CXSerial {
  public:
   // Tells the receive state when bytes are still on their way, so a burst is not cut
   // while the reader is kept from running.
   explicit VekSerial(ReceiveState& state);
   ~VekSerial() override;
-
- protected:
-  void OnByte(uint8_t byte) override;
 
  private:
   ReceiveState& state_;

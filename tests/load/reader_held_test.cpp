@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,47 +23,56 @@ using Bytes = std::vector<uint8_t>;
 // handing bytes over, as when the system keeps the reader thread from running.
 class HeldSerial : public CXSerial {
  public:
-  explicit HeldSerial(ReceiveState& state) : state_(state) {
-    state_.SetSerialInputProbe([this] { return InputWaiting(); });
-  }
+  explicit HeldSerial(ReceiveState& state) : HeldSerial(state, std::make_shared<Hold>()) {}
   ~HeldSerial() override {
-    Release();
+    Release();  // a reader held in the sink would keep the port from closing
     state_.SetSerialInputProbe({});
-    Close();
   }
   // The reader stops after handing over `bytes` more.
   void HoldAfter(int bytes) {
-    std::lock_guard lock(mutex_);
-    hold_after_ = bytes;
+    std::lock_guard lock(hold_->mutex);
+    hold_->after = bytes;
   }
   bool WaitHeld() {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, 3s, [&] { return held_; });
+    std::unique_lock lock(hold_->mutex);
+    return hold_->cv.wait_for(lock, 3s, [&] { return hold_->held; });
   }
   void Release() {
-    std::lock_guard lock(mutex_);
-    held_ = false;
-    hold_after_ = 0;
-    cv_.notify_all();
-  }
-
- protected:
-  void OnByte(uint8_t byte) override {
-    state_.PutSerialByte(byte);
-    std::unique_lock lock(mutex_);
-    if (hold_after_ > 0 && --hold_after_ == 0) {
-      held_ = true;
-      cv_.notify_all();
-      cv_.wait(lock, [&] { return !held_; });
-    }
+    std::lock_guard lock(hold_->mutex);
+    hold_->held = false;
+    hold_->after = 0;
+    hold_->cv.notify_all();
   }
 
  private:
+  struct Hold {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int after = 0;
+    bool held = false;
+
+    void Pass() {
+      std::unique_lock lock(mutex);
+      if (after > 0 && --after == 0) {
+        held = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return !held; });
+      }
+    }
+  };
+
+  HeldSerial(ReceiveState& state, std::shared_ptr<Hold> hold)
+      : CXSerial([&state, hold](uint8_t byte) {
+          state.PutSerialByte(byte);
+          hold->Pass();
+        }),
+        state_(state),
+        hold_(std::move(hold)) {
+    state_.SetSerialInputProbe([this] { return InputWaiting(); });
+  }
+
   ReceiveState& state_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  int hold_after_ = 0;
-  bool held_ = false;
+  std::shared_ptr<Hold> hold_;
 };
 
 struct Entries : ILogSink {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,10 +29,15 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::PtyPair;
 
-class RecordingSerial : public CXSerial {
+// Everything a port has received, owned by its sink so that it lives as long as the port
+// can call it.
+class Recorder {
  public:
-  ~RecordingSerial() override { Close(); }
-
+  void Put(uint8_t byte) {
+    std::lock_guard lock(mutex_);
+    bytes_.push_back(byte);
+    cv_.notify_all();
+  }
   bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, timeout, [&] { return bytes_.size() >= count; });
@@ -38,17 +47,26 @@ class RecordingSerial : public CXSerial {
     return bytes_;
   }
 
- protected:
-  void OnByte(uint8_t byte) override {
-    std::lock_guard lock(mutex_);
-    bytes_.push_back(byte);
-    cv_.notify_all();
-  }
-
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<uint8_t> bytes_;
+};
+
+SerialByteSink SinkInto(std::shared_ptr<Recorder> recorder) {
+  return [recorder = std::move(recorder)](uint8_t byte) { recorder->Put(byte); };
+}
+
+class RecordingSerial : public CXSerial {
+ public:
+  RecordingSerial() : RecordingSerial(std::make_shared<Recorder>()) {}
+  bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) { return recorder_->WaitFor(count, timeout); }
+  std::vector<uint8_t> Received() { return recorder_->Received(); }
+
+ private:
+  explicit RecordingSerial(std::shared_ptr<Recorder> recorder)
+      : CXSerial(SinkInto(recorder)), recorder_(std::move(recorder)) {}
+  std::shared_ptr<Recorder> recorder_;
 };
 
 std::vector<uint8_t> Pattern(std::size_t n, unsigned seed = 7) {
@@ -56,6 +74,34 @@ std::vector<uint8_t> Pattern(std::size_t n, unsigned seed = 7) {
   for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * seed + i / 251) & 0xFF);
   return v;
 }
+
+// Counts every open of the watched device nodes, by anyone.
+class OpenWatch {
+ public:
+  OpenWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+  ~OpenWatch() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Add(const QString& path) {
+    return fd_ >= 0 && ::inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN) >= 0;
+  }
+  int Opens() {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) return opens_;
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+        if (event->mask & IN_OPEN) ++opens_;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+  }
+
+ private:
+  int fd_;
+  int opens_ = 0;
+};
 
 long ElapsedMs(Clock::time_point since) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
@@ -70,7 +116,7 @@ TEST(SerialPortName, ShortFormBelowTenDeviceNamespaceFromTen) {
   EXPECT_EQ(CXSerial::PortName(255), QStringLiteral("\\\\.\\COM255"));
 }
 
-TEST(SerialPort, DeviceBytesReachOnByteInOrder) {
+TEST(SerialPort, DeviceBytesReachTheSinkInOrder) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   RecordingSerial port;
@@ -115,7 +161,7 @@ TEST(SerialPort, OpenPortIsHeldExclusivelyAndReleasedOnClose) {
   RecordingSerial port;
   ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_TRUE(port.IsOpen());
-  EXPECT_FALSE(CXSerial::PortExists(pty.SlavePath())) << "held by this tool";
+  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath())) << "still there while held";
 
   RecordingSerial other;
   EXPECT_FALSE(other.Open(pty.SlavePath(), 9600, 0));
@@ -126,7 +172,7 @@ TEST(SerialPort, OpenPortIsHeldExclusivelyAndReleasedOnClose) {
   EXPECT_TRUE(other.Open(pty.SlavePath(), 9600, 0));
 }
 
-TEST(SerialPort, PortLockedByAnotherProgramIsAbsentAndCannotBeOpened) {
+TEST(SerialPort, PortLockedByAnotherProgramIsThereButCannotBeOpened) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   const int held = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -137,7 +183,7 @@ TEST(SerialPort, PortLockedByAnotherProgramIsAbsentAndCannotBeOpened) {
   ASSERT_TRUE(pty.WriteMaster(theirs));  // waiting to be read by the program holding the port
 
   RecordingSerial port;
-  EXPECT_FALSE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath())) << "only opening it tells who holds it";
   EXPECT_FALSE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_FALSE(port.IsOpen());
 
@@ -161,6 +207,33 @@ TEST(SerialPort, MissingOrNonSerialDevicesFailToOpen) {
   }
 }
 
+TEST(SerialPort, ListingAndCheckingPortsNeverOpensThem) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  // Opening a port raises DTR and RTS, which resets many boards: every device the list
+  // names, and a typed path, are watched for any open while they are looked at.
+  const std::vector<SerialPortEntry> listed = CXSerial::ListPorts();
+  OpenWatch watch;
+  ASSERT_TRUE(watch.Add(pty.SlavePath()));
+  QStringList names;
+  for (const SerialPortEntry& entry : listed) {
+    ASSERT_TRUE(watch.Add(entry.path)) << entry.path.toStdString();
+    names << entry.name;
+  }
+
+  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_EQ(CXSerial::AvailablePorts(), names);
+  for (const SerialPortEntry& entry : CXSerial::ListPorts()) {
+    EXPECT_TRUE(CXSerial::PortExists(entry.name)) << entry.name.toStdString();
+    EXPECT_TRUE(CXSerial::PortExists(entry.path)) << entry.path.toStdString();
+  }
+  EXPECT_EQ(watch.Opens(), 0);
+
+  RecordingSerial port;
+  ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
+  EXPECT_GT(watch.Opens(), 0) << "the watch sees an open";
+}
+
 TEST(SerialPort, LineSettingsFollowTheRequest) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
@@ -182,23 +255,35 @@ TEST(SerialPort, LineSettingsFollowTheRequest) {
   }
 }
 
-TEST(SerialPort, RefusedSettingLeavesPortOpenWithoutReaderUntilClose) {
+TEST(SerialPort, RefusedSettingFailsTheOpenAndLeavesThePortClosedAndFree) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   RecordingSerial port;
+  RecordingSerial other;
   // No baud rate; no such parity; and parity itself, which a pseudo-terminal cannot keep.
   for (auto [baud, parity] : {std::pair{0, 0}, std::pair{9600, 9}, std::pair{9600, 2}}) {
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0)) << "an open port is closed first";
     EXPECT_FALSE(port.Open(pty.SlavePath(), baud, parity));
-    EXPECT_TRUE(port.IsOpen()) << "the device opened; only a setting was refused";
-    EXPECT_FALSE(CXSerial::PortExists(pty.SlavePath()));
+    EXPECT_FALSE(port.IsOpen()) << "a failed open leaves nothing open";
+    EXPECT_FALSE(port.LineLost());
+    const std::vector<uint8_t> frame{0xF5, 0x80};
+    EXPECT_FALSE(port.Write(frame.data(), frame.size()));
+    EXPECT_TRUE(pty.DrainMaster(50ms).empty());
+    EXPECT_EQ(port.Baud(), baud) << "the values asked for are kept";
+    EXPECT_EQ(port.Parity(), parity);
 
     const std::vector<uint8_t> hello{'h', 'i'};
     ASSERT_TRUE(pty.WriteMaster(hello));
     EXPECT_FALSE(port.WaitFor(1, 200ms)) << "no reader runs";
+
+    // The device was let go: another program can take it at once.
+    EXPECT_TRUE(other.Open(pty.SlavePath(), 9600, 0));
+    other.Close();
   }
-  port.Close();
+  EXPECT_TRUE(port.Close());
   EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(port.Received().empty());
 }
 
 TEST(SerialPort, FarSideGoneWhileReadingEndsCleanly) {
@@ -270,7 +355,7 @@ TEST(SerialPort, StalledLineFailsWriteWithinBoundAndDropsTheStaleBytes) {
   EXPECT_EQ(pty.DrainMaster(200ms), fresh);
 }
 
-TEST(SerialPort, CloseStopsTheReaderDuringTraffic) {
+TEST(SerialPort, CloseOrDestructionStopsTheReaderDuringTraffic) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   RecordingSerial port;
@@ -284,14 +369,32 @@ TEST(SerialPort, CloseStopsTheReaderDuringTraffic) {
       if (::write(master, data.data(), data.size()) < 0) std::this_thread::sleep_for(1ms);
     }
   });
+  struct Join {
+    std::atomic<bool>& stop;
+    std::thread& device;
+    ~Join() {
+      stop = true;
+      device.join();
+    }
+  } join{stop, device};
+
   ASSERT_TRUE(port.WaitFor(4096, 5s));
   port.Close();
   EXPECT_EQ(port.StrayReaders(), 0u);
   const std::size_t after_close = port.Received().size();
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(port.Received().size(), after_close) << "no byte is delivered after Close";
-  stop = true;
-  device.join();
+
+  // A port destroyed while open stops its own reader before its sink goes.
+  auto recorder = std::make_shared<Recorder>();
+  {
+    CXSerial dropped(SinkInto(recorder));
+    ASSERT_TRUE(dropped.Open(pty.SlavePath(), 115200, 0));
+    ASSERT_TRUE(recorder->WaitFor(4096, 5s));
+  }
+  const std::size_t after_destruction = recorder->Received().size();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(recorder->Received().size(), after_destruction) << "no byte is delivered after destruction";
 }
 
 TEST(VekSerial, FillsTheSerialReceiveStateUnderTheGate) {
