@@ -11,7 +11,7 @@ namespace velmora {
 namespace {
 
 using test::SimAndTool;
-using test::WaitFor;
+using test::WaitUntil;
 
 QString U(const char* s) { return QString::fromUtf8(s); }
 
@@ -23,16 +23,8 @@ struct Upgrade : SimAndTool {
   QString image_path;
   QByteArray image;
 
-  // An image without long runs, so a chunk sent twice or in the wrong place shows.
   void WriteImage(int size) {
-    image.resize(size);
-    uint32_t x = 0x2545F491u;
-    for (int i = 0; i < size; ++i) {
-      x ^= x << 13;
-      x ^= x >> 17;
-      x ^= x << 5;
-      image[i] = static_cast<char>(x);
-    }
+    image = test::AsBytes(test::TestImage(static_cast<std::size_t>(size)));
     image_path = dir.filePath(QStringLiteral("firmware.bin"));
     QFile f(image_path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -55,7 +47,7 @@ struct Upgrade : SimAndTool {
   }
 
   bool WaitForVerdict(int timeout_ms) {
-    return WaitFor([&] { return !modal.messages.isEmpty(); }, timeout_ms);
+    return WaitUntil([&] { return !modal.messages.isEmpty(); }, std::chrono::milliseconds(timeout_ms));
   }
 
   QByteArray Received() const {

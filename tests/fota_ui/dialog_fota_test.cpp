@@ -15,7 +15,7 @@
 #include <QWindow>
 
 #include "widgets/dialog_builder.h"
-#include "firmware_device.h"
+#include "support/frames.h"
 #include "support/gui_app_fixture.h"
 #include "support/fake_modal_ui.h"
 
@@ -35,7 +35,7 @@ QString MakeFile(const QTemporaryDir& dir, const QString& name, std::size_t size
   const QString path = dir.filePath(name);
   QFile f(path);
   EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  const Bytes b = test::FirmwareImage(size);
+  const Bytes b = test::TestImage(size);
   f.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
   return path;
 }

@@ -254,7 +254,7 @@ Upload RunUpload(Device& device, const QString& path) {
 TEST(DeviceFirmware, TheToolsTransferIsAcceptedAndTheImageWritten) {
   QTemporaryDir dir;
   const QString in = dir.filePath(QStringLiteral("fw.bin"));
-  const Bytes image = Pattern(300 * 1024 + 77, 30);  // wraps the sequence
+  const Bytes image = TestImage(300 * 1024 + 77, 30);  // wraps the sequence
   QFile f(in);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
@@ -277,7 +277,7 @@ TEST(DeviceFirmware, TheToolsTransferIsAcceptedAndTheImageWritten) {
 TEST(DeviceFirmware, LostAcknowledgementsAreResentWithoutCorruptingTheImage) {
   QTemporaryDir dir;
   const QString in = dir.filePath(QStringLiteral("fw.bin"));
-  const Bytes image = Pattern(20 * 1024, 31);
+  const Bytes image = TestImage(20 * 1024, 31);
   QFile f(in);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
