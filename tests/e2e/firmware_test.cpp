@@ -21,14 +21,12 @@ const QString kCheckFailed = U("校验错误,升级失败!");
 
 struct Upgrade : SimAndTool {
   QString image_path;
-  QByteArray image;
+  test::Bytes image;
 
   void WriteImage(int size) {
-    image = test::AsBytes(test::TestImage(static_cast<std::size_t>(size)));
+    image = test::TestImage(static_cast<std::size_t>(size));
     image_path = dir.filePath(QStringLiteral("firmware.bin"));
-    QFile f(image_path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(image), size);
+    ASSERT_TRUE(test::WriteBytes(image_path, image));
   }
 
   CDialog_Fota* Dialog() const { return window->FirmwareDialog(); }
@@ -50,10 +48,7 @@ struct Upgrade : SimAndTool {
     return WaitUntil([&] { return !modal.messages.isEmpty(); }, std::chrono::milliseconds(timeout_ms));
   }
 
-  QByteArray Received() const {
-    QFile f(ImagePath());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }
+  test::Bytes Received() const { return test::ReadBytes(ImagePath()); }
 };
 
 struct LinkCase {

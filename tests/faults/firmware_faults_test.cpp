@@ -21,9 +21,11 @@ namespace {
 
 using test::Bytes;
 using test::PageHarness;
+using test::ReadBytes;
 using test::SimProcess;
 using test::TestImage;
 using test::WaitUntil;
+using test::WriteBytes;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -37,19 +39,6 @@ const QString kSerialLost = U("串口已断开,升级已停止!");
 // Big enough that the tests can act while it is on its way.
 constexpr std::size_t kImageSize = 300 * 1024 + 123;
 
-bool WriteFile(const QString& path, const Bytes& bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) {
-  QFile f(path);
-  return f.open(mode) && f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
-                             static_cast<qint64>(bytes.size());
-}
-
-Bytes ReadFile(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  const QByteArray b = f.readAll();
-  return Bytes(b.begin(), b.end());
-}
-
 struct Upload : PageHarness {
   QTemporaryDir dir;
   std::unique_ptr<SimProcess> device;
@@ -61,7 +50,7 @@ struct Upload : PageHarness {
     EXPECT_TRUE(dir.isValid());
     accepted_path = dir.filePath("accepted.bin");
     firmware_path = dir.filePath("firmware.bin");
-    EXPECT_TRUE(WriteFile(firmware_path, image));
+    EXPECT_TRUE(WriteBytes(firmware_path, image));
   }
 
   // The device on loopback UDP, where the tool's endpoint sends.
@@ -150,8 +139,8 @@ TEST(FirmwareFile, ShrunkOrRewrittenUnderTheUploadEndsItAndTheDeviceAcceptsNothi
   const Change changes[] = {
       {"truncated", [](const QString& p) { return QFile::resize(p, 100 * 1024); }},
       {"rewritten in place, same size",
-       [](const QString& p) { return WriteFile(p, TestImage(kImageSize, 2), QIODevice::ReadWrite); }},
-      {"grown", [](const QString& p) { return WriteFile(p, TestImage(4096, 3), QIODevice::Append); }},
+       [](const QString& p) { return WriteBytes(p, TestImage(kImageSize, 2), QIODevice::ReadWrite); }},
+      {"grown", [](const QString& p) { return WriteBytes(p, TestImage(4096, 3), QIODevice::Append); }},
   };
   for (const Change& change : changes) {
     SCOPED_TRACE(change.name);
@@ -172,7 +161,7 @@ TEST(FirmwareFile, DeletedOrReplacedByANewFileUnderTheUploadStillSendsTheImageIt
       {"replaced by a new file, as a build writes it",
        [](const QString& p) {
          const QString fresh = p + ".new";
-         return WriteFile(fresh, TestImage(50 * 1024, 4)) && std::rename(qPrintable(fresh), qPrintable(p)) == 0;
+         return WriteBytes(fresh, TestImage(50 * 1024, 4)) && std::rename(qPrintable(fresh), qPrintable(p)) == 0;
        }},
   };
   for (const Change& change : changes) {
@@ -183,7 +172,7 @@ TEST(FirmwareFile, DeletedOrReplacedByANewFileUnderTheUploadStillSendsTheImageIt
     EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
     app.ExpectEnded();
     app.StopDevice();
-    EXPECT_EQ(ReadFile(app.accepted_path), app.image) << "the whole image that was started, nothing mixed";
+    EXPECT_EQ(ReadBytes(app.accepted_path), app.image) << "the whole image that was started, nothing mixed";
   }
 }
 
@@ -195,13 +184,13 @@ TEST(FirmwareFile, ReplacedBetweenChoosingAndStartingSendsTheNewFileAndShowsIt) 
   EXPECT_EQ(app.DialogControl<QLabel>(1042)->text(), "307.323 kb");
 
   const Bytes rebuilt = TestImage(20000, 5);
-  ASSERT_TRUE(WriteFile(app.firmware_path, rebuilt, QIODevice::WriteOnly | QIODevice::Truncate));
+  ASSERT_TRUE(WriteBytes(app.firmware_path, rebuilt, QIODevice::WriteOnly | QIODevice::Truncate));
   app.StartUpgrade();
   EXPECT_EQ(app.DialogControl<QLabel>(1042)->text(), "20.000 kb") << "the labels show the file really sent";
   ASSERT_TRUE(app.WaitForVerdict());
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
   app.StopDevice();
-  EXPECT_EQ(ReadFile(app.accepted_path), rebuilt);
+  EXPECT_EQ(ReadBytes(app.accepted_path), rebuilt);
 }
 
 TEST(FirmwareFile, DeviceRefusingTheImageIsNeverShownAsSuccess) {
@@ -247,7 +236,7 @@ TEST(FirmwareSerialPull, AdapterPulledMidwayEndsTheUploadAtOnceAndTheNextOneWork
   ASSERT_TRUE(app.WaitForVerdict());
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
   app.StopDevice();
-  EXPECT_EQ(ReadFile(app.accepted_path), app.image);
+  EXPECT_EQ(ReadBytes(app.accepted_path), app.image);
 }
 
 TEST(FirmwareSerialPull, PortClosedBeforeTheUploadStillTimesOutAsBefore) {

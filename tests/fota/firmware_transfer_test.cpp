@@ -27,9 +27,7 @@ class FirmwareTransferTest : public ::testing::Test {
  protected:
   QString MakeFile(const QString& name, const Bytes& content) {
     const QString path = dir_.filePath(name);
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(reinterpret_cast<const char*>(content.data()), static_cast<qint64>(content.size()));
+    EXPECT_TRUE(test::WriteBytes(path, content));
     return path;
   }
 

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,10 +32,7 @@ const QString kStopped = QString::fromUtf8("停止下载程序成功！");
 
 QString MakeFile(const QTemporaryDir& dir, const QString& name, std::size_t size) {
   const QString path = dir.filePath(name);
-  QFile f(path);
-  EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  const Bytes b = test::TestImage(size);
-  f.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
+  EXPECT_TRUE(test::WriteBytes(path, test::TestImage(size)));
   return path;
 }
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -77,9 +76,7 @@ class FotaEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = dir_.filePath("firmware.bin");
-    QFile f(path_);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(image_.data()), static_cast<qint64>(image_.size()));
+    ASSERT_TRUE(test::WriteBytes(path_, image_));
   }
 
   // The page's own FOTA button: it picks the link and opens the dialog.

@@ -131,9 +131,7 @@ TEST(SimProcess, FirmwareOverThePseudoTerminalWithAResentFrameIsWrittenOnce) {
   const Bytes yes = Reply(0xE5, Text("YES"));
   EXPECT_EQ(line.Read(yes.size(), 3000), yes);
 
-  QFile f(out);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(ToBytes(f.readAll()), image);
+  EXPECT_EQ(ReadBytes(out), image);
 
   const auto counts = sim.Stop();
   EXPECT_EQ(counts.Get(QStringLiteral("fw.chunks")), 3u);

@@ -12,10 +12,12 @@ namespace velmora::sim::test {
 
 using ::velmora::test::Bytes;
 using ::velmora::test::Command;
+using ::velmora::test::ReadBytes;
 using ::velmora::test::Reply;
 using ::velmora::test::Sum32;
 using ::velmora::test::TestImage;
 using ::velmora::test::Text;
+using ::velmora::test::WriteBytes;
 
 inline uint8_t Sum(std::span<const uint8_t> b) {
   unsigned s = 0;

@@ -1,7 +1,10 @@
 #pragma once
-// Bytes as they travel: frames in both directions and firmware images with no long runs.
-// Frames come from the tool's own builders, which the protocol tests pin to hand-laid
-// bytes; a lying length byte is the one thing built here.
+// Bytes as they travel and as they are kept: frames in both directions, firmware images
+// and the files that hold them. Frames come from the tool's own builders, which the
+// protocol tests pin to hand-laid bytes; a lying length byte is the one thing built here.
+
+#include <QFile>
+#include <QString>
 
 #include <cstdint>
 #include <numeric>
@@ -47,5 +50,21 @@ inline Bytes TestImage(std::size_t n, uint32_t seed = 1) {
 
 // The 32-bit sum the firmware end frame carries.
 inline uint32_t Sum32(std::span<const uint8_t> b) { return std::accumulate(b.begin(), b.end(), 0u); }
+
+// False unless every byte was written.
+inline bool WriteBytes(const QString& path, std::span<const uint8_t> bytes,
+                       QIODevice::OpenMode mode = QIODevice::WriteOnly) {
+  QFile f(path);
+  const auto size = static_cast<qint64>(bytes.size());
+  return f.open(mode) && f.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
+}
+
+// The whole file; empty when it cannot be read.
+inline Bytes ReadBytes(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  const QByteArray b = f.readAll();
+  return Bytes(b.begin(), b.end());
+}
 
 }  // namespace velmora::test
