@@ -15,7 +15,7 @@ namespace {
 
 using test::AsBytes;
 using test::SimAndTool;
-using test::WaitFor;
+using test::WaitUntil;
 
 QString U(const char* s) { return QString::fromUtf8(s); }
 
@@ -163,7 +163,7 @@ TEST(MqttOverTheSim, WrittenOverUdpIsReadBackOverSerialIntoTheControls) {
     auto* b = qobject_cast<QAbstractButton*>(FindControl(page, id));
     app.window->SetStatusText(QString());
     QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
-    return WaitFor([&] { return app.window->StatusText() == QLatin1String("Successful!"); }, test::kReplyTimeoutMs);
+    return WaitUntil([&] { return app.window->StatusText() == QLatin1String("Successful!"); }, test::kReplyTimeout);
   };
 
   map->setCurrentIndex(map->findText("ENET_TCP"));

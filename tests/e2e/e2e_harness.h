@@ -3,13 +3,9 @@
 // against the real velmora-sim process: a pseudo-terminal on one side, loopback UDP on
 // the other. Everything is driven through the controls, as an engineer would.
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
-#include <functional>
 #include <optional>
 
 #include "pages/page_harness.h"
@@ -20,23 +16,8 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace velmora::test {
 
-// Runs the event loop until `done` holds or `timeout_ms` passes. It sleeps inside the
-// loop rather than beside it, so timers and socket notifications keep their pace: a nap
-// between passes would add to every round trip of a transfer.
-inline bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
-  const QDeadlineTimer deadline(timeout_ms);
-  QTimer guard;  // wakes the loop to look at the deadline
-  guard.start(20);
-  QEventLoop loop;
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    loop.processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
 // Everything here is slower under the sanitizers; waits are generous but bounded.
-inline constexpr int kReplyTimeoutMs = 10000;
+inline constexpr std::chrono::milliseconds kReplyTimeout{10000};
 
 struct SimAndTool : PageHarness {
   QTemporaryDir dir;
@@ -81,7 +62,7 @@ struct SimAndTool : PageHarness {
   bool Command(const QWidget& page, int id) {
     window->SetStatusText(QString());
     Click(page, id);
-    return WaitFor([&] { return window->StatusText() == QLatin1String("Successful!"); }, kReplyTimeoutMs);
+    return WaitUntil([&] { return window->StatusText() == QLatin1String("Successful!"); }, kReplyTimeout);
   }
 
   // What the simulator keeps in its state file under `key` ("config" or "mqtt").

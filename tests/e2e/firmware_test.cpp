@@ -11,7 +11,7 @@ namespace velmora {
 namespace {
 
 using test::SimAndTool;
-using test::WaitFor;
+using test::WaitUntil;
 
 QString U(const char* s) { return QString::fromUtf8(s); }
 
@@ -21,22 +21,12 @@ const QString kCheckFailed = U("校验错误,升级失败!");
 
 struct Upgrade : SimAndTool {
   QString image_path;
-  QByteArray image;
+  test::Bytes image;
 
-  // An image without long runs, so a chunk sent twice or in the wrong place shows.
   void WriteImage(int size) {
-    image.resize(size);
-    uint32_t x = 0x2545F491u;
-    for (int i = 0; i < size; ++i) {
-      x ^= x << 13;
-      x ^= x >> 17;
-      x ^= x << 5;
-      image[i] = static_cast<char>(x);
-    }
+    image = test::TestImage(static_cast<std::size_t>(size));
     image_path = dir.filePath(QStringLiteral("firmware.bin"));
-    QFile f(image_path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(image), size);
+    ASSERT_TRUE(test::WriteBytes(image_path, image));
   }
 
   CDialog_Fota* Dialog() const { return window->FirmwareDialog(); }
@@ -55,13 +45,10 @@ struct Upgrade : SimAndTool {
   }
 
   bool WaitForVerdict(int timeout_ms) {
-    return WaitFor([&] { return !modal.messages.isEmpty(); }, timeout_ms);
+    return WaitUntil([&] { return !modal.messages.isEmpty(); }, std::chrono::milliseconds(timeout_ms));
   }
 
-  QByteArray Received() const {
-    QFile f(ImagePath());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }
+  test::Bytes Received() const { return test::ReadBytes(ImagePath()); }
 };
 
 struct LinkCase {

@@ -21,8 +21,11 @@ namespace {
 
 using test::Bytes;
 using test::PageHarness;
+using test::ReadBytes;
 using test::SimProcess;
+using test::TestImage;
 using test::WaitUntil;
+using test::WriteBytes;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -36,37 +39,18 @@ const QString kSerialLost = U("串口已断开,升级已停止!");
 // Big enough that the tests can act while it is on its way.
 constexpr std::size_t kImageSize = 300 * 1024 + 123;
 
-Bytes Image(std::size_t size, uint8_t salt) {
-  Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>((i * 131 + (i >> 10) + salt) & 0xFF);
-  return b;
-}
-
-bool WriteFile(const QString& path, const Bytes& bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) {
-  QFile f(path);
-  return f.open(mode) && f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
-                             static_cast<qint64>(bytes.size());
-}
-
-Bytes ReadFile(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  const QByteArray b = f.readAll();
-  return Bytes(b.begin(), b.end());
-}
-
 struct Upload : PageHarness {
   QTemporaryDir dir;
   std::unique_ptr<SimProcess> device;
   QString accepted_path;  // where the device keeps an image it accepted
   QString firmware_path;
-  Bytes image = Image(kImageSize, 1);
+  Bytes image = TestImage(kImageSize, 1);
 
   Upload() {
     EXPECT_TRUE(dir.isValid());
     accepted_path = dir.filePath("accepted.bin");
     firmware_path = dir.filePath("firmware.bin");
-    EXPECT_TRUE(WriteFile(firmware_path, image));
+    EXPECT_TRUE(WriteBytes(firmware_path, image));
   }
 
   // The device on loopback UDP, where the tool's endpoint sends.
@@ -155,8 +139,8 @@ TEST(FirmwareFile, ShrunkOrRewrittenUnderTheUploadEndsItAndTheDeviceAcceptsNothi
   const Change changes[] = {
       {"truncated", [](const QString& p) { return QFile::resize(p, 100 * 1024); }},
       {"rewritten in place, same size",
-       [](const QString& p) { return WriteFile(p, Image(kImageSize, 2), QIODevice::ReadWrite); }},
-      {"grown", [](const QString& p) { return WriteFile(p, Image(4096, 3), QIODevice::Append); }},
+       [](const QString& p) { return WriteBytes(p, TestImage(kImageSize, 2), QIODevice::ReadWrite); }},
+      {"grown", [](const QString& p) { return WriteBytes(p, TestImage(4096, 3), QIODevice::Append); }},
   };
   for (const Change& change : changes) {
     SCOPED_TRACE(change.name);
@@ -177,7 +161,7 @@ TEST(FirmwareFile, DeletedOrReplacedByANewFileUnderTheUploadStillSendsTheImageIt
       {"replaced by a new file, as a build writes it",
        [](const QString& p) {
          const QString fresh = p + ".new";
-         return WriteFile(fresh, Image(50 * 1024, 4)) && std::rename(qPrintable(fresh), qPrintable(p)) == 0;
+         return WriteBytes(fresh, TestImage(50 * 1024, 4)) && std::rename(qPrintable(fresh), qPrintable(p)) == 0;
        }},
   };
   for (const Change& change : changes) {
@@ -188,7 +172,7 @@ TEST(FirmwareFile, DeletedOrReplacedByANewFileUnderTheUploadStillSendsTheImageIt
     EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
     app.ExpectEnded();
     app.StopDevice();
-    EXPECT_EQ(ReadFile(app.accepted_path), app.image) << "the whole image that was started, nothing mixed";
+    EXPECT_EQ(ReadBytes(app.accepted_path), app.image) << "the whole image that was started, nothing mixed";
   }
 }
 
@@ -199,14 +183,14 @@ TEST(FirmwareFile, ReplacedBetweenChoosingAndStartingSendsTheNewFileAndShowsIt) 
   app.Choose(app.firmware_path);
   EXPECT_EQ(app.DialogControl<QLabel>(1042)->text(), "307.323 kb");
 
-  const Bytes rebuilt = Image(20000, 5);
-  ASSERT_TRUE(WriteFile(app.firmware_path, rebuilt, QIODevice::WriteOnly | QIODevice::Truncate));
+  const Bytes rebuilt = TestImage(20000, 5);
+  ASSERT_TRUE(WriteBytes(app.firmware_path, rebuilt, QIODevice::WriteOnly | QIODevice::Truncate));
   app.StartUpgrade();
   EXPECT_EQ(app.DialogControl<QLabel>(1042)->text(), "20.000 kb") << "the labels show the file really sent";
   ASSERT_TRUE(app.WaitForVerdict());
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
   app.StopDevice();
-  EXPECT_EQ(ReadFile(app.accepted_path), rebuilt);
+  EXPECT_EQ(ReadBytes(app.accepted_path), rebuilt);
 }
 
 TEST(FirmwareFile, DeviceRefusingTheImageIsNeverShownAsSuccess) {
@@ -252,7 +236,7 @@ TEST(FirmwareSerialPull, AdapterPulledMidwayEndsTheUploadAtOnceAndTheNextOneWork
   ASSERT_TRUE(app.WaitForVerdict());
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});
   app.StopDevice();
-  EXPECT_EQ(ReadFile(app.accepted_path), app.image);
+  EXPECT_EQ(ReadBytes(app.accepted_path), app.image);
 }
 
 TEST(FirmwareSerialPull, PortClosedBeforeTheUploadStillTimesOutAsBefore) {

@@ -5,45 +5,34 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <numeric>
 #include <vector>
 
 #include "protocol/command_frame.h"
 #include "protocol/receive_pump.h"
 #include "protocol/receive_state.h"
+#include "support/frames.h"
 
 namespace velmora {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::TestImage;
 
 struct Sent {
   uint8_t link;
   Bytes bytes;
 };
 
-Bytes Pattern(std::size_t n) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + 3 + (i >> 8));
-  return b;
-}
-
-Bytes ReplyBytes(const std::string& text, uint8_t code = cmd::kFirmware) {
-  return *BuildReplyFrame(code, Bytes(text.begin(), text.end()));
-}
-
 class FirmwareTransferTest : public ::testing::Test {
  protected:
   QString MakeFile(const QString& name, const Bytes& content) {
     const QString path = dir_.filePath(name);
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(reinterpret_cast<const char*>(content.data()), static_cast<qint64>(content.size()));
+    EXPECT_TRUE(test::WriteBytes(path, content));
     return path;
   }
 
   FotaOutcome Reply(const std::string& text, Link link = Link::Udp, uint8_t code = cmd::kFirmware) {
-    const Bytes b = ReplyBytes(text, code);
+    const Bytes b = test::Reply(code, test::Text(text));
     return engine_.HandleReply(ReplyFrame{link, b});
   }
 
@@ -90,8 +79,6 @@ class FirmwareTransferTest : public ::testing::Test {
     EXPECT_EQ(f[15], 0x0D);
   }
 
-  static uint32_t Sum(std::span<const uint8_t> b) { return std::accumulate(b.begin(), b.end(), 0u); }
-
   QTemporaryDir dir_;
   std::vector<Sent> sent_;
   FirmwareTransfer engine_{[this](std::span<const uint8_t> b) { sent_.push_back({1, Bytes(b.begin(), b.end())}); },
@@ -99,7 +86,7 @@ class FirmwareTransferTest : public ::testing::Test {
 };
 
 TEST_F(FirmwareTransferTest, TwoAndAHalfKilobytesMakeThreeFramesThenTheEndFrame) {
-  const Bytes data = Pattern(2500);
+  const Bytes data = TestImage(2500);
   const QString path = MakeFile("fw.bin", data);
   ASSERT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileChosen);
   EXPECT_EQ(engine_.File().name, QString("fw.bin"));
@@ -118,7 +105,7 @@ TEST_F(FirmwareTransferTest, TwoAndAHalfKilobytesMakeThreeFramesThenTheEndFrame)
   ExpectDataFrame(sent_[1].bytes, 1, std::span(data).subspan(1024, 1024));
   ExpectDataFrame(sent_[2].bytes, 2, std::span(data).subspan(2048));
   EXPECT_EQ(sent_[2].bytes.size(), 460u);
-  ExpectEndFrame(sent_[3].bytes, 2500, Sum(data));
+  ExpectEndFrame(sent_[3].bytes, 2500, test::Sum32(data));
   EXPECT_EQ(Bytes(sent_[3].bytes.begin() + 6, sent_[3].bytes.begin() + 10), (Bytes{0x00, 0x00, 0x09, 0xC4}));
 
   EXPECT_EQ(Reply("YES"), FotaOutcome::kAccepted);
@@ -129,7 +116,7 @@ TEST_F(FirmwareTransferTest, TwoAndAHalfKilobytesMakeThreeFramesThenTheEndFrame)
 }
 
 TEST_F(FirmwareTransferTest, OneMebibyteWrapsTheSequenceAndEndsWithAFullFrame) {
-  const Bytes data = Pattern(1 << 20);
+  const Bytes data = TestImage(1 << 20);
   const QString path = MakeFile("image.bin", data);
   ASSERT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileChosen);
   EXPECT_EQ(engine_.File().length, 1u << 20);
@@ -141,7 +128,7 @@ TEST_F(FirmwareTransferTest, OneMebibyteWrapsTheSequenceAndEndsWithAFullFrame) {
   ExpectDataFrame(sent_[255].bytes, 0xFF, std::span(data).subspan(255 * 1024, 1024));
   ExpectDataFrame(sent_[256].bytes, 0x00, std::span(data).subspan(256 * 1024, 1024));
   ExpectDataFrame(sent_[1023].bytes, 0xFF, std::span(data).subspan(1023 * 1024));
-  ExpectEndFrame(sent_[1024].bytes, 1 << 20, Sum(data));
+  ExpectEndFrame(sent_[1024].bytes, 1 << 20, test::Sum32(data));
   EXPECT_EQ(engine_.ProgressPosition(), 1024);
 }
 
@@ -157,7 +144,7 @@ TEST_F(FirmwareTransferTest, EmptyFileOrEmptyPathSendsNothing) {
 }
 
 TEST_F(FirmwareTransferTest, SilentDeviceGetsOneResendThenTimesOut) {
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000)), Link::Udp), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(3000)), Link::Udp), FotaOutcome::kStarted);
   EXPECT_EQ(TickTimes(300), FotaOutcome::kResent);
   ASSERT_EQ(sent_.size(), 2u);
   EXPECT_EQ(sent_[1].bytes, sent_[0].bytes);
@@ -173,7 +160,7 @@ TEST_F(FirmwareTransferTest, SilentDeviceGetsOneResendThenTimesOut) {
 }
 
 TEST_F(FirmwareTransferTest, OkAfterResendSendsTheNextFrameAndRearmsTheResend) {
-  const Bytes data = Pattern(3000);
+  const Bytes data = TestImage(3000);
   ASSERT_EQ(engine_.Start(MakeFile("fw.bin", data), Link::Udp), FotaOutcome::kStarted);
   TickTimes(300);
   ASSERT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
@@ -183,11 +170,11 @@ TEST_F(FirmwareTransferTest, OkAfterResendSendsTheNextFrameAndRearmsTheResend) {
   ExpectDataFrame(sent_[2].bytes, 1, std::span(data).subspan(1024, 1024));
   EXPECT_EQ(sent_[3].bytes, sent_[2].bytes);
   // The resend adds nothing to the running sum.
-  EXPECT_EQ(engine_.RunningSum(), Sum(std::span(data).first(2048)));
+  EXPECT_EQ(engine_.RunningSum(), test::Sum32(std::span(data).first(2048)));
 }
 
 TEST_F(FirmwareTransferTest, OtherRepliesAreIgnoredAndTheTimerGoesOn) {
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000)), Link::Udp), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(3000)), Link::Udp), FotaOutcome::kStarted);
   TickTimes(100);
   EXPECT_EQ(Reply("BUSY"), FotaOutcome::kNone);
   EXPECT_EQ(Reply("O"), FotaOutcome::kNone);
@@ -199,7 +186,7 @@ TEST_F(FirmwareTransferTest, OtherRepliesAreIgnoredAndTheTimerGoesOn) {
 }
 
 TEST_F(FirmwareTransferTest, StopEndsTheTransferButALateVerdictIsStillReported) {
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(5000)), Link::Udp), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(5000)), Link::Udp), FotaOutcome::kStarted);
   ASSERT_EQ(Reply("OK"), FotaOutcome::kDataFrameSent);
   EXPECT_EQ(engine_.Stop(), FotaOutcome::kStopped);
   EXPECT_EQ(engine_.ProgressPosition(), 0);
@@ -213,7 +200,7 @@ TEST_F(FirmwareTransferTest, StopEndsTheTransferButALateVerdictIsStillReported) 
 }
 
 TEST_F(FirmwareTransferTest, OkToTheEndFrameSendsTheSameEndFrameAgain) {
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(1500)), Link::Udp), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(1500)), Link::Udp), FotaOutcome::kStarted);
   AcknowledgeToEnd();
   const Bytes end = sent_.back().bytes;
   EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameSent);
@@ -223,7 +210,7 @@ TEST_F(FirmwareTransferTest, OkToTheEndFrameSendsTheSameEndFrameAgain) {
 }
 
 TEST_F(FirmwareTransferTest, TheLinkIsCapturedAtStartAndOnlyItsRepliesCount) {
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000)), Link::Serial), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(3000)), Link::Serial), FotaOutcome::kStarted);
   // An "OK" over the other link is not the device being upgraded answering.
   EXPECT_EQ(Reply("OK", Link::Udp), FotaOutcome::kNone);
   EXPECT_EQ(Reply("YES", Link::Udp), FotaOutcome::kNone);
@@ -235,12 +222,12 @@ TEST_F(FirmwareTransferTest, TheLinkIsCapturedAtStartAndOnlyItsRepliesCount) {
   EXPECT_EQ(sent_[1].bytes, sent_[0].bytes);
   EXPECT_EQ(sent_[2].bytes[3], 1);
   // A new start may choose the other link.
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000)), Link::Udp), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(3000)), Link::Udp), FotaOutcome::kStarted);
   EXPECT_EQ(sent_.back().link, 2);
 }
 
 TEST_F(FirmwareTransferTest, UnopenablePathEndsARunningTransferAndSendsNothing) {
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(3000)), Link::Udp), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(3000)), Link::Udp), FotaOutcome::kStarted);
   EXPECT_EQ(engine_.Start(dir_.filePath("missing.bin"), Link::Udp), FotaOutcome::kCannotOpen);
   EXPECT_EQ(engine_.Start(dir_.path(), Link::Udp), FotaOutcome::kCannotOpen);
   EXPECT_FALSE(engine_.IsOpen());
@@ -254,20 +241,20 @@ TEST_F(FirmwareTransferTest, UnopenablePathEndsARunningTransferAndSendsNothing) 
 TEST_F(FirmwareTransferTest, LengthIsTakenAgainAtStart) {
   // Chosen at 1000 bytes, then rebuilt to 3000 before the start, as a hand-typed path
   // would be: the end frame and the range follow the file really sent.
-  const QString path = MakeFile("fw.bin", Pattern(1000));
+  const QString path = MakeFile("fw.bin", TestImage(1000));
   ASSERT_EQ(engine_.ChooseFile(path), FotaOutcome::kFileChosen);
   EXPECT_EQ(engine_.File().length, 1000u);
-  const Bytes data = Pattern(3000);
+  const Bytes data = TestImage(3000);
   MakeFile("fw.bin", data);
   ASSERT_EQ(engine_.Start(path, Link::Udp), FotaOutcome::kStarted);
   EXPECT_EQ(engine_.RecordedLength(), 3000u);
   EXPECT_EQ(engine_.File().length, 3000u);
   AcknowledgeToEnd();
-  ExpectEndFrame(sent_.back().bytes, 3000, Sum(data));
+  ExpectEndFrame(sent_.back().bytes, 3000, test::Sum32(data));
 }
 
 TEST_F(FirmwareTransferTest, FileShrunkDuringTransferEndsItWithNothingMoreSent) {
-  const Bytes data = Pattern(3000);
+  const Bytes data = TestImage(3000);
   const QString path = MakeFile("fw.bin", data);
   ASSERT_EQ(engine_.Start(path, Link::Udp), FotaOutcome::kStarted);
   ASSERT_TRUE(QFile::resize(path, 1500));
@@ -280,8 +267,8 @@ TEST_F(FirmwareTransferTest, FileShrunkDuringTransferEndsItWithNothingMoreSent) 
 }
 
 TEST_F(FirmwareTransferTest, ChoosingAnotherFileEndsTheRunningTransfer) {
-  ASSERT_EQ(engine_.Start(MakeFile("a.bin", Pattern(3000)), Link::Udp), FotaOutcome::kStarted);
-  ASSERT_EQ(engine_.ChooseFile(MakeFile("b.bin", Pattern(9000))), FotaOutcome::kFileChosen);
+  ASSERT_EQ(engine_.Start(MakeFile("a.bin", TestImage(3000)), Link::Udp), FotaOutcome::kStarted);
+  ASSERT_EQ(engine_.ChooseFile(MakeFile("b.bin", TestImage(9000))), FotaOutcome::kFileChosen);
   EXPECT_FALSE(engine_.Awaiting());
   EXPECT_EQ(Reply("OK"), FotaOutcome::kNone);
   TickTimes(700);
@@ -325,10 +312,10 @@ class PumpedReplies : public FirmwareTransferTest, public IReplyHandler, public 
 };
 
 TEST_F(PumpedReplies, OnlyTheTransfersOwnLinkIsHeard) {
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(5000)), Link::Serial), FotaOutcome::kStarted);
-  SerialBurst(ReplyBytes("OK"));  // a real answer; its bytes stay in the serial buffer
-  Datagram(ReplyBytes("OK"));     // another device, or an old answer: not this transfer's
-  SerialBurst(ReplyBytes("XERR"));
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(5000)), Link::Serial), FotaOutcome::kStarted);
+  SerialBurst(test::FirmwareReply("OK"));  // a real answer; its bytes stay in the serial buffer
+  Datagram(test::FirmwareReply("OK"));     // another device, or an old answer: not this transfer's
+  SerialBurst(test::FirmwareReply("XERR"));
   ASSERT_EQ(outcomes_.size(), 3u);
   EXPECT_EQ(outcomes_[0], FotaOutcome::kDataFrameSent);
   EXPECT_EQ(outcomes_[1], FotaOutcome::kNone);
@@ -336,8 +323,8 @@ TEST_F(PumpedReplies, OnlyTheTransfersOwnLinkIsHeard) {
   EXPECT_EQ(sent_.size(), 2u);
 
   // Over UDP, an unknown answer leaves the timer counting towards the resend.
-  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", Pattern(5000)), Link::Udp), FotaOutcome::kStarted);
-  Datagram(ReplyBytes("??"));
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(5000)), Link::Udp), FotaOutcome::kStarted);
+  Datagram(test::FirmwareReply("??"));
   EXPECT_EQ(sent_.size(), 3u);
   EXPECT_EQ(TickTimes(300 - engine_.TickCount()), FotaOutcome::kResent);
 }

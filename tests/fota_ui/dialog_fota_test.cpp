@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +14,7 @@
 #include <QWindow>
 
 #include "widgets/dialog_builder.h"
-#include "firmware_device.h"
+#include "support/frames.h"
 #include "support/gui_app_fixture.h"
 #include "support/fake_modal_ui.h"
 
@@ -33,10 +32,7 @@ const QString kStopped = QString::fromUtf8("停止下载程序成功！");
 
 QString MakeFile(const QTemporaryDir& dir, const QString& name, std::size_t size) {
   const QString path = dir.filePath(name);
-  QFile f(path);
-  EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  const Bytes b = test::FirmwareImage(size);
-  f.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
+  EXPECT_TRUE(test::WriteBytes(path, test::TestImage(size)));
   return path;
 }
 

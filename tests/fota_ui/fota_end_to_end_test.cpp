@@ -1,13 +1,9 @@
 // The whole road of an upgrade: a page's FOTA button, the dialog and its engine, the real
 // UDP endpoint or serial port, the receive pump on its own timer, the page handing the
-// answers on, and a scripted device on the far side.
+// answers on, and the simulator's device on the far side.
 
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -20,14 +16,18 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <thread>
-
+#include <chrono>
 #include <functional>
+#include <string>
+#include <thread>
+#include <vector>
 
-#include "firmware_device.h"
+#include "device.h"
 #include "fota/ui/dialog_fota.h"
+#include "support/frames.h"
 #include "support/gui_app_fixture.h"
 #include "support/pty_pair.h"
+#include "support/wait.h"
 
 namespace velmora {
 namespace {
@@ -40,22 +40,8 @@ const QString kAccepted = QString::fromUtf8("升级成功，等待从新启动")
 constexpr std::size_t kImageSize = 258 * 1024 + 777;
 constexpr int kDataFrames = 259;
 
-// Sleeps in the event loop, not beside it: QTest::qWaitFor naps 10 ms between passes,
-// which would make every round trip cost tens of milliseconds.
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
-  const QDeadlineTimer deadline(timeout_ms);
-  QTimer guard;  // wakes the loop to look at the deadline
-  guard.start(20);
-  QEventLoop loop;
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    loop.processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
-// The device runs on a thread of its own and answers the moment a frame is complete, as
-// a real one does: the tool's event loop cannot hold its answers back.
+// The simulator's device on a thread of its own, answering the moment a frame is
+// complete as a real one does: the tool's event loop cannot hold its answers back.
 class DeviceThread {
  public:
   explicit DeviceThread(std::function<void(const std::atomic<bool>& stop)> serve)
@@ -71,14 +57,26 @@ class DeviceThread {
   std::thread thread_;
 };
 
+// The Reply frames the device sends for one frame of the tool's. Its text bursts (the
+// restart after "YES") stay out: the Log pane's count of answers below is of frames.
+Bytes Answers(sim::Device& device, sim::SimLink link, const sim::Parsed& parsed) {
+  Bytes out;
+  for (const sim::Output& o : device.OnParsed(link, parsed)) {
+    if (!o.text) out.insert(out.end(), o.bytes.begin(), o.bytes.end());
+  }
+  return out;
+}
+
+sim::Nanos Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 class FotaEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Bytes image = test::FirmwareImage(kImageSize);
     path_ = dir_.filePath("firmware.bin");
-    QFile f(path_);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+    ASSERT_TRUE(test::WriteBytes(path_, image_));
   }
 
   // The page's own FOTA button: it picks the link and opens the dialog.
@@ -98,14 +96,25 @@ class FotaEndToEnd : public ::testing::Test {
     app_.modal.file_answers.push_back(path_);
     qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
     qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
-    ASSERT_TRUE(WaitUntil([&] { return !app_.modal.messages.isEmpty(); }, 60000))
+    ASSERT_TRUE(test::WaitUntil([&] { return !app_.modal.messages.isEmpty(); }, std::chrono::seconds(60)))
         << "no verdict";
     device.Join();  // the device's counts are read from here on
     EXPECT_EQ(app_.modal.messages, QStringList{kAccepted});
-    EXPECT_TRUE(device_.faults.empty()) << device_.faults.front();
-    EXPECT_EQ(device_.data_frames, kDataFrames);
-    EXPECT_EQ(device_.end_frames, 1);
-    EXPECT_EQ(device_.frames, kDataFrames + 1);  // no resend on a prompt line
+    // Every frame well formed, in sequence and taken once; the image whole and unchanged.
+    EXPECT_EQ(counts_.Get("malformed"), 0u);
+    EXPECT_EQ(counts_.Get("fw.out-of-sequence"), 0u);
+    EXPECT_EQ(counts_.Get("fw.images-rejected"), 0u);
+    EXPECT_TRUE(device_.Firmware().AcceptedImage() == image_);
+    EXPECT_EQ(counts_.Get("fw.chunks"), static_cast<uint64_t>(kDataFrames));
+    EXPECT_EQ(counts_.Get("fw.images-accepted"), 1u);
+    EXPECT_EQ(counts_.Get("rx.E5"), static_cast<uint64_t>(kDataFrames + 1));  // no resend on a prompt line
+    EXPECT_EQ(counts_.Get("fw.repeats"), 0u);
+    // One log line per frame: full chunks, the short one last, then the end frame.
+    ASSERT_EQ(frames_.size(), static_cast<std::size_t>(kDataFrames + 1));
+    for (int i = 0; i < kDataFrames - 1; ++i) {
+      EXPECT_NE(frames_[i].find(" len 1024: "), std::string::npos) << frames_[i];
+    }
+    EXPECT_NE(frames_[kDataFrames - 1].find(" len 777: "), std::string::npos) << frames_[kDataFrames - 1];
     auto* bar = qobject_cast<QProgressBar*>(FindControl(dlg, 1040));
     EXPECT_EQ(bar->maximum(), 258);
     EXPECT_EQ(bar->value(), 258);
@@ -117,7 +126,11 @@ class FotaEndToEnd : public ::testing::Test {
   QTemporaryDir dir_;
   QString path_;
   test::AppFixture app_;
-  test::FirmwareDevice device_{test::FirmwareImage(kImageSize)};
+  const Bytes image_ = test::TestImage(kImageSize);
+  sim::Counters counts_;
+  std::vector<std::string> frames_;  // the device's log, written on its thread
+  sim::Device device_{{}, {}, counts_,
+                      [this](const std::string&, const std::string& line) { frames_.push_back(line); }};
 };
 
 TEST_F(FotaEndToEnd, OverUdp) {
@@ -137,8 +150,9 @@ TEST_F(FotaEndToEnd, OverUdp) {
       socklen_t len = sizeof from;
       const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
       if (n <= 0) continue;
-      const Bytes answer = test::FirmwareReply(device_.Judge(std::span(buf, static_cast<std::size_t>(n))));
-      ::sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+      const Bytes answer =
+          Answers(device_, sim::SimLink::kUdp, sim::ParseDatagram(std::span(buf, static_cast<std::size_t>(n))));
+      if (!answer.empty()) ::sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     }
   });
   ASSERT_TRUE(app_.udp.OpenEndpoint("127.0.0.1"));
@@ -157,17 +171,15 @@ TEST_F(FotaEndToEnd, OverSerial) {
   ASSERT_TRUE(pty.Ok());
   ASSERT_TRUE(app_.serial.Open(pty.SlavePath(), 115200, 0));
   DeviceThread device([&](const std::atomic<bool>& stop) {
-    Bytes pending;
+    sim::StreamParser parser;
     uint8_t buf[4096];
     while (!stop) {
       pollfd p{pty.MasterFd(), POLLIN, 0};
       if (::poll(&p, 1, 20) <= 0) continue;
       const ssize_t n = ::read(pty.MasterFd(), buf, sizeof buf);
-      if (n > 0) pending.insert(pending.end(), buf, buf + n);
-      for (std::size_t size; (size = test::FirmwareDevice::FrameSize(pending)) != 0 && pending.size() >= size;) {
-        const Bytes answer = test::FirmwareReply(device_.Judge(std::span(pending).first(size)));
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(size));
-        if (!pty.WriteMaster(answer)) return;
+      if (n <= 0) continue;
+      for (const auto& ev : parser.Feed(std::span(buf, static_cast<std::size_t>(n)), Now())) {
+        if (!pty.WriteMaster(Answers(device_, sim::SimLink::kSerial, ev.parsed))) return;
       }
     }
   });

@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -13,9 +12,12 @@
 
 #include "widgets/controls.h"
 #include "widgets/dialog_builder.h"
+#include "support/gui_typing.h"
 
 namespace velmora {
 namespace {
+
+using test::TypeText;
 
 const res::Dialog& Sample() {
   static const res::Dialog d{
@@ -31,14 +33,6 @@ const res::Dialog& Sample() {
           {1018, res::Kind::Edit, "", 58, 96, 60, 14, {}, 0, res::kNoStyle, 1056},
       }};
   return d;
-}
-
-// Types text the way a keyboard layout delivers it, including characters QTest cannot map to keys.
-void TypeText(QWidget* w, const QString& text) {
-  for (const QChar c : text) {
-    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(w, &press);
-  }
 }
 
 struct Clicker : QObject {

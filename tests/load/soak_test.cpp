@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -38,21 +37,14 @@ struct SoakRun {
 // was handled, `rounds` times, against velmora-sim over the page's link.
 class Soak {
  public:
-  Soak(PageHarness& h, QWidget& page, SimProcess& sim) : h_(h), page_(page), sim_(sim) {
-    // Wakes the wait below now and then, so a reply that never comes ends it.
-    alarm_.start(100);
-  }
+  Soak(PageHarness& h, QWidget& page, SimProcess& sim) : h_(h), page_(page), sim_(sim) {}
 
   // False when a reply did not come within a generous time.
   bool RoundTrip() {
     h_.Click(page_, res::kIdcReadCsq);
     if (h_.window->StatusText() != QLatin1String("....")) return false;
-    const QDeadlineTimer deadline(5000);
-    while (h_.window->StatusText() != QLatin1String("Successful!")) {
-      if (deadline.hasExpired()) return false;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return test::WaitUntil([&] { return h_.window->StatusText() == QLatin1String("Successful!"); },
+                           std::chrono::seconds(5));
   }
 
   SoakRun Run(int rounds, int sample_every) {
@@ -97,7 +89,6 @@ class Soak {
   PageHarness& h_;
   QWidget& page_;
   SimProcess& sim_;
-  QTimer alarm_;
 };
 
 long long Diff(std::size_t a, std::size_t b) { return static_cast<long long>(a) - static_cast<long long>(b); }

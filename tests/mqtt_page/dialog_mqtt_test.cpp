@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QNetworkDatagram>
 #include <QTest>
 #include <QUdpSocket>
@@ -18,7 +17,9 @@
 
 #include "widgets/controls.h"
 #include "protocol/gbk.h"
+#include "support/frames.h"
 #include "support/gui_app_fixture.h"
+#include "support/gui_typing.h"
 #include "support/pty_pair.h"
 
 // Readable failures for the texts.
@@ -28,9 +29,12 @@ namespace velmora {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
 using test::AppFixture;
+using test::Bytes;
+using test::Command;
 using test::PtyPair;
+using test::Reply;
+using test::TypeText;
 
 constexpr int kPortMap = 1000;
 constexpr int kProductKey = 1007;
@@ -55,29 +59,6 @@ Bytes Record(uint8_t map, const std::string& key, const std::string& name, const
   return r;
 }
 
-uint8_t Sum(const Bytes& b) {
-  unsigned s = 0;
-  for (uint8_t x : b) s += x;
-  return static_cast<uint8_t>(s);
-}
-
-// What the device sends back: F5 00 code N payload sum 0D.
-Bytes Reply(uint8_t code, const Bytes& payload) {
-  Bytes f{0xF5, 0x00, code, static_cast<uint8_t>(payload.size())};
-  f.insert(f.end(), payload.begin(), payload.end());
-  f.push_back(Sum(f));
-  f.push_back(0x0D);
-  return f;
-}
-
-Bytes Command(uint8_t code, const Bytes& payload) {
-  Bytes f{0xF5, 0x80, code, static_cast<uint8_t>(payload.size())};
-  f.insert(f.end(), payload.begin(), payload.end());
-  f.push_back(Sum(f));
-  f.push_back(0x0D);
-  return f;
-}
-
 QString Hex(const Bytes& b) {
   QString s;
   for (uint8_t x : b) s += QString::asprintf("%02X ", x);
@@ -87,14 +68,6 @@ QString Hex(const Bytes& b) {
 QString Gbk(const char* utf8) { return QString::fromUtf8(utf8); }
 
 using Form = std::tuple<int, QString, QString, QString>;
-
-// Types text the way a keyboard layout delivers it, Chinese included.
-void Type(QWidget* w, const QString& text) {
-  for (const QChar c : text) {
-    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(w, &press);
-  }
-}
 
 // The MQTT page of a shown main window, brought to the front, plus the device's ends
 // of both links.
@@ -304,7 +277,7 @@ TEST_F(MqttPageTest, FullFieldsAreTypedSentAndShownBackWhole) {
   const QString secret = Gbk("密钥").repeated(16);      // 64 bytes
   for (auto [id, text] : {std::pair{kProductKey, key}, std::pair{kDeviceName, name}, std::pair{kDeviceSecret, secret}}) {
     Edit(id)->clear();
-    Type(Edit(id), text + "X");  // one more than the field holds: refused
+    TypeText(Edit(id), text + "X");  // one more than the field holds: refused
     EXPECT_EQ(Field(id), text);
   }
   Click(kWrite);
@@ -327,7 +300,7 @@ TEST_F(MqttPageTest, ReplyWhileTypingReplacesTheFormAndTypingCarriesOn) {
   LineEdit* name = Edit(kDeviceName);
   name->setFocus();
   name->selectAll();
-  Type(name, "half_typ");
+  TypeText(name, "half_typ");
   Combo()->setEditText("ENET");  // a half-typed item text in the list too
 
   AnswerSerial(Reply(0xE7, Record(0, "dev_key", std::string(31, 'd'), "dev_secret")));
@@ -337,7 +310,7 @@ TEST_F(MqttPageTest, ReplyWhileTypingReplacesTheFormAndTypingCarriesOn) {
   EXPECT_TRUE(name->hasFocus());
 
   // Typing goes on from the end of the new text, and the field's limit still holds.
-  Type(name, "xy");
+  TypeText(name, "xy");
   EXPECT_EQ(Field(kDeviceName), QString(31, 'd') + "x");
   Click(kWrite);
   const Bytes sent = pty_.ReadMaster(135, 2s);
@@ -356,7 +329,7 @@ TEST_F(MqttPageTest, WrittenCredentialsReadBackTheSameFromADevice) {
     const Bytes rest = pty_.ReadMaster(cmd[3] + 2u, 2s);
     cmd.insert(cmd.end(), rest.begin(), rest.end());
     ASSERT_EQ(cmd.size(), cmd[3] + 6u);
-    ASSERT_EQ(cmd[cmd.size() - 2], Sum(Bytes(cmd.begin(), cmd.end() - 2)));
+    ASSERT_EQ(cmd[cmd.size() - 2], Checksum8(std::span(cmd).first(cmd.size() - 2)));
     if (cmd[2] == 0xE6) stored.assign(cmd.begin() + 4, cmd.end() - 2);
     AnswerSerial(Reply(cmd[2], stored));
   };

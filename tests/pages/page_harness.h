@@ -7,7 +7,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -16,41 +15,20 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "widgets/controls.h"
 #include "config/ui/dialog_enet.h"
 #include "config/ui/dialog_usart.h"
-#include "protocol/command_frame.h"
+#include "support/frames.h"
 #include "support/gui_app_fixture.h"
+#include "support/gui_typing.h"
 #include "support/pty_pair.h"
+#include "support/wait.h"
 
 namespace velmora::test {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
-
-// Polls the event loop until `done` holds or `timeout` passes.
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 3s) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(2);
-  }
-  return true;
-}
-
-// A Reply frame as a device sends it: F5 00 code N payload sum 0D.
-// `declared` makes the length byte lie about the payload.
-inline Bytes Reply(uint8_t code, const Bytes& payload, int declared = -1) {
-  Bytes f = *BuildReplyFrame(code, payload);
-  if (declared >= 0) {
-    f[3] = static_cast<uint8_t>(declared);
-    f[f.size() - 2] = Checksum8(std::span(f).first(f.size() - 2));
-  }
-  return f;
-}
 
 // The device end of the network link: bound where the tool sends, answering the sender.
 class UdpDevice {
@@ -77,16 +55,6 @@ class UdpDevice {
   QHostAddress peer_;
   quint16 peer_port_ = 0;
 };
-
-// Types text the way a keyboard layout delivers it, Chinese included.
-inline void TypeText(QWidget* w, const QString& text) {
-  for (const QChar c : text) {
-    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(w, &press);
-    QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(w, &release);
-  }
-}
 
 struct PageHarness : AppFixture {
   CDialog_Usart& Serial() const { return *qobject_cast<CDialog_Usart*>(window->Page(CMorvaneDlg::kSerialPage)); }

@@ -42,6 +42,16 @@ TEST(CommandFrame, RecordSizedPayloadsAndTheLimit) {
   EXPECT_FALSE(BuildCommandFrame(0xE1, std::vector<uint8_t>(256, 0)).has_value());
 }
 
+TEST(ReplyFrame, LaidOutLikeACommandWithTheDirectionByteZero) {
+  const std::vector<uint8_t> ok{'O', 'K'};
+  // F5 + 00 + E5 + 02 + 4F + 4B = 0x276.
+  EXPECT_EQ(BuildReplyFrame(cmd::kFirmware, ok),
+            (std::vector<uint8_t>{0xF5, 0x00, 0xE5, 0x02, 0x4F, 0x4B, 0x76, 0x0D}));
+  EXPECT_EQ(BuildReplyFrame(0xE4, {}), (std::vector<uint8_t>{0xF5, 0x00, 0xE4, 0x00, 0xD9, 0x0D}));
+  EXPECT_EQ(BuildReplyFrame(0xE2, std::vector<uint8_t>(255, 0))->size(), 261u);
+  EXPECT_FALSE(BuildReplyFrame(0xE2, std::vector<uint8_t>(256, 0)).has_value());
+}
+
 TEST(HexText, UppercasePairsEachFollowedBySpaceThenCrLf) {
   const std::vector<uint8_t> f{0xF5, 0x80, 0xE2, 0x00, 0x57, 0x0D};
   const QString t = HexText(f);

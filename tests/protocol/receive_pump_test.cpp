@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTimer>
+#include <QTest>
 
 #include <atomic>
 #include <memory>
@@ -13,6 +13,7 @@
 #include "protocol/gbk.h"
 #include "protocol/pump_driver.h"
 #include "support/recording_sinks.h"
+#include "support/wait.h"
 
 namespace velmora {
 namespace {
@@ -227,18 +228,13 @@ TEST(PumpDriver, TicksOnlyWhileSomethingIsPending) {
   PumpDriver driver(pump, rx);
   EXPECT_FALSE(driver.Ticking());
   rx.PutDatagram(std::vector<uint8_t>{'h', 'i'});
-  QElapsedTimer t;
-  t.start();
-  while (log.entries.isEmpty() && t.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  test::WaitUntil([&] { return !log.entries.isEmpty(); }, std::chrono::seconds(2));
   ASSERT_EQ(log.entries.size(), 1);
-  while (driver.Ticking() && t.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  test::WaitUntil([&] { return !driver.Ticking(); }, std::chrono::seconds(2));
   EXPECT_FALSE(driver.Ticking());
   const auto ticks = driver.TickCount();
   EXPECT_GE(ticks, 3u);
-  QTimer::singleShot(50, [] {});
-  QElapsedTimer idle;
-  idle.start();
-  while (idle.elapsed() < 50) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  QTest::qWait(50);
   EXPECT_EQ(driver.TickCount(), ticks);
 }
 

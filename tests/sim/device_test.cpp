@@ -254,11 +254,8 @@ Upload RunUpload(Device& device, const QString& path) {
 TEST(DeviceFirmware, TheToolsTransferIsAcceptedAndTheImageWritten) {
   QTemporaryDir dir;
   const QString in = dir.filePath(QStringLiteral("fw.bin"));
-  const Bytes image = Pattern(300 * 1024 + 77, 30);  // wraps the sequence
-  QFile f(in);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
-  f.close();
+  const Bytes image = TestImage(300 * 1024 + 77, 30);  // wraps the sequence
+  ASSERT_TRUE(WriteBytes(in, image));
 
   DeviceOptions o;
   o.image_path = dir.filePath(QStringLiteral("out.bin"));
@@ -266,10 +263,7 @@ TEST(DeviceFirmware, TheToolsTransferIsAcceptedAndTheImageWritten) {
   const Upload u = RunUpload(rig.device, in);
   ASSERT_FALSE(u.outcomes.empty());
   EXPECT_EQ(u.outcomes.back(), FotaOutcome::kAccepted);
-  QFile out(o.image_path);
-  ASSERT_TRUE(out.open(QIODevice::ReadOnly));
-  const QByteArray written = out.readAll();
-  EXPECT_EQ(Bytes(written.begin(), written.end()), image);
+  EXPECT_EQ(ReadBytes(o.image_path), image);
   EXPECT_EQ(rig.counts.Get("fw.chunks"), 301u);
   EXPECT_EQ(rig.counts.Get("fw.images-accepted"), 1u);
 }
@@ -277,11 +271,8 @@ TEST(DeviceFirmware, TheToolsTransferIsAcceptedAndTheImageWritten) {
 TEST(DeviceFirmware, LostAcknowledgementsAreResentWithoutCorruptingTheImage) {
   QTemporaryDir dir;
   const QString in = dir.filePath(QStringLiteral("fw.bin"));
-  const Bytes image = Pattern(20 * 1024, 31);
-  QFile f(in);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
-  f.close();
+  const Bytes image = TestImage(20 * 1024, 31);
+  ASSERT_TRUE(WriteBytes(in, image));
 
   DeviceOptions o;
   o.drop_every = 4;
@@ -296,10 +287,7 @@ TEST(DeviceFirmware, LostAcknowledgementsAreResentWithoutCorruptingTheImage) {
 TEST(DeviceFirmware, TheXerrFaultEndsTheToolsTransferAsACheckFailure) {
   QTemporaryDir dir;
   const QString in = dir.filePath(QStringLiteral("fw.bin"));
-  QFile f(in);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(QByteArray(2500, 'x'));
-  f.close();
+  ASSERT_TRUE(WriteBytes(in, Bytes(2500, 'x')));
   DeviceOptions o;
   o.xerr_end = true;
   Rig rig(o);

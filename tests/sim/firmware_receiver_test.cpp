@@ -26,7 +26,7 @@ TEST(FirmwareReceiver, AcceptsAnImageWhoseLengthAndSumMatchAndHandsItOver) {
     kept = image;
     return true;
   });
-  const Bytes image = Pattern(2500, 1);
+  const Bytes image = TestImage(2500, 1);
   SendImage(r, image);
   EXPECT_EQ(r.ImageSize(), 2500u);
   EXPECT_EQ(r.ImageSum(), Sum32(image));
@@ -39,7 +39,7 @@ TEST(FirmwareReceiver, AcceptsAnImageWhoseLengthAndSumMatchAndHandsItOver) {
 }
 
 TEST(FirmwareReceiver, RejectsAnImageWhoseLengthOrSumDiffers) {
-  const Bytes image = Pattern(3000, 2);
+  const Bytes image = TestImage(3000, 2);
   struct Case {
     uint32_t length, sum;
   } cases[] = {{2999, Sum32(image)}, {3001, Sum32(image)}, {3000, Sum32(image) + 1}, {3000, 0}};
@@ -57,7 +57,7 @@ TEST(FirmwareReceiver, RejectsAnImageWhoseLengthOrSumDiffers) {
 
 TEST(FirmwareReceiver, AResentFrameIsAcknowledgedAgainWithoutAddingItsBytesTwice) {
   FirmwareReceiver r;
-  const Bytes a = Pattern(1024, 3), b = Pattern(100, 4);
+  const Bytes a = TestImage(1024, 3), b = TestImage(100, 4);
   ASSERT_EQ(r.Take(0, a).answer, FwAnswer::kOk);
   // The "OK" for frame 0 was lost: the tool sends frame 0 again, unchanged.
   const FwResult again = r.Take(0, a);
@@ -76,24 +76,24 @@ TEST(FirmwareReceiver, AResentFrameIsAcknowledgedAgainWithoutAddingItsBytesTwice
 TEST(FirmwareReceiver, FramesOutOfOrderAreNotAcknowledged) {
   FirmwareReceiver r;
   // Nothing begun: only a first frame starts an image.
-  EXPECT_EQ(r.Take(5, Pattern(10, 1)).answer, FwAnswer::kNone);
+  EXPECT_EQ(r.Take(5, TestImage(10, 1)).answer, FwAnswer::kNone);
   EXPECT_FALSE(r.Receiving());
-  ASSERT_EQ(r.Take(0, Pattern(1024, 1)).answer, FwAnswer::kOk);
-  const FwResult skip = r.Take(2, Pattern(1024, 2));
+  ASSERT_EQ(r.Take(0, TestImage(1024, 1)).answer, FwAnswer::kOk);
+  const FwResult skip = r.Take(2, TestImage(1024, 2));
   EXPECT_EQ(skip.answer, FwAnswer::kNone);
   EXPECT_EQ(skip.event, FwEvent::kOutOfSequence);
   // Same number as the last frame, other bytes: not a resend.
-  EXPECT_EQ(r.Take(0, Pattern(1024, 9)).event, FwEvent::kRestarted);
+  EXPECT_EQ(r.Take(0, TestImage(1024, 9)).event, FwEvent::kRestarted);
   EXPECT_EQ(r.ImageSize(), 1024u);
-  EXPECT_EQ(r.Take(7, Pattern(1024, 2)).answer, FwAnswer::kNone);
+  EXPECT_EQ(r.Take(7, TestImage(1024, 2)).answer, FwAnswer::kNone);
   EXPECT_EQ(r.ImageSize(), 1024u);
   EXPECT_EQ(r.ExpectedSequence(), 1);
 }
 
 TEST(FirmwareReceiver, AFirstFrameMidwayStartsTheImageAgain) {
   FirmwareReceiver r;
-  SendImage(r, Pattern(5000, 5));
-  const Bytes fresh = Pattern(1500, 6);
+  SendImage(r, TestImage(5000, 5));
+  const Bytes fresh = TestImage(1500, 6);
   EXPECT_EQ(r.Take(0, std::span(fresh).first(1024)).event, FwEvent::kRestarted);
   EXPECT_EQ(r.Take(1, std::span(fresh).subspan(1024)).answer, FwAnswer::kOk);
   EXPECT_EQ(r.Take(0xFF, EndPayload(1500, Sum32(fresh))).answer, FwAnswer::kYes);
@@ -104,7 +104,7 @@ TEST(FirmwareReceiver, SequenceWrapsAfter255) {
   // 300 frames: sequence 0..255, then 0..43 again; 0 after the wrap is the next frame,
   // not a restart.
   FirmwareReceiver r;
-  const Bytes image = Pattern(300 * 16, 7);
+  const Bytes image = TestImage(300 * 16, 7);
   SendImage(r, image, 16);
   EXPECT_EQ(r.ImageSize(), image.size());
   EXPECT_EQ(r.Take(0xFF, EndPayload(static_cast<uint32_t>(image.size()), Sum32(image))).answer, FwAnswer::kYes);
@@ -115,7 +115,7 @@ TEST(FirmwareReceiver, DataFrame255OfEightBytesIsToldApartFromTheEndFrame) {
   // 255 full chunks then 8 bytes: the 8-byte frame is data.
   {
     FirmwareReceiver r;
-    const Bytes image = Pattern(255 * 1024 + 8, 8);
+    const Bytes image = TestImage(255 * 1024 + 8, 8);
     SendImage(r, image);
     EXPECT_EQ(r.ImageSize(), image.size());
     // Its resend is still data, acknowledged without adding.
@@ -127,7 +127,7 @@ TEST(FirmwareReceiver, DataFrame255OfEightBytesIsToldApartFromTheEndFrame) {
   // 255 chunks exactly: the end frame comes when frame 255 is expected, and is one.
   {
     FirmwareReceiver r;
-    const Bytes image = Pattern(255 * 1024, 9);
+    const Bytes image = TestImage(255 * 1024, 9);
     SendImage(r, image);
     EXPECT_EQ(r.ExpectedSequence(), 0xFF);
     EXPECT_EQ(r.Take(0xFF, EndPayload(static_cast<uint32_t>(image.size()), Sum32(image))).answer, FwAnswer::kYes);
@@ -140,7 +140,7 @@ TEST(FirmwareReceiver, AResentEndFrameGetsTheSameAnswerAndTheImageIsKeptOnce) {
     ++handed_over;
     return true;
   });
-  const Bytes image = Pattern(700, 10);
+  const Bytes image = TestImage(700, 10);
   SendImage(r, image);
   const Bytes end = EndPayload(700, Sum32(image));
   EXPECT_EQ(r.Take(0xFF, end).answer, FwAnswer::kYes);
@@ -157,7 +157,7 @@ TEST(FirmwareReceiver, AResentEndFrameGetsTheSameAnswerAndTheImageIsKeptOnce) {
 }
 
 TEST(FirmwareReceiver, AnImageThatCannotBeKeptOrIsToldToFailIsRefused) {
-  const Bytes image = Pattern(100, 11);
+  const Bytes image = TestImage(100, 11);
   FirmwareReceiver cannot_keep([](const Bytes&) { return false; });
   SendImage(cannot_keep, image);
   EXPECT_EQ(cannot_keep.Take(0xFF, EndPayload(100, Sum32(image))).answer, FwAnswer::kXerr);

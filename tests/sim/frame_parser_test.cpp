@@ -82,7 +82,7 @@ TEST(StreamParser, AFrameStartingInsideAFalseStartIsStillFound) {
 
 TEST(StreamParser, FirmwareFramesUseTheirSixteenBitLength) {
   StreamParser p;
-  const Bytes data = Pattern(1024, 7);
+  const Bytes data = TestImage(1024, 7);
   const auto ev = FeedAll(p, FirmwareData(3, data));
   ASSERT_EQ(ev.size(), 1u);
   const auto& f = FrameOf(ev[0]);

@@ -8,13 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
-
 #include "config/config_defaults.h"
 #include "sim/sim_test_util.h"
+#include "support/pty_pair.h"
 #include "support/sim_process.h"
 #include "wire.h"
 
@@ -117,7 +113,7 @@ TEST(SimProcess, FirmwareOverThePseudoTerminalWithAResentFrameIsWrittenOnce) {
   RawSerial line;
   ASSERT_TRUE(line.Open(sim.SerialPath()));
   const Bytes ok = Reply(0xE5, Text("OK"));
-  const Bytes image = Pattern(2500, 40);
+  const Bytes image = TestImage(2500, 40);
   const Bytes c0(image.begin(), image.begin() + 1024), c1(image.begin() + 1024, image.begin() + 2048),
       c2(image.begin() + 2048, image.end());
 
@@ -135,9 +131,7 @@ TEST(SimProcess, FirmwareOverThePseudoTerminalWithAResentFrameIsWrittenOnce) {
   const Bytes yes = Reply(0xE5, Text("YES"));
   EXPECT_EQ(line.Read(yes.size(), 3000), yes);
 
-  QFile f(out);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(ToBytes(f.readAll()), image);
+  EXPECT_EQ(ReadBytes(out), image);
 
   const auto counts = sim.Stop();
   EXPECT_EQ(counts.Get(QStringLiteral("fw.chunks")), 3u);
@@ -187,7 +181,7 @@ TEST(SimProcess, AModelledLineNeverDeliversAReplyEarlierThanARealOneCould) {
   ASSERT_TRUE(sim.Start({"--no-udp", "--baud", "9600"})) << sim.StartError().toStdString();
   RawSerial line;
   ASSERT_TRUE(line.Open(sim.SerialPath()));
-  const Bytes record = Pattern(221, 41);
+  const Bytes record = TestImage(221, 41);
   QElapsedTimer t;
   t.start();
   ASSERT_TRUE(line.Write(Command(0xE1, record)));
@@ -208,27 +202,15 @@ TEST(SimProcess, AModelledLineNeverDeliversAReplyEarlierThanARealOneCould) {
 TEST(SimProcess, ServesASerialDeviceItIsGiven) {
   // A terminal pair of our own stands in for a USB adapter: the simulator gets the
   // terminal side by path, the test speaks on the other.
-  int master = -1, slave = -1;
-  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  const QString path = QString::fromLocal8Bit(ttyname(slave));
+  velmora::test::PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
   SimProcess sim;
-  ASSERT_TRUE(sim.Start({"--no-udp", "--serial", path})) << sim.StartError().toStdString();
-  EXPECT_EQ(sim.SerialPath(), path);
-  const Bytes request = Command(0xEB);
-  ASSERT_EQ(::write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  ASSERT_TRUE(sim.Start({"--no-udp", "--serial", pty.SlavePath()})) << sim.StartError().toStdString();
+  EXPECT_EQ(sim.SerialPath(), pty.SlavePath());
+  ASSERT_TRUE(pty.WriteMaster(Command(0xEB)));
   const Bytes expected = Reply(0xEB, {kDefaultCsq});
-  Bytes got;
-  for (int i = 0; i < 100 && got.size() < expected.size(); ++i) {
-    pollfd p{master, POLLIN, 0};
-    if (::poll(&p, 1, 30) <= 0) continue;
-    uint8_t buf[64];
-    const ssize_t n = ::read(master, buf, sizeof buf);
-    if (n > 0) got.insert(got.end(), buf, buf + n);
-  }
-  EXPECT_EQ(got, expected);
+  EXPECT_EQ(pty.ReadMaster(expected.size(), std::chrono::seconds(3)), expected);
   sim.Stop();
-  ::close(slave);
-  ::close(master);
 
   // Something that is not a terminal is refused at start.
   QTemporaryDir dir;
@@ -244,7 +226,7 @@ TEST(SimProcess, ServesASerialDeviceItIsGiven) {
 TEST(SimProcess, RecordsSurviveARestartWithAStateFile) {
   QTemporaryDir dir;
   const QString state = dir.filePath(QStringLiteral("state.txt"));
-  const Bytes record = Pattern(221, 42);
+  const Bytes record = TestImage(221, 42);
   {
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--no-udp", "--state", state})) << sim.StartError().toStdString();

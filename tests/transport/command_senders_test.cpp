@@ -7,7 +7,6 @@
 #include <QUdpSocket>
 
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "protocol/command_frame.h"
@@ -15,6 +14,7 @@
 #include "support/fake_modal_ui.h"
 #include "support/pty_pair.h"
 #include "support/udp_test_port.h"
+#include "support/wait.h"
 #include "transport/serial_port.h"
 #include "transport/udp_endpoint.h"
 
@@ -26,12 +26,7 @@ using namespace std::chrono_literals;
 const QString kReadConfigHex = QStringLiteral("F5 80 E2 00 57 0D \r\n");
 
 QByteArray NextDatagram(QUdpSocket& socket, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!socket.hasPendingDatagrams() && std::chrono::steady_clock::now() < deadline) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(1ms);
-  }
-  if (!socket.hasPendingDatagrams()) return {};
+  if (!test::WaitUntil([&] { return socket.hasPendingDatagrams(); }, timeout)) return {};
   QByteArray data(static_cast<qsizetype>(socket.pendingDatagramSize()), '\0');
   socket.readDatagram(data.data(), data.size());
   return data;

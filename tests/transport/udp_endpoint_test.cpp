@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -24,22 +23,13 @@
 #include "protocol/receive_state.h"
 #include "support/fake_modal_ui.h"
 #include "support/udp_test_port.h"
+#include "support/wait.h"
 
 namespace velmora {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the event loop, as the application would, until `done` or the time is up.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 3s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using test::WaitUntil;
 
 QByteArray Bytes(std::span<const uint8_t> b) {
   return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
@@ -76,7 +66,7 @@ class UdpEndpointTest : public ::testing::Test {
 
   // The next datagram the device gets, or an empty array when none came.
   QByteArray DeviceReceives(quint16* from_port = nullptr, std::chrono::milliseconds timeout = 2s) {
-    if (!PumpUntil([&] { return device_.hasPendingDatagrams(); }, timeout)) return {};
+    if (!WaitUntil([&] { return device_.hasPendingDatagrams(); }, timeout)) return {};
     QByteArray data(static_cast<qsizetype>(device_.pendingDatagramSize()), '\0');
     quint16 port = 0;
     device_.readDatagram(data.data(), data.size(), nullptr, &port);
@@ -100,7 +90,7 @@ TEST_F(UdpEndpointTest, DatagramsFromAnySenderReachTheReceiveState) {
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
   const QByteArray reply("\xF5\x00\xE3\x01\x31\x2A\x0D", 7);
   DeviceSends(reply);
-  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 7; }));
+  ASSERT_TRUE(WaitUntil([&] { return state_.UdpCount() == 7; }));
   EXPECT_EQ(UdpBytes(state_), reply);
   EXPECT_TRUE(state_.UdpPending());
 
@@ -108,7 +98,7 @@ TEST_F(UdpEndpointTest, DatagramsFromAnySenderReachTheReceiveState) {
   QUdpSocket stranger;
   test::NoProxy(stranger);
   ASSERT_EQ(stranger.writeDatagram(QByteArray("hello"), QHostAddress::LocalHost, local_port_), 5);
-  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 5; }));
+  ASSERT_TRUE(WaitUntil([&] { return state_.UdpCount() == 5; }));
   EXPECT_EQ(UdpBytes(state_), QByteArray("hello"));
   EXPECT_TRUE(ui_.messages.isEmpty());
 }
@@ -124,7 +114,7 @@ TEST_F(UdpEndpointTest, OnlyTheLastDatagramBeforeThePumpClosesIsDelivered) {
   const QByteArray second("\xF5\x00\xEB\x01\x17\x00\x0D", 7);
   DeviceSends(first);
   DeviceSends(second);
-  ASSERT_TRUE(PumpUntil([&] { return UdpBytes(state_) == second; }));
+  ASSERT_TRUE(WaitUntil([&] { return UdpBytes(state_) == second; }));
   for (int i = 0; i < ReceivePump::kUdpCloseTicks; ++i) pump.Tick();
 
   ASSERT_EQ(network.frames.size(), 1u);
@@ -194,7 +184,7 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
 
   DeviceSends(QByteArray("x"));
-  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return state_.UdpCount() == 1; }));
   EXPECT_EQ(other_state.UdpCount(), 0u);
 
   endpoint_->CloseEndpoint();
@@ -212,13 +202,13 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
 TEST_F(UdpEndpointTest, EmptyDatagramShowsTheBoxOnceAndLeavesTheStateAlone) {
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
   DeviceSends(QByteArray("abc"));
-  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return state_.UdpCount() == 3; }));
   ASSERT_FALSE(state_.TickUdp(3).close);
   ASSERT_FALSE(state_.TickUdp(3).close);
 
   DeviceSends(QByteArray());
-  ASSERT_TRUE(PumpUntil([&] { return !ui_.messages.isEmpty(); }));
-  PumpUntil([] { return false; }, 50ms);
+  ASSERT_TRUE(WaitUntil([&] { return !ui_.messages.isEmpty(); }));
+  WaitUntil([] { return false; }, 50ms);
   EXPECT_EQ(ui_.messages, QStringList{kClosed});
   EXPECT_EQ(UdpBytes(state_), QByteArray("abc"));
   // The quiet time of "abc" was not restarted: its third tick still closes it.
@@ -231,13 +221,13 @@ TEST_F(UdpEndpointTest, DatagramsOverTheLimitAreRejected) {
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
   const QByteArray largest(1023, 'a');
   DeviceSends(largest);
-  ASSERT_TRUE(PumpUntil([&] { return state_.UdpCount() == 1023; }));
+  ASSERT_TRUE(WaitUntil([&] { return state_.UdpCount() == 1023; }));
   EXPECT_EQ(UdpBytes(state_), largest);
 
   DeviceSends(QByteArray(1024, 'b'));
-  ASSERT_TRUE(PumpUntil([&] { return ui_.messages.size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return ui_.messages.size() == 1; }));
   DeviceSends(QByteArray(5000, 'c'));
-  ASSERT_TRUE(PumpUntil([&] { return ui_.messages.size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return ui_.messages.size() == 2; }));
   EXPECT_EQ(ui_.messages, (QStringList{kReceiveFailed, kReceiveFailed}));
   EXPECT_EQ(UdpBytes(state_), largest);
 }
@@ -266,20 +256,20 @@ TEST_F(UdpEndpointTest, FloodOfEmptyDatagramsShowsOneBoxAndStaysResponsive) {
   int boxes = 0;
   ui_.while_shown = [&] {
     if (boxes++ > 0) return;
-    PumpUntil([&] { return flood_done.load(); }, 10s);
-    PumpUntil([] { return false; }, 100ms);  // what is still on its way
+    WaitUntil([&] { return flood_done.load(); }, 10s);
+    WaitUntil([] { return false; }, 100ms);  // what is still on its way
   };
-  const bool shown = PumpUntil([&] { return !ui_.messages.isEmpty(); }, 10s);
+  const bool shown = WaitUntil([&] { return !ui_.messages.isEmpty(); }, 10s);
   host.join();
   ASSERT_TRUE(shown);
-  PumpUntil([&] { return endpoint_->DroppedNotices() == kFlood - 1; }, 2s);
+  WaitUntil([&] { return endpoint_->DroppedNotices() == kFlood - 1; }, 2s);
 
   EXPECT_EQ(ui_.max_open_boxes, 1);
   EXPECT_EQ(ui_.messages, QStringList{kClosed});
   EXPECT_EQ(endpoint_->DroppedNotices(), kFlood - 1);
 
   DeviceSends(QByteArray("OK\r\n"));
-  EXPECT_TRUE(PumpUntil([&] { return UdpBytes(state_) == QByteArray("OK\r\n"); }, 1s));
+  EXPECT_TRUE(WaitUntil([&] { return UdpBytes(state_) == QByteArray("OK\r\n"); }, 1s));
 }
 
 }  // namespace
