@@ -190,8 +190,16 @@ LogPos LogText::Replace(LogPos from, LogPos to, QStringView text) {
     ++size_;
     start = lf + 1;
   }
-  lines_.erase(lines_.begin() + from.line, lines_.begin() + to.line + 1);
-  lines_.insert(lines_.begin() + from.line, fresh.begin(), fresh.end());
+  // Typing rewrites one line: overwrite in place and move the rest only for the difference.
+  const auto first = lines_.begin() + from.line;
+  const auto old_count = static_cast<std::size_t>(to.line - from.line + 1);
+  const std::size_t kept = std::min(old_count, fresh.size());
+  std::copy_n(fresh.begin(), kept, first);
+  if (old_count > kept) {
+    lines_.erase(first + static_cast<std::ptrdiff_t>(kept), first + static_cast<std::ptrdiff_t>(old_count));
+  } else {
+    lines_.insert(first + static_cast<std::ptrdiff_t>(kept), fresh.begin() + static_cast<std::ptrdiff_t>(kept), fresh.end());
+  }
   if (longest_line_ >= LineCount()) longest_line_ = 0;
   if (stale_bytes_ > std::max(live_bytes_, kBlockBytes * 4)) Pack();
   return after;
