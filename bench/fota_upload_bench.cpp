@@ -111,7 +111,7 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 struct Split {
-  double cycle_median, cycle_p90, pump_median, tool_median;
+  double cycle_median, cycle_p90, pump_median, tool_median, pump_p90, tool_p90;
 };
 
 // Chunk k: frame k complete at the device, its answer gone, the reply delivered in the
@@ -124,7 +124,8 @@ Split SplitChunks(const DeviceScript& d, const Stamps& delivered) {
     pump.push_back(Ms(delivered[k] - d.answered_at[k]));
     tool.push_back(Ms(d.frame_at[k + 1] - delivered[k]));
   }
-  return {Percentile(cycle, 0.5), Percentile(cycle, 0.9), Percentile(pump, 0.5), Percentile(tool, 0.5)};
+  return {Percentile(cycle, 0.5), Percentile(cycle, 0.9), Percentile(pump, 0.5),
+          Percentile(tool, 0.5),  Percentile(pump, 0.9),  Percentile(tool, 0.9)};
 }
 
 quint16 FreeUdpPort() {
@@ -338,10 +339,11 @@ void Upload(benchmark::State& state, Over over) {
     p90_ratios.push_back(split.cycle_p90 / close_ticks);
     wakeups_per_chunk.push_back(wakeups / kRoundTrips);
     std::printf("%s 1 MiB: %.3f s, %.3f ms per chunk, %.2f pump ticks per chunk, floor %.3f s, ratio %.2fx\n"
-                "       chunk median %.3f ms (ratio %.2fx), p90 %.3f ms; median pump share %.3f ms, tool share %.3f ms\n",
+                "       chunk median %.3f ms (ratio %.2fx), p90 %.3f ms; pump share median %.3f / p90 %.3f ms, "
+                "tool share median %.3f / p90 %.3f ms\n",
                 over == Over::Udp ? "UDP   " : "serial", s, s * 1000.0 / kRoundTrips, ticks / kRoundTrips, floor_s,
                 s / floor_s, split.cycle_median, split.cycle_median / close_ticks, split.cycle_p90, split.pump_median,
-                split.tool_median);
+                split.pump_p90, split.tool_median, split.tool_p90);
   }
   const char* link = over == Over::Udp ? "UDP    1 MiB" : "serial 1 MiB";
   char beside[160];

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace velmora {
@@ -81,6 +82,16 @@ QString LogText::Line(qsizetype i) const {
   const LineRef& r = lines_[static_cast<std::size_t>(i)];
   if (r.bytes == 0) return {};
   return QString::fromUtf8(blocks_[r.block].get() + r.offset, r.bytes);
+}
+
+QString LogText::Line(qsizetype i, qsizetype most) const {
+  const LineRef& r = lines_[static_cast<std::size_t>(i)];
+  if (r.units <= most) return Line(i);
+  // No character takes more than three bytes, so this many hold the first `most`.
+  const auto bytes = static_cast<qsizetype>(std::min<std::size_t>(r.bytes, 3 * static_cast<std::size_t>(most)));
+  QString s = QString::fromUtf8(blocks_[r.block].get() + r.offset, bytes);
+  s.truncate(most);
+  return s;
 }
 
 LogText::LineRef LogText::Store(QStringView line) {
@@ -364,7 +375,6 @@ LogPane::LogPane(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setCursor(Qt::IBeamCursor);
   horizontalScrollBar()->setSingleStep(20);
   flush_timer_.setSingleShot(true);
-  flush_timer_.setInterval(kFlushIntervalMs);
   connect(&flush_timer_, &QTimer::timeout, this, &LogPane::Flush);
   UpdateScrollBars();
 }
@@ -373,12 +383,16 @@ LogPane::~LogPane() = default;
 
 void LogPane::AppendEntry(const QString& text) {
   pending_.append(text);
-  if (!flush_timer_.isActive()) flush_timer_.start();
+  if (flush_timer_.isActive()) return;
+  // An entry after a pause shows at once; a stream shows at most once per interval.
+  const qint64 since = last_flush_.isValid() ? last_flush_.elapsed() : kFlushIntervalMs;
+  flush_timer_.start(static_cast<int>(std::max<qint64>(0, kFlushIntervalMs - since)));
 }
 
 void LogPane::Flush() {
   flush_timer_.stop();
   if (pending_.isEmpty()) return;
+  last_flush_.start();
   const qsizetype before = text_.Size();
   for (const QString& entry : std::as_const(pending_)) text_.Append(entry);
   pending_.clear();
@@ -480,6 +494,14 @@ void LogPane::changeEvent(QEvent* e) {
   }
 }
 
+qreal LogPane::Advance(char16_t c) const {
+  if (c < 128) return ascii_advance_[c];
+  if (QChar::isSurrogate(c)) return narrowest_;
+  auto it = advances_.constFind(c);
+  if (it == advances_.constEnd()) it = advances_.insert(c, QFontMetricsF(font()).horizontalAdvance(QChar(c)));
+  return *it;
+}
+
 void LogPane::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
   const int lh = LineHeight();
@@ -487,32 +509,64 @@ void LogPane::paintEvent(QPaintEvent*) {
   const int hoff = horizontalScrollBar()->value();
   const int width = viewport()->width();
   const int need = hoff + width;  // pixels of each line that can be on screen
-  // No character is narrower than this, so that many leading characters fill the view.
-  const qreal narrowest = std::max<qreal>(1.0, fontMetrics().horizontalAdvance(QLatin1Char('.')) / 2.0);
+  if (advances_font_ != font()) {
+    advances_font_ = font();
+    advances_.clear();
+    const QFontMetricsF fm(font());
+    narrowest_ = 1e9;
+    for (int c = 0; c < 128; ++c) {
+      ascii_advance_[c] = c < 0x20 ? 0 : fm.horizontalAdvance(QLatin1Char(static_cast<char>(c)));
+      if (c >= 0x20 && c != 0x7F) narrowest_ = std::min(narrowest_, ascii_advance_[c]);
+    }
+    narrowest_ = std::max<qreal>(0.5, narrowest_ / 2);
+  }
+  const int ascent = fontMetrics().ascent();
   const QPalette& pal = palette();
   painter.setPen(pal.text().color());
+  painter.setFont(font());
   const LogPos sel_from = std::min(anchor_, caret_);
   const LogPos sel_to = std::max(anchor_, caret_);
   const bool caret_shown = hasFocus();
-  int widest = 0;
+  // At most this many characters of a line can be on screen.
+  const auto most = static_cast<qsizetype>(need / narrowest_) + 16;
+  qreal widest = 0;
   for (qsizetype i = first; i < text_.LineCount(); ++i) {
     const int y = kMargin + static_cast<int>(i - first) * lh;
     if (y > viewport()->height()) break;
-    const QString full = text_.Line(i);
-    qsizetype shown = std::min<qsizetype>(full.size(), static_cast<qsizetype>(need / narrowest) + 16);
-    QTextLayout layout(shown < full.size() ? full.left(shown) : full);
-    LayOut(layout, font());
-    if (shown < full.size() && layout.lineAt(0).naturalTextWidth() < need) {
-      // Characters narrower than expected (combining marks): lay out the whole line.
-      shown = full.size();
-      layout.setText(full);
-      LayOut(layout, font());
+    const qsizetype length = text_.LineLength(i);
+    QString line = text_.Line(i, most);
+    // The leading characters that fill the view, by their advances; a few more for kerning.
+    qreal x = 0;
+    qsizetype shown = -1;
+    qsizetype k = 0;
+    while (shown < 0) {
+      if (k == line.size()) {
+        if (line.size() == length) {
+          shown = length;
+        } else {
+          line = text_.Line(i);  // characters of no width (combining marks): take it all
+        }
+        continue;
+      }
+      x += Advance(line[k].unicode());
+      ++k;
+      if (x >= need) shown = std::min(line.size(), k + 8);
     }
-    if (shown == full.size()) widest = std::max(widest, static_cast<int>(layout.lineAt(0).naturalTextWidth()));
+    if (shown == length) widest = std::max(widest, x);
+    line.truncate(shown);
+    const bool selected = sel_from != sel_to && i >= sel_from.line && i <= sel_to.line;
+    const bool caret_here = caret_shown && caret_.line == i && caret_.column <= shown;
+    const QPointF at(kMargin - hoff, y);
+    if (!selected && !caret_here) {
+      painter.drawText(QPointF(at.x(), at.y() + ascent), line);
+      continue;
+    }
+    QTextLayout layout(line);
+    LayOut(layout, font());
     QList<QTextLayout::FormatRange> selections;
-    if (sel_from != sel_to && i >= sel_from.line && i <= sel_to.line) {
+    if (selected) {
       const qsizetype from = i == sel_from.line ? sel_from.column : 0;
-      const qsizetype to = std::min(i == sel_to.line ? sel_to.column : full.size(), shown);
+      const qsizetype to = std::min(i == sel_to.line ? sel_to.column : length, shown);
       if (to > from) {
         QTextLayout::FormatRange r;
         r.start = static_cast<int>(from);
@@ -522,14 +576,11 @@ void LogPane::paintEvent(QPaintEvent*) {
         selections.append(r);
       }
     }
-    const QPointF at(kMargin - hoff, y);
     layout.draw(&painter, at, selections);
-    if (caret_shown && caret_.line == i && caret_.column <= shown) {
-      layout.drawCursor(&painter, at, static_cast<int>(caret_.column));
-    }
+    if (caret_here) layout.drawCursor(&painter, at, static_cast<int>(caret_.column));
   }
   if (widest > measured_width_) {
-    measured_width_ = widest;
+    measured_width_ = static_cast<int>(std::ceil(widest));
     QTimer::singleShot(0, this, [this] { UpdateScrollBars(); });
   }
 }

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QFont>
+#include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <cstddef>
@@ -29,6 +32,8 @@ class LogText {
 
   qsizetype LineCount() const { return static_cast<qsizetype>(lines_.size()); }
   QString Line(qsizetype i) const;
+  // At most the first `most` UTF-16 units of line i.
+  QString Line(qsizetype i, qsizetype most) const;
   qsizetype LineLength(qsizetype i) const { return lines_[static_cast<std::size_t>(i)].units; }
   // UTF-16 units of the whole text, a line end counting one.
   qsizetype Size() const { return size_; }
@@ -74,14 +79,16 @@ class LogText {
 };
 
 // The Log pane: entries always go to the very end, whatever the engineer selected or
-// typed, and the view follows them. Never trimmed. Entries that arrive in a burst are
-// shown together, at most once per display frame, and only the lines on screen are laid
-// out and painted, so a long or busy log stays fast. The engineer can select (mouse,
-// keyboard, select all), copy across the whole log and type notes into it.
+// typed, and the view follows them. Never trimmed. An entry after a pause shows at once;
+// entries that stream in are shown together, at most once per flush interval (a repaint
+// of the window costs the user-interface thread a fraction of a millisecond that a
+// firmware upload waits for). Only the lines on screen are laid out and painted, so a
+// long or busy log stays fast. The engineer can select (mouse, keyboard, select all), copy
+// across the whole log and type notes into it.
 class LogPane : public QAbstractScrollArea {
   Q_OBJECT
  public:
-  static constexpr int kFlushIntervalMs = 15;
+  static constexpr int kFlushIntervalMs = 40;
 
   explicit LogPane(QWidget* parent = nullptr);
   ~LogPane() override;
@@ -136,8 +143,15 @@ class LogPane : public QAbstractScrollArea {
   LogText text_;
   QStringList pending_;
   QTimer flush_timer_;
+  QElapsedTimer last_flush_;
   LogPos caret_;
   LogPos anchor_;
+  qreal Advance(char16_t c) const;
+
+  QFont advances_font_;
+  mutable QHash<char16_t, qreal> advances_;
+  qreal ascii_advance_[128] = {};
+  qreal narrowest_ = 1;
   int measured_width_ = 0;       // pixel width of the longest line, by length, when measured
   qsizetype measured_units_ = -1;
 };
