@@ -30,6 +30,8 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -53,6 +55,40 @@ constexpr int kAnswerBytes = 8;  // F5 00 E5 02 "OK" sum 0D
 double LineMs(int bytes) { return bytes * 1000.0 / kLineBytesPerSecond; }
 
 using bench::BenchModalUi;
+using Clock = std::chrono::steady_clock;
+
+// The tool's serial port, noting when the reader stored each byte.
+class StampedSerial : public VekSerial {
+ public:
+  using VekSerial::VekSerial;
+  ~StampedSerial() override { Close(); }
+  Clock::time_point LastByte() const { return Clock::time_point(Clock::duration(last_.load())); }
+
+ protected:
+  void OnByte(uint8_t byte) override {
+    VekSerial::OnByte(byte);
+    last_ = Clock::now().time_since_epoch().count();
+  }
+
+ private:
+  std::atomic<Clock::rep> last_{0};
+};
+
+// Between the pump and the serial page: how long after the answer's last byte was stored
+// the reply reached the page (the quiet gap and the tool's own lateness in closing it).
+class ClosingTimes : public IReplyHandler {
+ public:
+  ClosingTimes(const StampedSerial& port, IReplyHandler* page) : port_(port), page_(page) {}
+  void HandleReply(const ReplyFrame& f) override {
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - port_.LastByte()).count());
+    if (page_) page_->HandleReply(f);
+  }
+  std::vector<double> ms;
+
+ private:
+  const StampedSerial& port_;
+  IReplyHandler* page_;
+};
 
 quint16 FreeUdpPort() {
   QUdpSocket s;
@@ -166,7 +202,7 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
     ReceiveState rx;
     BenchModalUi modal;
     modal.file = image_path;
-    VekSerial serial(rx);
+    StampedSerial serial(rx);
     CUdpSocket udp(rx, modal, FreeUdpPort(), FreeUdpPort());
     AppServices services{rx, modal, serial, udp};
     CMorvaneDlg window(services);
@@ -175,6 +211,8 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
       state.SkipWithError("cannot open the simulator's terminal");
       return;
     }
+    ClosingTimes closing(serial, dynamic_cast<IReplyHandler*>(window.Page(CMorvaneDlg::kSerialPage)));
+    window.Pump().SetSerialPageHandler(&closing);
     window.ShowPage(CMorvaneDlg::kSerialPage);
     qobject_cast<QPushButton*>(FindControl(window.Page(CMorvaneDlg::kSerialPage), 1037))->click();
     CDialog_Fota* dlg = window.FirmwareDialog();
@@ -216,10 +254,12 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
         "256 KiB at %d baud over a pseudo-terminal: %.3f s, %.0f B/s = %.1f %% of the line rate (%.0f B/s)\n"
         "  per chunk: data frame on the line %.2f ms, answer %.2f ms, turn-around in the tool %.2f ms on average\n"
         "  turn-around per chunk from the simulator's log (1 ms steps): median %.1f ms, p90 %.1f ms, max %.1f ms\n"
-        "  stop-and-wait ceiling with no turn-around: %.1f %%\n",
+        "  stop-and-wait ceiling with no turn-around: %.1f %%\n"
+        "  in the tool, answer's last byte stored until the reply reached the page: median %.3f ms, p90 %.3f ms "
+        "(the quiet gap is %d ms); the rest of the turn-around is the simulator's and the next frame's\n",
         kBaud, s, rate, 100.0 * rate / kLineBytesPerSecond, kLineBytesPerSecond, LineMs(kDataFrameBytes),
         LineMs(kAnswerBytes), turn_mean_ms, Percentile(turn, 0.5), Percentile(turn, 0.9), Percentile(turn, 1.0),
-        100.0 * ceiling);
+        100.0 * ceiling, Percentile(closing.ms, 0.5), Percentile(closing.ms, 0.9), ReceivePump::kSerialCloseTicks);
     std::fflush(stdout);
   }
   // The floor: each chunk's frame and answer on the line, then the quiet gap that closes

@@ -125,11 +125,11 @@ void PumpDriver::ArmAt(ReceiveState::Clock::time_point at) {
   if (timer_fd_ >= 0) {
     const auto since_boot = at.time_since_epoch();
     const auto secs = std::chrono::duration_cast<std::chrono::seconds>(since_boot);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(secs.count());
-    spec.it_value.tv_nsec = static_cast<long>(std::chrono::nanoseconds(since_boot - secs).count());
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
-    if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &spec, nullptr) == 0) return;
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(secs.count());
+    when.it_value.tv_nsec = static_cast<long>(std::chrono::nanoseconds(since_boot - secs).count());
+    if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
+    if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &when, nullptr) == 0) return;
   }
 #endif
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(at - ReceiveState::Clock::now());
