@@ -7,6 +7,10 @@
 #include <QApplication>
 #include <QEventLoop>
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "core/modal_ui.h"
 
 namespace velmora::bench {
@@ -25,6 +29,27 @@ class BenchModalUi : public IModalUi {
   QString last;
   QEventLoop* loop = nullptr;
 };
+
+// Smallest, middle and largest of a figure over several runs: a noisy machine shows as
+// spread rather than as a false win.
+struct Spread {
+  double min = 0, median = 0, max = 0;
+};
+inline Spread SpreadOf(std::vector<double> v) {
+  if (v.empty()) return {};
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  const double median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+  return {v.front(), median, v.back()};
+}
+// One line: "<what> over n runs: min a / median b / max c <unit>  <beside>".
+inline void PrintSpread(const char* what, const std::vector<double>& runs, int decimals, const char* unit,
+                        const char* beside) {
+  const Spread s = SpreadOf(runs);
+  std::printf("%s over %zu runs: min %.*f / median %.*f / max %.*f %s  %s\n", what, runs.size(), decimals, s.min,
+              decimals, s.median, decimals, s.max, unit, beside);
+  std::fflush(stdout);
+}
 
 // `before_app` runs before the application is created (e.g. to set process options).
 inline int RunQtBenchmarks(int argc, char** argv, void (*before_app)() = nullptr) {

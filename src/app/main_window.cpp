@@ -128,7 +128,7 @@ void CMorvaneDlg::OnLogContextMenu() {
     for (const res::MenuItem& item : res::LogMenu()) {
       QAction* a = log_menu_->addAction(QString::fromUtf8(item.text));
       a->setData(item.command);
-      if (item.command == res::kCmdCopy) connect(a, &QAction::triggered, log_, &QPlainTextEdit::copy);
+      if (item.command == res::kCmdCopy) connect(a, &QAction::triggered, log_, &LogPane::Copy);
       if (item.command == res::kCmdClear) connect(a, &QAction::triggered, log_, &LogPane::ClearAll);
     }
   }

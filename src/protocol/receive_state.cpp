@@ -23,6 +23,7 @@ void ReceiveState::PutSerialByte(uint8_t byte) {
   serial_count_ = (serial_count_ + 1) % kBufferSize;
   const bool woke = serial_idle_ < 0;
   serial_idle_ = 0;
+  serial_last_ = Clock::now();
   // Under the lock: the pump's driver may be going away on the other thread.
   if (woke && wake_) wake_();
 }
@@ -33,6 +34,7 @@ void ReceiveState::PutDatagram(std::span<const uint8_t> datagram) {
   udp_count_ = n;
   const bool woke = udp_idle_ < 0;
   udp_idle_ = 0;
+  udp_last_ = Clock::now();
   std::lock_guard lock(mutex_);
   if (woke && wake_) wake_();
 }
@@ -51,6 +53,7 @@ bool ReceiveState::LooksLikeUnfinishedReply() const {
 ReceiveState::SerialSnapshot ReceiveState::TickSerial(int close_ticks, int guard_ticks) {
   std::lock_guard lock(mutex_);
   if (serial_idle_ < 0) return {};
+  if (real_quiet_ && serial_idle_ >= WholeTicksSince(serial_last_, Clock::now())) return {};
   ++serial_idle_;
   if (serial_idle_ < close_ticks) return {};
   if (serial_idle_ < guard_ticks && (LooksLikeUnfinishedReply() || (input_probe_ && input_probe_()))) return {};
@@ -67,10 +70,41 @@ void ReceiveState::ReopenSerial() {
 
 ReceiveState::UdpSnapshot ReceiveState::TickUdp(int close_ticks) {
   if (udp_idle_ < 0) return {};
+  if (real_quiet_ && udp_idle_ >= WholeTicksSince(udp_last_, Clock::now())) return {};
   ++udp_idle_;
   if (udp_idle_ < close_ticks) return {};
   udp_idle_ = -1;
   return {true, udp_count_};
+}
+
+int ReceiveState::WholeTicksSince(Clock::time_point t, Clock::time_point now) {
+  return static_cast<int>(std::min<Clock::rep>((now - t) / kTick, 1 << 30));
+}
+
+void ReceiveState::CountRealQuietTime(bool on) {
+  std::lock_guard lock(mutex_);
+  real_quiet_ = on;
+}
+
+bool ReceiveState::TickDue() const {
+  const auto now = Clock::now();
+  if (udp_idle_ >= 0 && udp_idle_ < WholeTicksSince(udp_last_, now)) return true;
+  std::lock_guard lock(mutex_);
+  return serial_idle_ >= 0 && serial_idle_ < WholeTicksSince(serial_last_, now);
+}
+
+std::optional<ReceiveState::Clock::time_point> ReceiveState::NextDecision(int serial_close_ticks,
+                                                                          int udp_close_ticks) const {
+  std::optional<Clock::time_point> next;
+  auto consider = [&](int idle, Clock::time_point last, int close_ticks) {
+    if (idle < 0) return;
+    const auto at = last + std::max(idle + 1, close_ticks) * kTick;
+    if (!next || at < *next) next = at;
+  };
+  consider(udp_idle_, udp_last_, udp_close_ticks);
+  std::lock_guard lock(mutex_);
+  consider(serial_idle_, serial_last_, serial_close_ticks);
+  return next;
 }
 
 bool ReceiveState::SerialPending() const {

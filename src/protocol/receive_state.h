@@ -2,10 +2,12 @@
 // The two receive buffers shared by the transports, the Receive pump and the reply handlers.
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 
 #include "core/link.h"
@@ -14,8 +16,11 @@ namespace velmora {
 
 class ReceiveState {
  public:
+  using Clock = std::chrono::steady_clock;
   static constexpr std::size_t kBufferSize = 1024;
   static constexpr std::size_t kMaxDatagram = 1023;
+  // The nominal tick the closing rule counts in.
+  static constexpr std::chrono::milliseconds kTick{1};
 
   // Serial reader thread. While the gate is closed the byte is dropped; otherwise it
   // goes into the ring at the count and the burst's quiet time starts again.
@@ -50,6 +55,18 @@ class ReceiveState {
   // After the burst is handled: count back to 0, gate open.
   void ReopenSerial();
 
+  // While on, a tick counts only quiet time that has really passed: it never takes an
+  // idle counter past the whole ticks since the side's last byte or datagram. A driver
+  // that wakes once at a burst's closing moment can then run the ticks due in one go
+  // without closing anything early. Off, every tick counts (tests drive the pump so).
+  void CountRealQuietTime(bool on);
+  // True while a tick would advance a pending side (with real quiet time counted).
+  bool TickDue() const;
+  // The moment the next tick can decide anything on a pending side: the closing tick
+  // after its last byte or datagram, or while a burst is held past it, the next tick.
+  // Nothing when both sides are quiet.
+  std::optional<Clock::time_point> NextDecision(int serial_close_ticks, int udp_close_ticks) const;
+
   struct UdpSnapshot {
     bool close = false;
     std::size_t length = 0;
@@ -72,16 +89,20 @@ class ReceiveState {
 
  private:
   bool LooksLikeUnfinishedReply() const;  // caller holds mutex_
+  static int WholeTicksSince(Clock::time_point t, Clock::time_point now);
 
   mutable std::mutex mutex_;  // guards the serial fields below against the reader thread
   std::array<uint8_t, kBufferSize> serial_buf_{};
   std::size_t serial_count_ = 0;
   bool gate_ = true;
   int serial_idle_ = -1;
+  Clock::time_point serial_last_{};
+  bool real_quiet_ = false;
 
   std::array<uint8_t, kBufferSize> udp_buf_{};
   std::size_t udp_count_ = 0;
   int udp_idle_ = -1;
+  Clock::time_point udp_last_{};
 
   std::function<void()> wake_;
   std::function<bool()> input_probe_;

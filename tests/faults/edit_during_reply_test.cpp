@@ -196,11 +196,11 @@ std::vector<Place> PlacesOffTheNetworkForm() {
          LogPane* log = a.window->Log();
          log->Flush();  // what the engineer sees when clicking behind the last entry
          log->setFocus(Qt::MouseFocusReason);
-         log->moveCursor(QTextCursor::End);
+         log->SetCaret(log->toPlainText().size());
          return log;
        },
        U("备注:"), U("重试"), [](Editing& a) { return a.window->Log()->AllText(); },
-       [](Editing& a) { return a.window->Log()->textCursor().position(); }},
+       [](Editing& a) { return static_cast<int>(a.window->Log()->CaretPosition()); }},
   };
 }
 

@@ -95,16 +95,14 @@ TEST(MainWindow, EntriesGoToTheEndWhateverTheCaretAndTypedTextStays) {
   LogPane* log = w.Log();
   log->Flush();
   log->setFocus();
-  QTextCursor c = log->textCursor();
-  c.movePosition(QTextCursor::Start);
-  log->setTextCursor(c);
+  log->SetCaret(0);
   QTest::keyClicks(log, "note ");
   w.AppendLog("second\r\n");
   const QString text = app.LogText();
   EXPECT_TRUE(text.startsWith("note [2021-03-09"));
   EXPECT_TRUE(text.endsWith("[2021-03-09 14:05:59 7] \nsecond\n")) << text.toStdString();
   // The caret stays where the engineer left it.
-  EXPECT_EQ(log->textCursor().position(), 5);
+  EXPECT_EQ(log->CaretPosition(), 5);
 }
 
 TEST(MainWindow, ClearThenANewEntryLeavesExactlyThatEntry) {
@@ -126,11 +124,10 @@ TEST(MainWindow, CopyPutsTheSelectionOnTheClipboard) {
   CMorvaneDlg& w = *app.window;
   w.AppendLog("F5 80 E2 00 57 0D \r\n");
   w.Log()->Flush();
-  QTextCursor c(w.Log()->document());
-  c.movePosition(QTextCursor::Start);
-  c.movePosition(QTextCursor::NextBlock);
-  c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-  w.Log()->setTextCursor(c);
+  // The whole second line: the entry's text behind its stamp line.
+  const QString shown = w.Log()->toPlainText();
+  const qsizetype second = shown.indexOf('\n') + 1;
+  w.Log()->Select(second, shown.indexOf('\n', second));
   RightClick(w.Log()->viewport());
   QAction* copy = MenuAction("Copy");
   ASSERT_NE(copy, nullptr);
