@@ -191,7 +191,8 @@ TEST(NetworkLink, RepliesFromAnotherHostThanTheDeviceAreLoggedNotHandled) {
   device.Send(test::Reply(cmd::kReadVersion, {'V', '1'}));
   ASSERT_TRUE(app.WaitForStatus("Successful!"));
   const QStringList lines = app.LogLines();
-  const auto received = std::find_if(lines.begin(), lines.end(), [](const QString& l) { return l.startsWith(U("UDP接收:")); });
+  const auto received =
+      std::find_if(lines.begin(), lines.end(), [](const QString& l) { return l.startsWith(U("UDP接收:")); });
   ASSERT_NE(received, lines.end());
   EXPECT_EQ(lines.mid(static_cast<int>(received - lines.begin()) + 1, 2), (QStringList{U("读取版本成功. "), "V1"}));
 

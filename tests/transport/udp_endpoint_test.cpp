@@ -428,7 +428,9 @@ TEST_F(UdpEndpointTest, WithABroadcastAddressEveryoneIsHeardAndEachNewSenderIsNa
 
   const QString device = QStringLiteral("127.0.0.1:%1").arg(device_port_);
   const QString other = QStringLiteral("127.0.0.2:%1").arg(stranger.Port());
-  auto from = [](const QString& who) { return QString::fromUtf8("[UDP]: 以下数据来自 ") + who + QStringLiteral(".\r\n"); };
+  auto from = [](const QString& who) {
+    return QString::fromUtf8("[UDP]: 以下数据来自 ") + who + QStringLiteral(".\r\n");
+  };
   EXPECT_EQ(log.lines, (QStringList{from(device), hex(a), from(other), hex(b), hex(c), from(device), hex(c)}));
   EXPECT_EQ(network.frames, (std::vector<QByteArray>{a, b, c, c}));
 
