@@ -74,9 +74,12 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   records_ = new CDialog_SQL(services_.modal, this);
 
   driver_ = std::make_unique<PumpDriver>(pump_, services_.rx);
+  // The endpoint outlives the window: it reports ignored datagrams here only while the
+  // window exists.
+  services_.udp.SetLog(this);
 }
 
-CMorvaneDlg::~CMorvaneDlg() = default;
+CMorvaneDlg::~CMorvaneDlg() { services_.udp.SetLog(nullptr); }
 
 QWidget* CMorvaneDlg::CreateSerialPage() {
   auto* page = new CDialog_Usart(*this, services_);

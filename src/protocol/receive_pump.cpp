@@ -33,6 +33,9 @@ void ReceivePump::Tick() {
   }
   const auto udp = state_.TickUdp(kUdpCloseTicks);
   if (udp.close) {
+    if (udp.new_sender) {
+      log_.AppendLog(QString::fromUtf8("[UDP]: 以下数据来自 ") + udp.sender.Text() + QLatin1String(".\r\n"));
+    }
     Deliver(Link::Udp, state_.UdpBuffer().first(udp.length));
     state_.ResetUdp();
   }

@@ -28,10 +28,11 @@ void ReceiveState::PutSerialByte(uint8_t byte) {
   if (woke && wake_) wake_();
 }
 
-void ReceiveState::PutDatagram(std::span<const uint8_t> datagram) {
+void ReceiveState::PutDatagram(std::span<const uint8_t> datagram, PeerAddress from) {
   const std::size_t n = std::min(datagram.size(), kMaxDatagram);
   std::copy_n(datagram.begin(), n, udp_buf_.begin());
   udp_count_ = n;
+  udp_sender_ = from;
   const bool woke = udp_idle_ < 0;
   udp_idle_ = 0;
   udp_last_ = Clock::now();
@@ -74,7 +75,18 @@ ReceiveState::UdpSnapshot ReceiveState::TickUdp(int close_ticks) {
   ++udp_idle_;
   if (udp_idle_ < close_ticks) return {};
   udp_idle_ = -1;
-  return {true, udp_count_};
+  UdpSnapshot snap{true, udp_count_, udp_sender_, false};
+  if (name_udp_senders_) {
+    snap.new_sender = !udp_sender_named_ || previous_udp_sender_ != udp_sender_;
+    previous_udp_sender_ = udp_sender_;
+    udp_sender_named_ = true;
+  }
+  return snap;
+}
+
+void ReceiveState::SetNameUdpSenders(bool on) {
+  name_udp_senders_ = on;
+  udp_sender_named_ = false;
 }
 
 int ReceiveState::WholeTicksSince(Clock::time_point t, Clock::time_point now) {

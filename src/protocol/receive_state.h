@@ -11,6 +11,7 @@
 #include <span>
 
 #include "core/link.h"
+#include "core/peer_address.h"
 
 namespace velmora {
 
@@ -26,8 +27,14 @@ class ReceiveState {
   // goes into the ring at the count and the burst's quiet time starts again.
   void PutSerialByte(uint8_t byte);
 
-  // User-interface thread. Replaces the previous datagram (at most 1023 bytes are kept).
-  void PutDatagram(std::span<const uint8_t> datagram);
+  // User-interface thread. Replaces the previous datagram (at most 1023 bytes are kept)
+  // and its sender.
+  void PutDatagram(std::span<const uint8_t> datagram, PeerAddress from = {});
+
+  // User-interface thread. While on, a closed datagram whose sender differs from the
+  // sender of the one closed before says so (several devices may answer one broadcast).
+  // Switching it (on or off) forgets the previous sender.
+  void SetNameUdpSenders(bool on);
 
   // Called, from whichever thread stored the data, when a quiet side receives its
   // first byte or datagram, so the pump can start ticking. It runs under the state's
@@ -70,6 +77,8 @@ class ReceiveState {
   struct UdpSnapshot {
     bool close = false;
     std::size_t length = 0;
+    PeerAddress sender;
+    bool new_sender = false;  // naming is on and the sender is not the previous one's
   };
   UdpSnapshot TickUdp(int close_ticks);
   void ResetUdp() { udp_count_ = 0; }
@@ -103,6 +112,10 @@ class ReceiveState {
   std::size_t udp_count_ = 0;
   int udp_idle_ = -1;
   Clock::time_point udp_last_{};
+  PeerAddress udp_sender_;
+  bool name_udp_senders_ = false;
+  bool udp_sender_named_ = false;  // previous_udp_sender_ holds a sender
+  PeerAddress previous_udp_sender_;
 
   std::function<void()> wake_;
   std::function<bool()> input_probe_;

@@ -1,14 +1,17 @@
 #include "transport/udp_endpoint.h"
 
 #include <QHostAddress>
+#include <QNetworkInterface>
 #include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <array>
 #include <span>
 
 #include "core/modal_ui.h"
+#include "protocol/log_sink.h"
 #include "protocol/receive_state.h"
 
 #ifdef Q_OS_WIN
@@ -66,13 +69,36 @@ int SendDatagram(qintptr fd, const uint8_t* data, std::size_t len, quint32 ipv4,
 #endif
 }
 
+// True when a datagram to `ipv4` may reach more than one host, so replies may come from
+// any of them: the limited broadcast, a multicast group, the broadcast of a network the
+// machine is on, and any address ending in .255, which is the broadcast of every network
+// of 256 addresses or more. A host address ending in .255 (possible only in a network
+// larger than that) is taken as a broadcast too: filtering it would drop the replies of
+// all devices behind a directed broadcast, while hearing it costs only the filter.
+bool ReachesManyHosts(quint32 ipv4) {
+  if (ipv4 == 0xFFFFFFFFu || (ipv4 & 0xFFu) == 0xFFu) return true;
+  if ((ipv4 >> 28) == 0xEu) return true;  // 224.0.0.0/4
+  for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
+    for (const QNetworkAddressEntry& entry : nic.addressEntries()) {
+      if (entry.broadcast().protocol() == QAbstractSocket::IPv4Protocol && entry.broadcast().toIPv4Address() == ipv4) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 QString ConnectionClosedText() { return QString::fromUtf8("UDP连接已经关闭!"); }
 QString ReceiveFailedText() { return QString::fromUtf8("接受数据失败!"); }
 
 }  // namespace
 
 CUdpSocket::CUdpSocket(ReceiveState& state, IModalUi& ui, quint16 local_port, quint16 remote_port)
-    : state_(state), ui_(ui), local_port_(local_port), remote_port_(remote_port) {}
+    : state_(state), ui_(ui), local_port_(local_port), remote_port_(remote_port) {
+  ignored_flush_.setSingleShot(true);
+  ignored_flush_.setTimerType(Qt::PreciseTimer);  // never before the second is up
+  QObject::connect(&ignored_flush_, &QTimer::timeout, &context_, [this] { WriteIgnoredLine(); });
+}
 
 CUdpSocket::~CUdpSocket() { CloseEndpoint(); }
 
@@ -89,6 +115,12 @@ bool CUdpSocket::OpenEndpoint(const QString& address) {
   QObject::connect(socket.get(), &QUdpSocket::readyRead, socket.get(), [this] { OnReadable(); });
   socket_ = std::move(socket);
   device_address_ = address;
+  bool parsed = false;
+  const quint32 ip = QHostAddress(address).toIPv4Address(&parsed);
+  // An address that does not parse reaches nobody; there is then no host to hold
+  // replies to, and every sender is heard.
+  if (parsed && !ReachesManyHosts(ip)) only_from_ = ip;
+  state_.SetNameUdpSenders(!only_from_);
   return true;
 }
 
@@ -99,6 +131,12 @@ void CUdpSocket::CloseEndpoint() {
     socket_.reset();
   }
   device_address_.clear();
+  only_from_.reset();
+  state_.SetNameUdpSenders(false);
+  // What was held back is said at once rather than lost.
+  ignored_flush_.stop();
+  WriteIgnoredLine();
+  last_ignored_line_.reset();
 }
 
 bool CUdpSocket::IsOpen() const { return socket_ != nullptr; }
@@ -119,10 +157,19 @@ void CUdpSocket::OnReadable() {
   std::array<char, ReceiveState::kMaxDatagram + 1> buf{};
   while (socket_ && socket_->hasPendingDatagrams()) {
     const qint64 size = socket_->pendingDatagramSize();
-    const qint64 n = socket_->readDatagram(buf.data(), static_cast<qint64>(buf.size()));
+    QHostAddress sender;
+    quint16 sender_port = 0;
+    const qint64 n = socket_->readDatagram(buf.data(), static_cast<qint64>(buf.size()), &sender, &sender_port);
     if (n < 0) {
       QueueNotice(ReceiveFailedText());
       break;  // nothing was taken off the queue; do not spin on it
+    }
+    const PeerAddress from{sender.toIPv4Address(), sender_port};
+    if (only_from_ && from.ipv4 != *only_from_) {
+      // Not the device: whatever it holds (an empty or oversized datagram too) must not
+      // reach the form, end an upload or open a box.
+      NoteIgnored(from, std::max(size, n));
+      continue;
     }
     const auto limit = static_cast<qint64>(ReceiveState::kMaxDatagram);
     if (size == 0 || n == 0) {
@@ -130,9 +177,33 @@ void CUdpSocket::OnReadable() {
     } else if (size > limit || n > limit) {
       QueueNotice(ReceiveFailedText());
     } else {
-      state_.PutDatagram(std::span(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<std::size_t>(n)));
+      state_.PutDatagram(std::span(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<std::size_t>(n)), from);
     }
   }
+}
+
+void CUdpSocket::NoteIgnored(const PeerAddress& from, qint64 bytes) {
+  ++ignored_held_;
+  ignored_from_ = from;
+  ignored_bytes_ = bytes;
+  if (ignored_flush_.isActive()) return;
+  // Timed by the arrivals themselves: nothing runs while nobody sends.
+  const auto now = std::chrono::steady_clock::now();
+  if (last_ignored_line_ && now - *last_ignored_line_ < kIgnoredLinePeriod) {
+    ignored_flush_.start(std::chrono::ceil<std::chrono::milliseconds>(*last_ignored_line_ + kIgnoredLinePeriod - now));
+    return;
+  }
+  WriteIgnoredLine();
+}
+
+void CUdpSocket::WriteIgnoredLine() {
+  if (ignored_held_ == 0) return;
+  QString line = QString::fromUtf8("[UDP]: 忽略来自 %1 的 %2 字节数据").arg(ignored_from_.Text()).arg(ignored_bytes_);
+  if (ignored_held_ > 1) line += QString::fromUtf8("(另有 %1 个数据包被忽略)").arg(ignored_held_ - 1);
+  line += QLatin1String(".\r\n");
+  ignored_held_ = 0;
+  last_ignored_line_ = std::chrono::steady_clock::now();
+  if (log_) log_->AppendLog(line);
 }
 
 void CUdpSocket::QueueNotice(const QString& text) {

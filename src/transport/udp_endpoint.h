@@ -1,18 +1,24 @@
 #pragma once
-// The UDP endpoint: one datagram per frame to the device, every datagram received goes
-// into the UDP receive buffer. User-interface thread only.
+// The UDP endpoint: one datagram per frame to the device; every datagram received from
+// the device goes into the UDP receive buffer. User-interface thread only.
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+
+#include "core/peer_address.h"
 
 class QUdpSocket;
 
 namespace velmora {
 
+class ILogSink;
 class IModalUi;
 class ReceiveState;
 
@@ -29,11 +35,28 @@ class CUdpSocket {
   // Binds the local port on every IPv4 address, exclusively, with broadcast allowed, and
   // records the device address. False (and closed) when the port cannot be had, also when
   // another instance of the tool holds it. An open endpoint is closed first.
+  //
+  // A device address of one host makes that host the only sender heard: a datagram from
+  // anywhere else is not a reply, whatever it holds, and is only counted and logged. An
+  // address that reaches many hosts (a broadcast or multicast address) hears everyone,
+  // and the receive state names each new sender.
   bool OpenEndpoint(const QString& address);
   void CloseEndpoint();
   bool IsOpen() const;
   QString DeviceAddress() const { return device_address_; }
   quint16 LocalPort() const { return local_port_; }
+  // True while closed, or open towards an address that reaches many hosts.
+  bool HearsEverySender() const { return !only_from_.has_value(); }
+
+  // Where ignored datagrams are reported; without a sink they go unmentioned. The sink
+  // is unset (or the endpoint gone) before the sink is destroyed.
+  void SetLog(ILogSink* log) { log_ = log; }
+
+  // At most one line a second about ignored datagrams; the ones in between are counted
+  // in the next line.
+  static constexpr std::chrono::milliseconds kIgnoredLinePeriod{1000};
+  // True while ignored datagrams wait for that next line; only then does a timer run.
+  bool IgnoredLinePending() const { return ignored_flush_.isActive(); }
 
   // One datagram to the device address at the device port. A failure is shown in a
   // message box with the system's error number; the call returns after it is dismissed.
@@ -47,6 +70,8 @@ class CUdpSocket {
 
  private:
   void OnReadable();
+  void NoteIgnored(const PeerAddress& from, qint64 bytes);
+  void WriteIgnoredLine();
   // At most one box of this endpoint at a time: a flood of bad datagrams would otherwise
   // pile up boxes without end.
   void QueueNotice(const QString& text);
@@ -58,6 +83,15 @@ class CUdpSocket {
   const quint16 remote_port_;
   std::unique_ptr<QUdpSocket> socket_;
   QString device_address_;
+  std::optional<quint32> only_from_;  // the device's IPv4 address when it is one host
+
+  ILogSink* log_ = nullptr;
+  // Ignored datagrams not yet written about, and the latest of them.
+  int ignored_held_ = 0;
+  PeerAddress ignored_from_;
+  qint64 ignored_bytes_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> last_ignored_line_;
+  QTimer ignored_flush_;  // runs only while held datagrams wait for the next line
   QObject context_;  // owns the queued notice, so it dies with the endpoint
   bool notice_queued_ = false;
   bool box_open_ = false;

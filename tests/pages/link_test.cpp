@@ -2,6 +2,8 @@
 
 #include <QUdpSocket>
 
+#include <algorithm>
+
 #include "page_harness.h"
 
 namespace velmora {
@@ -158,6 +160,47 @@ TEST(NetworkLink, ACommandBeforeOpeningShowsTheSendFailureThenLogs) {
   EXPECT_EQ(lines_when_box_shown, 0);
   EXPECT_EQ(app.LogLines(), QStringList{U("UDP发送:F5 80 E3 00 58 0D ")});
   EXPECT_EQ(app.window->StatusText(), "....");
+}
+
+TEST(NetworkLink, RepliesFromAnotherHostThanTheDeviceAreLoggedNotHandled) {
+  PageHarness app;
+  test::UdpDevice device(app.udp_device_port);
+  ASSERT_TRUE(device.Bound());
+  QUdpSocket stranger;
+  test::NoProxy(stranger);
+  ASSERT_TRUE(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+  app.OpenNetworkOnLoopback();
+  app.Click(app.Network(), 1035);  // 读版本
+  ASSERT_FALSE(device.Receive().empty());
+  ASSERT_EQ(app.window->StatusText(), "....");
+
+  // Another host answers first, three times.
+  const test::Bytes forged = test::Reply(cmd::kReadVersion, {'E', 'V', 'I', 'L'});
+  for (int i = 0; i < 3; ++i) {
+    stranger.writeDatagram(reinterpret_cast<const char*>(forged.data()), static_cast<qint64>(forged.size()),
+                           QHostAddress::LocalHost, app.udp_local_port);
+  }
+  const QString ignored = U("[UDP]: 忽略来自 127.0.0.2:%1 的 %2 字节数据").arg(stranger.localPort()).arg(forged.size());
+  ASSERT_TRUE(test::WaitUntil([&] { return app.CountLines(ignored) == 1; }));
+  QTest::qWait(30);  // many pump ticks
+  EXPECT_EQ(app.LogLines().back(), ignored + ".");
+  EXPECT_EQ(app.window->StatusText(), "....");
+  EXPECT_EQ(app.CountLines(U("UDP接收:")), 0);
+
+  // The device's own answer is handled as ever, with no sender line.
+  device.Send(test::Reply(cmd::kReadVersion, {'V', '1'}));
+  ASSERT_TRUE(app.WaitForStatus("Successful!"));
+  const QStringList lines = app.LogLines();
+  const auto received =
+      std::find_if(lines.begin(), lines.end(), [](const QString& l) { return l.startsWith(U("UDP接收:")); });
+  ASSERT_NE(received, lines.end());
+  EXPECT_EQ(lines.mid(static_cast<int>(received - lines.begin()) + 1, 2), (QStringList{U("读取版本成功. "), "V1"}));
+
+  // The other two are counted in one line once the second has passed.
+  ASSERT_TRUE(test::WaitUntil([&] { return app.CountLines(ignored) == 2; }, std::chrono::seconds(3)));
+  EXPECT_EQ(app.LogLines().back(), ignored + U("(另有 1 个数据包被忽略)."));
+  EXPECT_EQ(app.CountLines(U("[UDP]: 以下数据来自")), 0);
+  EXPECT_TRUE(app.modal.messages.isEmpty());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QUdpSocket>
 
 #include <arpa/inet.h>
@@ -86,7 +87,7 @@ const QString kSendFailed = QString::fromUtf8("UDP发送失败,请先打开UDP�
 const QString kClosed = QString::fromUtf8("UDP连接已经关闭!");
 const QString kReceiveFailed = QString::fromUtf8("接受数据失败!");
 
-TEST_F(UdpEndpointTest, DatagramsFromAnySenderReachTheReceiveState) {
+TEST_F(UdpEndpointTest, DatagramsFromTheDeviceAddressReachTheReceiveStateFromAnyPort) {
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
   const QByteArray reply("\xF5\x00\xE3\x01\x31\x2A\x0D", 7);
   DeviceSends(reply);
@@ -94,7 +95,7 @@ TEST_F(UdpEndpointTest, DatagramsFromAnySenderReachTheReceiveState) {
   EXPECT_EQ(UdpBytes(state_), reply);
   EXPECT_TRUE(state_.UdpPending());
 
-  // Not checked against the device address or port.
+  // Not checked against the device port: a device may answer from any port.
   QUdpSocket stranger;
   test::NoProxy(stranger);
   ASSERT_EQ(stranger.writeDatagram(QByteArray("hello"), QHostAddress::LocalHost, local_port_), 5);
@@ -270,6 +271,166 @@ TEST_F(UdpEndpointTest, FloodOfEmptyDatagramsShowsOneBoxAndStaysResponsive) {
 
   DeviceSends(QByteArray("OK\r\n"));
   EXPECT_TRUE(WaitUntil([&] { return UdpBytes(state_) == QByteArray("OK\r\n"); }, 1s));
+}
+
+// Log entries with the time each was written.
+struct TimedLog : ILogSink {
+  void AppendLog(const QString& text) override {
+    lines.append(text);
+    times.push_back(std::chrono::steady_clock::now());
+  }
+  QStringList lines;
+  std::vector<std::chrono::steady_clock::time_point> times;
+};
+
+// A host on the segment that is not the device: another loopback address.
+class Stranger {
+ public:
+  Stranger() {
+    test::NoProxy(socket_);
+    bound_ = socket_.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0);
+  }
+  bool Bound() const { return bound_; }
+  quint16 Port() const { return socket_.localPort(); }
+  bool Send(const QByteArray& bytes, quint16 to_port) {
+    return socket_.writeDatagram(bytes, QHostAddress::LocalHost, to_port) == bytes.size();
+  }
+
+ private:
+  QUdpSocket socket_;
+  bool bound_ = false;
+};
+
+QString IgnoredLine(quint16 port, int bytes, int others = 0) {
+  QString line = QString::fromUtf8("[UDP]: 忽略来自 127.0.0.2:%1 的 %2 字节数据").arg(port).arg(bytes);
+  if (others > 0) line += QString::fromUtf8("(另有 %1 个数据包被忽略)").arg(others);
+  return line + QStringLiteral(".\r\n");
+}
+
+TEST_F(UdpEndpointTest, WithTheDeviceAtOneAddressOtherSendersAreLoggedAtMostOnceASecondAndNeverHandled) {
+  Stranger stranger;
+  ASSERT_TRUE(stranger.Bound());
+  TimedLog log;
+  endpoint_->SetLog(&log);
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  EXPECT_FALSE(endpoint_->HearsEverySender());
+  ReceivePump pump(state_, log);
+  CollectingHandler network;
+  pump.SetNetworkPageHandler(&network);
+  auto pump_until = [&](const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    return PumpUntil(
+        [&] {
+          pump.Tick();
+          return done();
+        },
+        timeout);
+  };
+
+  // A forged reply: it neither reaches the page nor starts the pump.
+  const QByteArray forged("\xF5\x00\xE3\x04\x45\x56\x49\x4C\x00\x0D", 10);
+  ASSERT_TRUE(stranger.Send(forged, local_port_));
+  ASSERT_TRUE(pump_until([&] { return !log.lines.isEmpty(); }, 2s));
+  EXPECT_EQ(log.lines, QStringList{IgnoredLine(stranger.Port(), 10)});
+  EXPECT_FALSE(state_.UdpPending());
+  EXPECT_EQ(state_.UdpCount(), 0u);
+
+  // A flood, with an empty and an oversized datagram among it: no box, one line a
+  // second at most, and every datagram counted.
+  constexpr int kFlood = 300;
+  for (int i = 0; i < kFlood; ++i) {
+    const QByteArray d = i == 7 ? QByteArray() : i == 8 ? QByteArray(2000, 'x') : forged;
+    ASSERT_TRUE(stranger.Send(d, local_port_)) << i;
+    if (i % 50 == 49) QCoreApplication::processEvents();  // keeps the socket buffer from overflowing
+  }
+  // The device's reply, sent while the flood waits to be counted, is handled, and its
+  // sender goes unnamed: only the device is heard.
+  const QByteArray reply("\xF5\x00\xE3\x02\x56\x31\x2A\x0D", 8);
+  DeviceSends(reply);
+  auto counted = [&] {
+    int n = 0;
+    for (const QString& l : log.lines) {
+      if (!l.startsWith(QString::fromUtf8("[UDP]: 忽略来自"))) continue;
+      const auto others = QRegularExpression(QString::fromUtf8("另有 (\\d+) 个")).match(l);
+      n += 1 + (others.hasMatch() ? others.captured(1).toInt() : 0);
+    }
+    return n;
+  };
+  ASSERT_TRUE(pump_until([&] { return counted() == 1 + kFlood && network.frames.size() == 1; }, 5s))
+      << log.lines.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(network.frames[0], reply);
+  EXPECT_TRUE(log.lines.filter(QString::fromUtf8("以下数据来自")).isEmpty());
+  EXPECT_TRUE(ui_.messages.isEmpty()) << ui_.messages.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(endpoint_->DroppedNotices(), 0);
+
+  QStringList ignored;
+  std::vector<std::chrono::steady_clock::time_point> times;
+  for (int i = 0; i < log.lines.size(); ++i) {
+    if (!log.lines[i].startsWith(QString::fromUtf8("[UDP]: 忽略来自"))) continue;
+    ignored << log.lines[i];
+    times.push_back(log.times[static_cast<std::size_t>(i)]);
+  }
+  ASSERT_GE(ignored.size(), 2);
+  for (std::size_t i = 1; i < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], CUdpSocket::kIgnoredLinePeriod - 5ms) << i;
+  }
+  const QRegularExpression shape(QString::fromUtf8("^\\[UDP\\]: 忽略来自 127\\.0\\.0\\.2:%1 的 \\d+ 字节数据"
+                                                   "(\\(另有 \\d+ 个数据包被忽略\\))?\\.\r\n$")
+                                      .arg(stranger.Port()));
+  for (const QString& l : ignored) EXPECT_TRUE(shape.match(l).hasMatch()) << l.toStdString();
+  EXPECT_GE(ignored.filter(QString::fromUtf8("另有")).size(), 1) << "the flood was folded into a count";
+  // Nothing is left waiting: the endpoint does not wake up while nobody sends.
+  EXPECT_FALSE(endpoint_->IgnoredLinePending());
+  EXPECT_FALSE(state_.UdpPending());
+  endpoint_->SetLog(nullptr);
+}
+
+TEST_F(UdpEndpointTest, WithABroadcastAddressEveryoneIsHeardAndEachNewSenderIsNamed) {
+  Stranger stranger;
+  ASSERT_TRUE(stranger.Bound());
+  CollectingLog log;
+  endpoint_->SetLog(&log);
+  // Nothing is sent: only the answers of two hosts are received.
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("255.255.255.255")));
+  EXPECT_TRUE(endpoint_->HearsEverySender());
+  ReceivePump pump(state_, log);
+  CollectingHandler network;
+  pump.SetNetworkPageHandler(&network);
+
+  const QByteArray a("\xF5\x00\xE3\x01\x41\x2A\x0D", 7);
+  const QByteArray b("\xF5\x00\xE3\x01\x42\x2A\x0D", 7);
+  const QByteArray c("\xF5\x00\xE4\x00\x2A\x0D", 6);
+  auto hex = [](const QByteArray& f) {
+    return QString::fromUtf8("UDP接收:") +
+           HexText(std::span(reinterpret_cast<const uint8_t*>(f.constData()), static_cast<std::size_t>(f.size())));
+  };
+  auto deliver = [&](const std::function<void()>& send) {
+    const std::size_t before = network.frames.size();
+    send();
+    ASSERT_TRUE(PumpUntil([&] {
+      pump.Tick();
+      return network.frames.size() == before + 1;
+    }));
+  };
+  deliver([&] { DeviceSends(a); });
+  deliver([&] { ASSERT_TRUE(stranger.Send(b, local_port_)); });
+  deliver([&] { ASSERT_TRUE(stranger.Send(c, local_port_)); });
+  deliver([&] { DeviceSends(c); });
+
+  const QString device = QStringLiteral("127.0.0.1:%1").arg(device_port_);
+  const QString other = QStringLiteral("127.0.0.2:%1").arg(stranger.Port());
+  auto from = [](const QString& who) {
+    return QString::fromUtf8("[UDP]: 以下数据来自 ") + who + QStringLiteral(".\r\n");
+  };
+  EXPECT_EQ(log.lines, (QStringList{from(device), hex(a), from(other), hex(b), hex(c), from(device), hex(c)}));
+  EXPECT_EQ(network.frames, (std::vector<QByteArray>{a, b, c, c}));
+
+  // Reopened towards one host, the other is no longer heard and nobody is named.
+  log.lines.clear();
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
+  ASSERT_TRUE(stranger.Send(b, local_port_));
+  deliver([&] { DeviceSends(a); });
+  EXPECT_EQ(log.lines, (QStringList{IgnoredLine(stranger.Port(), 7), hex(a)}));
+  endpoint_->SetLog(nullptr);
 }
 
 }  // namespace
