@@ -31,10 +31,6 @@ using test::SimProcess;
 
 QString U(const char* s) { return QString::fromUtf8(s); }
 
-std::ostream& operator<<(std::ostream& os, const CliRun& r) {
-  return os << "status " << r.status << "\nstdout:\n" << r.out.toStdString() << "stderr:\n" << r.err.toStdString();
-}
-
 // One simulated device and the LINK options that reach it.
 struct Device {
   SimProcess sim;
@@ -198,7 +194,7 @@ TEST_P(CliBadProfile, RefusedBeforeAnythingIsSent) {
 INSTANTIATE_TEST_SUITE_P(
     Mistakes, CliBadProfile,
     ::testing::Values(
-        Mistake{"wrong_type", "config.lora_net_addr", [](QJsonObject& c) { c.insert(QStringLiteral("lora_net_addr"), QJsonArray{1, 2}); }},
+        Mistake{"wrong_type", "config.lora_net_address", [](QJsonObject& c) { c.insert(QStringLiteral("lora_net_address"), QJsonArray{1, 2}); }},
         Mistake{"out_of_range", "config.eth_port", [](QJsonObject& c) { c.insert(QStringLiteral("eth_port"), 70000); }},
         Mistake{"unknown_key", "config.eth_prot", [](QJsonObject& c) { c.insert(QStringLiteral("eth_prot"), 502); }},
         Mistake{"gbk_too_long", "config.domain",

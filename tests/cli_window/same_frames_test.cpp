@@ -15,6 +15,7 @@
 namespace velmora {
 namespace {
 
+using namespace std::chrono_literals;
 using test::Bytes;
 using test::CliProcess;
 using test::CliRun;
@@ -52,7 +53,7 @@ class CliSameFrames : public ::testing::Test, public test::PageHarness {
                                             QStringLiteral("write-config"), path}));
     Bytes frame = catch_frame();
     const CliRun r = cli.Finish();
-    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.status, 1) << r;
     return frame;
   }
 };

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <ostream>
+
 namespace velmora::test {
 
 struct CliRun {
@@ -14,6 +16,11 @@ struct CliRun {
   QString err;            // standard error, UTF-8
   qint64 elapsed_ms = 0;  // from start to exit
 };
+
+// Readable failures: the status and everything it printed.
+inline std::ostream& operator<<(std::ostream& os, const CliRun& r) {
+  return os << "status " << r.status << "\nstdout:\n" << r.out.toStdString() << "stderr:\n" << r.err.toStdString();
+}
 
 class CliProcess {
  public:
