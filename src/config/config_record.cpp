@@ -22,11 +22,6 @@ constexpr std::size_t kLocalIp = 0, kSubnetMask = 4, kGateway = 8, kServerIp = 1
                       kHeartbeatLen = 171, kHeartbeat = 172, kRegisterLen = 182, kRegister = 183, kMac = 215;
 }  // namespace off
 
-constexpr std::size_t kDomainBytes = 64;
-constexpr std::size_t kHeartbeatBytes = 10;
-constexpr std::size_t kRegisterBytes = 32;
-constexpr std::size_t kMacBytes = 6;
-
 // The device counts LoRa steps of 61.035 Hz on the way in and 61.03515625 Hz on the
 // way out; both are what deployed devices expect.
 constexpr double kFreqStepIn = 61.035;
@@ -200,6 +195,11 @@ std::optional<std::string> PacketText(const uint8_t* p, uint8_t len, std::size_t
 }
 
 }  // namespace
+
+double MaxLoraFrequency() {
+  constexpr uint32_t kMaxSteps = 0xFFFFFF;
+  return std::floor(kMaxSteps * kFreqStepIn / 10000) / 100;
+}
 
 std::vector<uint8_t> HexToBytes(const std::string& text, std::size_t count) {
   count = std::min(count, text.size());

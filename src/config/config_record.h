@@ -46,7 +46,20 @@ struct ConfigForm {
   std::optional<std::string> register_data;  // 1027
   bool hex = false;               // 1054
   std::string mac;                // 1028, at most 17 characters
+
+  bool operator==(const ConfigForm&) const = default;
 };
+
+// Widths of the record's byte fields. Ports travel as two bytes, the LoRa network
+// address as one.
+inline constexpr std::size_t kDomainBytes = 64;
+inline constexpr std::size_t kHeartbeatBytes = 10;
+inline constexpr std::size_t kRegisterBytes = 32;
+inline constexpr std::size_t kMacBytes = 6;
+
+// The highest LoRa frequency in MHz, to the hundredth, whose step count the record's
+// three frequency bytes hold.
+double MaxLoraFrequency();
 
 // Item counts of the lists, so a decoded position that names no item becomes -1.
 inline constexpr int kNetModeItems = 3;

@@ -21,6 +21,8 @@ struct MqttCredentials {
   std::string product_key;
   std::string device_name;
   std::string device_secret;
+
+  bool operator==(const MqttCredentials&) const = default;
 };
 
 MqttRecordBytes EncodeMqtt(const MqttCredentials& c);
