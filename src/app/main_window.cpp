@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -17,6 +19,7 @@
 #include "config/ui/dialog_usart.h"
 #include "fota/ui/dialog_fota.h"
 #include "mqtt/ui/dialog_mqtt.h"
+#include "profile/profile.h"
 #include "records/ui/dialog_sql.h"
 #include "resources/layout.h"
 
@@ -31,6 +34,10 @@ namespace {
 constexpr int kAboutCommand = 16;  // system-menu command of the About entry
 }
 #endif
+
+namespace {
+constexpr const char* kProfileFilter = "配置文件 (*.json);;所有文件 (*)";
+}  // namespace
 
 QString LogStamp(const LocalTime& t) {
   return QString::asprintf("[%04d-%02d-%02d %02d:%02d:%02d %d] \r\n", t.year, t.month, t.day, t.hour, t.minute,
@@ -62,7 +69,7 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
   const auto& tab_names = res::MainDialog().controls.front().items;
   for (std::size_t i = 0; i < pages_.size(); ++i) tabs_->addTab(pages_[i], QString::fromUtf8(tab_names[i]));
-  InstallAboutEntry();
+  InstallCorner();
   ShowPage(kSerialPage);
   records_ = new CDialog_SQL(services_.modal, this);
 
@@ -153,7 +160,69 @@ void CMorvaneDlg::ShowAbout() {
   dlg->show();
 }
 
-void CMorvaneDlg::InstallAboutEntry() {
+void CMorvaneDlg::InstallCorner() {
+  auto* corner = new QWidget(tabs_);
+  auto* row = new QHBoxLayout(corner);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+
+  const QString name = QString::fromUtf8("配置文件");
+  auto* menu = new QMenu(name, corner);
+  menu->setAccessibleName(name);
+  connect(menu->addAction(QString::fromUtf8("保存配置文件...")), &QAction::triggered, this, &CMorvaneDlg::SaveProfile);
+  connect(menu->addAction(QString::fromUtf8("载入配置文件...")), &QAction::triggered, this, &CMorvaneDlg::LoadProfile);
+  profile_button_ = new QToolButton(corner);
+  profile_button_->setObjectName(QStringLiteral("profileMenu"));
+  profile_button_->setText(name);
+  profile_button_->setAutoRaise(true);
+  profile_button_->setPopupMode(QToolButton::InstantPopup);
+  profile_button_->setMenu(menu);
+  profile_button_->setToolTip(name);
+  profile_button_->setAccessibleName(name);
+  row->addWidget(profile_button_);
+
+  InstallAboutEntry(row);
+  tabs_->setCornerWidget(corner, Qt::TopRightCorner);
+}
+
+ConfigFormPage* CMorvaneDlg::ConfigPage() const {
+  return static_cast<ConfigFormPage*>(pages_[tabs_->currentIndex() == kNetworkPage ? kNetworkPage : kSerialPage]);
+}
+
+CDialog_Mqtt* CMorvaneDlg::MqttPage() const { return static_cast<CDialog_Mqtt*>(pages_[kMqttPage]); }
+
+void CMorvaneDlg::SaveProfile() {
+  const QString path = services_.modal.GetSaveFileName(QString::fromUtf8(kProfileFilter), QStringLiteral("json"));
+  if (path.isEmpty()) return;
+  // The dialog does not ask before replacing a file; a site's known-good profile is
+  // worth the question.
+  if (QFileInfo::exists(path) &&
+      services_.modal.ShowMessage(QFileInfo(path).fileName() + QString::fromUtf8(" 已存在,替换它吗?"),
+                                  MessageButtons::OkCancel) != MessageAnswer::Ok)
+    return;
+  const Profile profile{ConfigPage()->ReadForm(), MqttPage()->Credentials(), QString()};
+  QString error;
+  if (!WriteProfileFile(path, profile, &error)) {
+    services_.modal.ShowMessage(QString::fromUtf8("配置文件未保存:\n") + error);
+    return;
+  }
+  AppendLog(QString::fromUtf8("[配置文件]: 已保存 ") + path + QLatin1String("\r\n"));
+}
+
+void CMorvaneDlg::LoadProfile() {
+  const QString path = services_.modal.GetOpenFileName(QString::fromUtf8(kProfileFilter));
+  if (path.isEmpty()) return;
+  const ProfileResult read = ReadProfileFile(path);
+  if (!read.profile) {
+    services_.modal.ShowMessage(QString::fromUtf8("配置文件未载入:\n") + read.error);
+    return;
+  }
+  if (read.profile->config) ConfigPage()->ShowSavedForm(*read.profile->config);
+  if (read.profile->mqtt) MqttPage()->ShowCredentials(*read.profile->mqtt);
+  AppendLog(QString::fromUtf8("[配置文件]: 已载入 ") + path + QLatin1String("\r\n"));
+}
+
+void CMorvaneDlg::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
   const QString text = QString::fromUtf8(res::kAboutMenuText);
 #ifdef Q_OS_WIN
   if (HMENU sys = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
@@ -162,12 +231,12 @@ void CMorvaneDlg::InstallAboutEntry() {
   }
 #else
   // No system menu to extend here: a "?" button in the tab row's corner, and F1.
-  auto* about = new QToolButton(tabs_);
+  auto* about = new QToolButton(corner->parentWidget());
   about->setText(QStringLiteral("?"));
   about->setAutoRaise(true);
   about->setToolTip(QString(text).remove(QLatin1Char('&')));
   about->setAccessibleName(QString(text).remove(QLatin1Char('&')));
-  tabs_->setCornerWidget(about, Qt::TopRightCorner);
+  corner->addWidget(about);
   connect(about, &QToolButton::clicked, this, &CMorvaneDlg::ShowAbout);
 #endif
   auto* f1 = new QShortcut(QKeySequence::HelpContents, this);

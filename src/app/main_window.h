@@ -20,10 +20,14 @@ class QLabel;
 class QMenu;
 class QTabWidget;
 class QDialog;
+class QHBoxLayout;
+class QToolButton;
 
 namespace velmora {
 
 class CDialog_Fota;
+class CDialog_Mqtt;
+class ConfigFormPage;
 class CDialog_Usart;
 class CDialog_SQL;
 class LogPane;
@@ -50,6 +54,13 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
 
   void ShowAbout();
 
+  // The profile menu's two entries. Saving takes the configuration page shown (the serial
+  // page while MQTT is shown) and the MQTT page's credentials; loading fills the same
+  // controls as a device reply does. Neither sends anything.
+  void SaveProfile();
+  void LoadProfile();
+  QToolButton* ProfileButton() const { return profile_button_; }
+
   // The FOTA buttons: the firmware upgrade dialog, created on first use, then shown again
   // for uploads over `link`. An upload in progress keeps its link: the dialog comes to the
   // front and the Log pane says which link it runs on.
@@ -75,7 +86,11 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
 
  private:
   void OnLogContextMenu();
-  void InstallAboutEntry();
+  // The tab row's corner: the profile menu, and the About entry where it lives there.
+  void InstallCorner();
+  void InstallAboutEntry(QHBoxLayout* corner);
+  ConfigFormPage* ConfigPage() const;
+  CDialog_Mqtt* MqttPage() const;
   // Each creates one page of the tab control and connects its replies.
   QWidget* CreateSerialPage();
   QWidget* CreateNetworkPage();
@@ -90,6 +105,7 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   LogPane* log_ = nullptr;
   QLabel* status_ = nullptr;
   QMenu* log_menu_ = nullptr;
+  QToolButton* profile_button_ = nullptr;
   std::array<QWidget*, 3> pages_{};
   CDialog_Usart* serial_page_ = nullptr;
   QPointer<QDialog> about_;

@@ -83,6 +83,11 @@ ConfigForm ConfigFormPage::ReadForm() const {
 
 void ConfigFormPage::ShowForm(const ConfigForm& form) { Fill(form, Rules::Apply); }
 
+void ConfigFormPage::ShowSavedForm(const ConfigForm& form) {
+  controls_.Button(kIdcHex)->setChecked(form.hex);
+  ShowForm(form);
+}
+
 void ConfigFormPage::Fill(const ConfigForm& f, Rules rules) {
   const ControlMap& c = controls_;
   auto set_text = [&](int id, const std::string& gbk) { c.Edit(id)->setText(FromGbk(gbk)); };

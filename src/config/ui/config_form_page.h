@@ -42,6 +42,9 @@ class ConfigFormPage : public QWidget, public IReplyHandler {
   // if the engineer had made the changes. Absent heartbeat or registration texts leave
   // their boxes as they are.
   void ShowForm(const ConfigForm& form);
+  // A saved form into the controls: the HEX box as the form says (a device reply leaves
+  // it alone), then as ShowForm.
+  void ShowSavedForm(const ConfigForm& form);
 
   void HandleReply(const ReplyFrame& frame) override;
 
