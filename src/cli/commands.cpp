@@ -44,7 +44,8 @@ bool CheckFirmware(const QString& path, QString* error) {
 std::optional<Profile> LoadProfile(const QString& path, QString* error) {
   const ProfileResult r = ReadProfileFile(path);
   if (!r.profile) {
-    *error = path + QStringLiteral(": ") + r.error;
+    // File errors name the file already; field errors get it in front.
+    *error = r.error.startsWith(path + QLatin1Char(':')) ? r.error : path + QStringLiteral(": ") + r.error;
     return std::nullopt;
   }
   return r.profile;
@@ -279,7 +280,7 @@ class ReadJob : public StepJob {
       if (!output_.isEmpty()) {
         QString error;
         if (!WriteProfileFile(output_, p, &error)) {
-          return Finish(DeviceResult{kExitBadInput, QStringLiteral("%1: %2").arg(output_, error), {}, {}});
+          return Finish(DeviceResult{kExitBadInput, error, {}, {}});
         }
         return Finish(DeviceResult{kExitDone, QStringLiteral("%1 saved to %2").arg(what, output_), {},
                                    QJsonObject{{QStringLiteral("file"), output_}}});

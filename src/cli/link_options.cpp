@@ -1,5 +1,6 @@
 #include "cli/link_options.h"
 
+#include <QFileInfo>
 #include <QHostAddress>
 
 #include <optional>
@@ -60,12 +61,15 @@ LinkOptions ScanLinks(const QStringList& args) {
     const QString& v = *value;
     if (name == QLatin1String("serial")) {
       if (v.isEmpty()) return fail(QStringLiteral("--serial needs a device path"));
-      for (const LinkSpec& l : out.links) {
-        if (l.kind == Link::Serial && l.path == v) return fail(QStringLiteral("--serial %1 is given twice").arg(v));
-      }
       LinkSpec spec;
       spec.kind = Link::Serial;
-      spec.path = v;
+      // A bare name is a system port (ttyUSB0 is /dev/ttyUSB0) unless a file of that name
+      // is right here: a path relative to the working folder.
+      const QFileInfo here(v);
+      spec.path = !v.startsWith(QLatin1Char('/')) && here.exists() ? here.absoluteFilePath() : v;
+      for (const LinkSpec& l : out.links) {
+        if (l.kind == Link::Serial && l.path == spec.path) return fail(QStringLiteral("--serial %1 is given twice").arg(v));
+      }
       out.links.push_back(spec);
       last_serial = &out.links.back();
     } else if (name == QLatin1String("baud")) {
