@@ -11,12 +11,14 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <csignal>
 #include <functional>
 
 #include "config/config_record.h"
 #include "profile/profile.h"
+#include "protocol/command_frame.h"
 #include "protocol/gbk.h"
 #include "support/cli_process.h"
 #include "support/sim_process.h"
@@ -254,6 +256,35 @@ TEST(CliManyDevices, OneSilentDeviceFailsAloneTheRestSucceed) {
                                     QStringLiteral("127.0.0.255"), QStringLiteral("version")});
   EXPECT_EQ(b.status, 2) << b;
   EXPECT_TRUE(b.err.contains(QStringLiteral("unicast"))) << b;
+}
+
+// Replies are taken only from the device's own address: another host answering in its
+// place (here 127.0.0.3 for a silent device at 127.0.0.2) is not heard.
+TEST(CliStrangers, ReplyFromAnotherSenderIsNotTheAnswer) {
+  QTemporaryDir dir;
+  Device d;
+  d.Start(dir.path(), QStringLiteral("dev"), QStringLiteral("127.0.0.2"), {QStringLiteral("--silent")});
+  const quint16 local = test::FreeUdpPort();
+  QUdpSocket stranger;
+  test::NoProxy(stranger);
+  ASSERT_TRUE(stranger.bind(QHostAddress(QStringLiteral("127.0.0.3")), 0));
+  const auto forged = *BuildReplyFrame(cmd::kReadVersion, std::vector<uint8_t>{'F', 'A', 'K', 'E'});
+
+  CliProcess cli;
+  ASSERT_TRUE(cli.Start(d.link + QStringList{QStringLiteral("--local-port"), QString::number(local),
+                                            QStringLiteral("--timeout"), QStringLiteral("1000"),
+                                            QStringLiteral("--json"), QStringLiteral("version")}));
+  for (int i = 0; i < 15 && cli.Process().state() == QProcess::Running; ++i) {
+    stranger.writeDatagram(reinterpret_cast<const char*>(forged.data()), static_cast<qint64>(forged.size()),
+                           QHostAddress::LocalHost, local);
+    QTest::qWait(50);
+  }
+  const CliRun r = cli.Finish();
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_FALSE(r.out.contains(QStringLiteral("FAKE"))) << r;
+  const QJsonObject line = QJsonDocument::fromJson(r.out.trimmed().toUtf8()).object();
+  EXPECT_EQ(line.value(QStringLiteral("result")).toString(), QStringLiteral("failed")) << r;
+  EXPECT_EQ(line.value(QStringLiteral("status")).toInt(), 1) << r;
 }
 
 // Ctrl-C during an upload: the upload stops, the device never gets the end frame, exit

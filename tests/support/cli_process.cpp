@@ -28,7 +28,9 @@ QString CliProcess::OutputSoFar() {
 
 CliRun CliProcess::Finish(int timeout_ms) {
   CliRun r;
-  if (!process_.waitForFinished(timeout_ms)) {
+  // An event loop run meanwhile may have seen the end already; waiting then says false.
+  const bool ended = process_.state() == QProcess::NotRunning || process_.waitForFinished(timeout_ms);
+  if (!ended) {
     process_.kill();
     process_.waitForFinished(5000);
   } else if (process_.exitStatus() == QProcess::NormalExit) {
