@@ -106,6 +106,12 @@ int RunCli(const QStringList& args) {
     }
   }
   if (parser.values(output).size() > 1) return usage_error(QStringLiteral("-o is given twice"));
+  if (parser.isSet(output) && !command->TakesOutput()) {
+    return usage_error(QStringLiteral("-o goes with read-config and read-mqtt, not with %1").arg(name));
+  }
+  if (parser.isSet(verify) && !command->TakesVerify()) {
+    return usage_error(QStringLiteral("--verify goes with write-config and apply, not with %1").arg(name));
+  }
 
   const LinkOptions links = ScanLinks(args);
   if (!links.error.isEmpty()) return usage_error(links.error);

@@ -46,6 +46,9 @@ class Command {
   virtual QString Synopsis() const = 0;  // e.g. "write-config PROFILE [--verify]"
   virtual QString Description() const = 0;
   virtual bool NeedsLink() const { return true; }
+  // Which of -o and --verify the command takes; either one given to another is an error.
+  virtual bool TakesOutput() const { return false; }
+  virtual bool TakesVerify() const { return false; }
   // Commands whose result is a document take exactly one device.
   virtual bool OneDeviceOnly() const { return false; }
 

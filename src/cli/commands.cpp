@@ -309,6 +309,7 @@ class ReadCommand : public Command {
                  : QStringLiteral("Print the device's configuration as a profile, or save it (-o).");
   }
   bool OneDeviceOnly() const override { return true; }
+  bool TakesOutput() const override { return true; }
   bool DocumentOnStdout() const override { return output_.isEmpty() && !json_; }
   int Prepare(const CommandOptions& o, QString* error) override {
     output_ = o.output;
@@ -368,6 +369,7 @@ class WriteCommand : public Command {
  public:
   enum class Kind { Config, Mqtt, Apply };
   explicit WriteCommand(Kind kind) : kind_(kind) {}
+  bool TakesVerify() const override { return kind_ != Kind::Mqtt; }
   QString Name() const override {
     switch (kind_) {
       case Kind::Config: return QStringLiteral("write-config");
@@ -390,10 +392,6 @@ class WriteCommand : public Command {
   }
   int Prepare(const CommandOptions& o, QString* error) override {
     if (const int s = NeedArgs(o, 1, Synopsis(), error); s != kExitDone) return s;
-    if (kind_ == Kind::Mqtt && o.verify) {
-      *error = QStringLiteral("write-mqtt takes no --verify; apply --verify reads the MQTT credentials back");
-      return kExitBadInput;
-    }
     const QString path = o.args[0];
     auto p = LoadProfile(path, error);
     if (!p) return kExitBadInput;
