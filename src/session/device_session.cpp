@@ -29,6 +29,8 @@ DeviceSession::DeviceSession(LinkSpec spec, UdpHub* hub, int timeout_ms)
   pump_.SetNetworkPageHandler(this);
   pump_.SetMqttPageHandler(this);
   request_timer_.setSingleShot(true);
+  // Never early: "no answer within N ms" must be true.
+  request_timer_.setTimerType(Qt::PreciseTimer);
   connect(&request_timer_, &QTimer::timeout, this, [this] {
     Answer a;
     const bool lost = serial_ && serial_->LineLost();
