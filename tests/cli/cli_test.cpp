@@ -115,7 +115,8 @@ Profile SiteProfile() {
 class CliRoundTrip : public ::testing::TestWithParam<const char*> {};
 
 // template -> edit -> write-config --verify -> read-config -o: the profile read back is the
-// one written, and the device keeps the very record the form makes.
+// one written, and the device keeps the very record the form makes; then the MQTT
+// credentials through write-mqtt and read-mqtt -o.
 TEST_P(CliRoundTrip, ProfileWrittenReadsBackIdentical) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -151,6 +152,25 @@ TEST_P(CliRoundTrip, ProfileWrittenReadsBackIdentical) {
   const ProfileResult shown = ParseProfile(printed.out.toUtf8());
   ASSERT_TRUE(shown.profile) << shown.error.toStdString() << printed;
   EXPECT_EQ(shown.profile->config, back.profile->config);
+
+  // The MQTT credentials the same way; the file that holds them is the owner's only.
+  Profile creds;
+  creds.mqtt = TemplateProfile().mqtt;
+  creds.mqtt->port_map = 3;
+  creds.mqtt->device_name = "line-7";
+  creds.mqtt->device_secret = "0123456789abcdef0123456789abcdef";
+  const QString creds_path = dir.filePath(QStringLiteral("creds.json"));
+  ASSERT_TRUE(WriteProfileFile(creds_path, creds, &error)) << error.toStdString();
+  const CliRun wm = CliProcess::Run(link + QStringList{QStringLiteral("write-mqtt"), creds_path});
+  ASSERT_EQ(wm.status, 0) << wm;
+  const QString creds_back = dir.filePath(QStringLiteral("creds-back.json"));
+  const CliRun rm = CliProcess::Run(link + QStringList{QStringLiteral("read-mqtt"), QStringLiteral("-o"), creds_back});
+  ASSERT_EQ(rm.status, 0) << rm;
+  EXPECT_EQ(QFile(creds_back).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions{});
+  const ProfileResult mqtt_back = ReadProfileFile(creds_back);
+  ASSERT_TRUE(mqtt_back.profile && mqtt_back.profile->mqtt) << mqtt_back.error.toStdString();
+  EXPECT_TRUE(MqttDifferences(*creds.mqtt, *mqtt_back.profile->mqtt).isEmpty())
+      << MqttDifferences(*creds.mqtt, *mqtt_back.profile->mqtt).join(QLatin1Char('\n')).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, CliRoundTrip, ::testing::Values("pty", "udp"));
