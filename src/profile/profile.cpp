@@ -445,6 +445,50 @@ QString Where(const QByteArray& json, int offset) {
 
 ProfileResult Fail(const QString& message) { return ProfileResult{std::nullopt, message}; }
 
+// The key that appears twice in one object of `json` (valid JSON), with its path; empty
+// when there is none. QJsonDocument keeps the last of two equal keys, and a profile must
+// not say two things about one field.
+QString RepeatedKey(const QByteArray& json) {
+  struct Level {
+    bool object;
+    QString path;
+    QStringList keys;
+    bool expect_key;
+  };
+  std::vector<Level> levels;
+  QString pending;  // the key whose value comes next
+  for (qsizetype i = 0; i < json.size(); ++i) {
+    const char c = json[i];
+    if (c == '{' || c == '[') {
+      const QString parent = levels.empty() ? QString() : levels.back().path;
+      QString path = parent.isEmpty() ? pending : parent + u'.' + pending;
+      levels.push_back(Level{c == '{', path, {}, c == '{'});
+      pending.clear();
+    } else if (c == '}' || c == ']') {
+      if (!levels.empty()) levels.pop_back();
+    } else if (c == ',') {
+      if (!levels.empty() && levels.back().object) levels.back().expect_key = true;
+    } else if (c == '"') {
+      const qsizetype start = i;
+      for (++i; i < json.size() && json[i] != '"'; ++i) {
+        if (json[i] == '\\') ++i;
+      }
+      if (levels.empty() || !levels.back().object || !levels.back().expect_key) continue;
+      const QByteArray raw = json.mid(start, i - start + 1);
+      const QString key = raw.contains('\\')
+                              ? QJsonDocument::fromJson("[" + raw + "]").array().at(0).toString()
+                              : QString::fromUtf8(raw.mid(1, raw.size() - 2));
+      Level& top = levels.back();
+      const QString path = top.path.isEmpty() ? key : top.path + u'.' + key;
+      if (top.keys.contains(key)) return path;
+      top.keys << key;
+      top.expect_key = false;
+      pending = key;
+    }
+  }
+  return {};
+}
+
 // ---- Writing ----
 
 void AppendMember(QByteArray& out, int indent, const char* key, const QByteArray& value, bool last) {
@@ -474,6 +518,7 @@ ProfileResult ParseProfile(const QByteArray& json) {
   if (parse.error != QJsonParseError::NoError)
     return Fail(QStringLiteral("profile: not valid JSON (%1: %2)").arg(Where(text, parse.offset), parse.errorString()));
   if (!doc.isObject()) return Fail(U("profile: must be a JSON object"));
+  if (const QString k = RepeatedKey(text); !k.isEmpty()) return Fail(Named(k, U("appears twice")));
   const QJsonObject o = doc.object();
 
   const QJsonValue format = o.value(U("format"));

@@ -196,6 +196,10 @@ TEST(Profile, EachKindOfMistakeIsRefusedWithOneMessageNamingTheField) {
   EXPECT_TRUE(ParseProfile("{\"format\": \"velmora-profile\",\n \"version\": 1,,}")
                   .error.startsWith("profile: not valid JSON (line 2, column "));
   EXPECT_EQ(ParseProfile("[1]").error.toStdString(), "profile: must be a JSON object");
+  // Qt keeps the last of two equal keys; the reader refuses them, however they are spelled.
+  QByteArray twice = ProfileJson(TemplateProfile());
+  twice.replace("\"dhcp\": false,", "\"dhcp\": false, \"dh\\u0063p\": true,");
+  EXPECT_EQ(ParseProfile(twice).error.toStdString(), "config.dhcp: appears twice");
   // What the form accepts on the edges is accepted.
   QJsonObject top = good;
   QJsonObject config = top["config"].toObject();
