@@ -228,6 +228,21 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"bad_caption", "config.uart_parity", [](QJsonObject& c) { c.insert(QStringLiteral("uart_parity"), QStringLiteral("EVN")); }}),
     [](const ::testing::TestParamInfo<Mistake>& i) { return std::string(i.param.name); });
 
+// The device's version text is GBK; the command line prints it as UTF-8, plain and in
+// its JSON line.
+TEST(CliVersion, GbkTextIsPrintedAsUtf8) {
+  QTemporaryDir dir;
+  Device d;
+  const QString text = U("数据终端 V3.1 (测试)");
+  d.Start(dir.path(), QStringLiteral("dev"), {}, {QStringLiteral("--version"), text});
+  const CliRun plain = CliProcess::Run(d.link + QStringList{QStringLiteral("version")});
+  ASSERT_EQ(plain.status, 0) << plain;
+  EXPECT_EQ(plain.out, d.sim.SerialPath() + QStringLiteral(": ") + text + QLatin1Char('\n'));
+  const CliRun json = CliProcess::Run(d.link + QStringList{QStringLiteral("--json"), QStringLiteral("version")});
+  ASSERT_EQ(json.status, 0) << json;
+  EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).object().value(QStringLiteral("version")).toString(), text);
+}
+
 // A device that never answers: exit 1, within the time-out (plus start-up), naming what
 // it waited for.
 TEST(CliSilentDevice, FailsWithinTheTimeout) {
