@@ -130,7 +130,6 @@ int RunCli(const QStringList& args) {
   options.output = parser.value(output);
   options.verify = parser.isSet(verify);
   options.json = parser.isSet(json);
-  options.link_count = static_cast<int>(links.links.size());
   QString error;
   if (const int status = command->Prepare(options, &error); status != kExitDone) {
     Print(stderr, QStringLiteral("velmora-cli: %1\n").arg(error));

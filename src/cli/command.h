@@ -24,7 +24,6 @@ struct CommandOptions {
   QString output;        // -o
   bool verify = false;   // --verify
   bool json = false;
-  int link_count = 0;
 };
 
 // The work on one device. Runs from the event loop; calls `done` exactly once unless

@@ -6,12 +6,6 @@
 
 namespace velmora {
 
-namespace {
-
-constexpr int kKeptTextLines = 64;
-
-}  // namespace
-
 QString LinkSpec::Name() const {
   if (kind == Link::Serial) return path;
   QString name = QStringLiteral("udp:") + address.toString();
@@ -153,16 +147,8 @@ void DeviceSession::OnReply(uint8_t code, QByteArray payload) {
   FinishRequest(a);
 }
 
-void DeviceSession::AppendLog(const QString& text) {
-  // Received frames are logged as hex by the pump; only the device's own text is kept.
-  if (!text.startsWith(QLatin1String("[UART_RECV]: ")) && !text.startsWith(QLatin1String("[UDP_RECV]: "))) return;
-  QString line = text.mid(text.indexOf(QLatin1String(": ")) + 2);
-  while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r'))) line.chop(1);
-  device_text_.append(line);
-  while (device_text_.size() > kKeptTextLines) device_text_.removeFirst();
-}
-
-QStringList DeviceSession::TakeDeviceText() { return std::exchange(device_text_, {}); }
+// The frame log is the window's; here the replies themselves are the result.
+void DeviceSession::AppendLog(const QString&) {}
 
 FotaOutcome DeviceSession::StartUpload(const QString& path, ProgressHandler progress, UploadHandler done) {
   upload_progress_ = std::move(progress);

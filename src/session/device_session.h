@@ -8,7 +8,6 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QTimer>
 
 #include <cstdint>
@@ -85,9 +84,6 @@ class DeviceSession : public QObject, private IReplyHandler, private ILogSink {
   const FirmwareTransfer& Transfer() const { return transfer_; }
   bool Uploading() const { return upload_done_ != nullptr; }
 
-  // What the device printed as text (boot lines and the like), oldest first.
-  QStringList TakeDeviceText();
-
  private:
   void HandleReply(const ReplyFrame& frame) override;
   void AppendLog(const QString& text) override;
@@ -115,8 +111,6 @@ class DeviceSession : public QObject, private IReplyHandler, private ILogSink {
   QTimer upload_timer_;
   ProgressHandler upload_progress_;
   UploadHandler upload_done_;
-
-  QStringList device_text_;
 };
 
 }  // namespace velmora
