@@ -1,0 +1,74 @@
+#pragma once
+// One small class per command. A command checks its arguments and reads its files
+// before any link is opened (so a bad file reaches no device), then either runs on its
+// own (ports, template) or hands out one job per device.
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "cli/output.h"
+
+namespace velmora {
+class DeviceSession;
+}
+
+namespace velmora::cli {
+
+struct CommandOptions {
+  QStringList args;      // positional arguments after the command name
+  QString output;        // -o
+  bool verify = false;   // --verify
+  bool json = false;
+};
+
+// The work on one device. Runs from the event loop; calls `done` exactly once unless
+// interrupted.
+class DeviceJob {
+ public:
+  using Progress = std::function<void(uint64_t sent, uint64_t total)>;
+  using Done = std::function<void(DeviceResult)>;
+  virtual ~DeviceJob() = default;
+  virtual void Start(DeviceSession& session, Progress progress, Done done) = 0;
+  // Where the job stood when Ctrl-C came, for the interrupted line.
+  virtual QString Where(const DeviceSession& session) const = 0;
+};
+
+class Command {
+ public:
+  virtual ~Command() = default;
+  virtual QString Name() const = 0;
+  virtual QString Synopsis() const = 0;  // e.g. "write-config PROFILE [--verify]"
+  virtual QString Description() const = 0;
+  virtual bool NeedsLink() const { return true; }
+  // Which of -o and --verify the command takes; either one given to another is an error.
+  virtual bool TakesOutput() const { return false; }
+  virtual bool TakesVerify() const { return false; }
+  // Commands whose result is a document take exactly one device.
+  virtual bool OneDeviceOnly() const { return false; }
+
+  // Checks the arguments and reads the files. Returns an exit status; on anything but
+  // 0 `error` says what is wrong.
+  virtual int Prepare(const CommandOptions& options, QString* error) = 0;
+  // Standard output carries a document (a profile); result lines go to standard error.
+  virtual bool DocumentOnStdout() const { return false; }
+
+  // Commands without a link.
+  virtual int RunLocal(Output& out) {
+    (void)out;
+    return 0;
+  }
+  // Commands on devices: one job each.
+  virtual std::unique_ptr<DeviceJob> MakeJob(Output& out) const {
+    (void)out;
+    return nullptr;
+  }
+};
+
+std::vector<std::unique_ptr<Command>> AllCommands();
+
+}  // namespace velmora::cli

@@ -1,0 +1,351 @@
+// velmora-cli as a script would run it, against velmora-sim over a pseudo-terminal and
+// loopback UDP: what a profile says reaches the device byte for byte and reads back
+// identical, a bad profile reaches no device, a silent device fails within the time-out,
+// and a run on several devices reports each one.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <csignal>
+#include <functional>
+
+#include "config/config_record.h"
+#include "profile/profile.h"
+#include "protocol/command_frame.h"
+#include "protocol/gbk.h"
+#include "support/cli_process.h"
+#include "support/sim_process.h"
+#include "support/udp_test_port.h"
+
+namespace velmora {
+namespace {
+
+using test::CliProcess;
+using test::CliRun;
+using test::SimProcess;
+
+QString U(const char* s) { return QString::fromUtf8(s); }
+
+// One simulated device and the LINK options that reach it.
+struct Device {
+  SimProcess sim;
+  QStringList link;
+  QString state;
+
+  // `udp_address` empty: the device on a pseudo-terminal; else on loopback UDP there.
+  void Start(const QString& dir, const QString& name, const QString& udp_address = {}, const QStringList& extra = {}) {
+    state = dir + QLatin1Char('/') + name + QStringLiteral(".state");
+    QStringList args{QStringLiteral("--state"), state};
+    if (udp_address.isEmpty()) {
+      args << QStringLiteral("--no-udp");
+    } else {
+      args << QStringLiteral("--no-serial") << QStringLiteral("--udp-address") << udp_address
+           << QStringLiteral("--udp-port") << QString::number(test::FreeUdpPort());
+    }
+    ASSERT_TRUE(sim.Start(args + extra)) << sim.StartError().toStdString();
+    if (udp_address.isEmpty()) {
+      link = {QStringLiteral("--serial"), sim.SerialPath()};
+    } else {
+      link = {QStringLiteral("--udp"), udp_address, QStringLiteral("--device-port"), QString::number(sim.UdpPort())};
+    }
+  }
+
+  // The configuration record the device keeps.
+  QByteArray StoredConfig() const {
+    QFile f(state);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    for (const QByteArray& line : f.readAll().split('\n')) {
+      if (line.startsWith("config ")) return QByteArray::fromHex(line.mid(7).trimmed());
+    }
+    return {};
+  }
+
+  // Frames of any kind the device took in.
+  uint64_t FramesReceived() {
+    const test::SimCounts counts = sim.Stop();
+    EXPECT_TRUE(counts.complete);
+    uint64_t n = 0;
+    for (const auto& [name, value] : counts.values) {
+      if (name.startsWith(QLatin1String("rx.")) || name.startsWith(QLatin1String("malformed"))) n += value;
+    }
+    return n;
+  }
+};
+
+QStringList LocalPort() { return {QStringLiteral("--local-port"), QString::number(test::FreeUdpPort())}; }
+
+QByteArray Record(const ConfigForm& form) {
+  const ConfigRecord r = EncodeConfig(form);
+  return QByteArray(reinterpret_cast<const char*>(r.data()), static_cast<qsizetype>(r.size()));
+}
+
+// The template as the command line prints it, with every kind of field moved away from
+// its default: addresses, numbers as text, list choices, Chinese text, the MAC.
+Profile SiteProfile() {
+  const CliRun t = CliProcess::Run({QStringLiteral("template")});
+  EXPECT_EQ(t.status, 0) << t;
+  ProfileResult parsed = ParseProfile(t.out.toUtf8());
+  EXPECT_TRUE(parsed.profile) << parsed.error.toStdString();
+  if (!parsed.profile) return {};
+  Profile p = *parsed.profile;
+  EXPECT_TRUE(p.config && p.mqtt);
+  ConfigForm& c = *p.config;
+  c.local_ip = {192, 168, 7, 9};
+  c.gateway = {192, 168, 7, 1};
+  c.server_ip = {10, 20, 30, 40};
+  c.eth_port = "5020";
+  c.domain = ToGbk(U("站点一.example.com"));
+  c.net_mode = 2;
+  c.uart_baud = 3;
+  c.uart_parity = 2;
+  c.tx_power = 4;
+  c.lora_net_addr = "77";
+  c.mac = "02:11:22:33:44:55";
+  p.mqtt.reset();
+  return p;
+}
+
+class CliRoundTrip : public ::testing::TestWithParam<const char*> {};
+
+// template -> edit -> write-config --verify -> read-config -o: the profile read back is the
+// one written, and the device keeps the very record the form makes; then the MQTT
+// credentials through write-mqtt and read-mqtt -o.
+TEST_P(CliRoundTrip, ProfileWrittenReadsBackIdentical) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  Device d;
+  const bool udp = QString::fromLatin1(GetParam()) == QLatin1String("udp");
+  d.Start(dir.path(), QStringLiteral("dev"), udp ? QStringLiteral("127.0.0.1") : QString());
+  const QStringList link = d.link + (udp ? LocalPort() : QStringList{});
+
+  const Profile site = SiteProfile();
+  ASSERT_TRUE(site.config);
+  const QString site_path = dir.filePath(QStringLiteral("site.json"));
+  QString error;
+  ASSERT_TRUE(WriteProfileFile(site_path, site, &error)) << error.toStdString();
+
+  const CliRun w = CliProcess::Run(link + QStringList{QStringLiteral("write-config"), site_path, QStringLiteral("--verify")});
+  ASSERT_EQ(w.status, 0) << w;
+  EXPECT_TRUE(w.out.contains(QStringLiteral("verified"))) << w;
+  EXPECT_EQ(d.StoredConfig().toHex(), Record(*site.config).toHex());
+
+  const QString back_path = dir.filePath(QStringLiteral("back.json"));
+  const CliRun r = CliProcess::Run(link + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), back_path});
+  ASSERT_EQ(r.status, 0) << r;
+  const ProfileResult back = ReadProfileFile(back_path);
+  ASSERT_TRUE(back.profile) << back.error.toStdString();
+  ASSERT_TRUE(back.profile->config);
+  EXPECT_TRUE(ConfigDifferences(*site.config, *back.profile->config).isEmpty())
+      << ConfigDifferences(*site.config, *back.profile->config).join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(Record(*back.profile->config).toHex(), Record(*site.config).toHex());
+
+  // Printed rather than saved: the same profile on standard output, nothing else there.
+  const CliRun printed = CliProcess::Run(link + QStringList{QStringLiteral("read-config")});
+  ASSERT_EQ(printed.status, 0) << printed;
+  const ProfileResult shown = ParseProfile(printed.out.toUtf8());
+  ASSERT_TRUE(shown.profile) << shown.error.toStdString() << printed;
+  EXPECT_EQ(shown.profile->config, back.profile->config);
+
+  // The MQTT credentials the same way; the file that holds them is the owner's only.
+  Profile creds;
+  creds.mqtt = TemplateProfile().mqtt;
+  creds.mqtt->port_map = 3;
+  creds.mqtt->device_name = "line-7";
+  creds.mqtt->device_secret = "0123456789abcdef0123456789abcdef";
+  const QString creds_path = dir.filePath(QStringLiteral("creds.json"));
+  ASSERT_TRUE(WriteProfileFile(creds_path, creds, &error)) << error.toStdString();
+  const CliRun wm = CliProcess::Run(link + QStringList{QStringLiteral("write-mqtt"), creds_path});
+  ASSERT_EQ(wm.status, 0) << wm;
+  const QString creds_back = dir.filePath(QStringLiteral("creds-back.json"));
+  const CliRun rm = CliProcess::Run(link + QStringList{QStringLiteral("read-mqtt"), QStringLiteral("-o"), creds_back});
+  ASSERT_EQ(rm.status, 0) << rm;
+  EXPECT_EQ(QFile(creds_back).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions{});
+  const ProfileResult mqtt_back = ReadProfileFile(creds_back);
+  ASSERT_TRUE(mqtt_back.profile && mqtt_back.profile->mqtt) << mqtt_back.error.toStdString();
+  EXPECT_TRUE(MqttDifferences(*creds.mqtt, *mqtt_back.profile->mqtt).isEmpty())
+      << MqttDifferences(*creds.mqtt, *mqtt_back.profile->mqtt).join(QLatin1Char('\n')).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, CliRoundTrip, ::testing::Values("pty", "udp"));
+
+// Each kind of mistake in a profile: exit 2, a message naming the field, and the device
+// hears nothing at all.
+struct Mistake {
+  const char* name;
+  const char* field;  // what the message must name
+  std::function<void(QJsonObject& config)> edit;
+};
+void PrintTo(const Mistake& m, std::ostream* os) { *os << m.name; }
+
+class CliBadProfile : public ::testing::TestWithParam<Mistake> {};
+
+TEST_P(CliBadProfile, RefusedBeforeAnythingIsSent) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  Device d;
+  d.Start(dir.path(), QStringLiteral("dev"));
+
+  const CliRun t = CliProcess::Run({QStringLiteral("template")});
+  ASSERT_EQ(t.status, 0) << t;
+  QJsonObject root = QJsonDocument::fromJson(t.out.toUtf8()).object();
+  QJsonObject config = root.value(QStringLiteral("config")).toObject();
+  ASSERT_FALSE(config.isEmpty()) << t;
+  GetParam().edit(config);
+  root.insert(QStringLiteral("config"), config);
+  const QString path = dir.filePath(QStringLiteral("bad.json"));
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(QJsonDocument(root).toJson());
+  f.close();
+
+  for (const char* command : {"write-config", "apply"}) {
+    const CliRun r = CliProcess::Run(d.link + QStringList{QString::fromLatin1(command), path, QStringLiteral("--verify")});
+    EXPECT_EQ(r.status, 2) << command << "\n" << r;
+    EXPECT_TRUE(r.err.contains(QString::fromLatin1(GetParam().field))) << command << "\n" << r;
+  }
+  EXPECT_EQ(d.FramesReceived(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, CliBadProfile,
+    ::testing::Values(
+        Mistake{"wrong_type", "config.lora_net_address", [](QJsonObject& c) { c.insert(QStringLiteral("lora_net_address"), QJsonArray{1, 2}); }},
+        Mistake{"out_of_range", "config.eth_port", [](QJsonObject& c) { c.insert(QStringLiteral("eth_port"), 70000); }},
+        Mistake{"unknown_key", "config.eth_prot", [](QJsonObject& c) { c.insert(QStringLiteral("eth_prot"), 502); }},
+        Mistake{"gbk_too_long", "config.domain",
+                [](QJsonObject& c) {
+                  // 33 characters of two GBK bytes each: 66 bytes, two over the limit.
+                  c.insert(QStringLiteral("domain"), QString(33, QChar(0x7AD9)));
+                }},
+        Mistake{"bad_address", "config.local_ip", [](QJsonObject& c) { c.insert(QStringLiteral("local_ip"), QStringLiteral("192.168.1.300")); }},
+        Mistake{"bad_caption", "config.uart_parity", [](QJsonObject& c) { c.insert(QStringLiteral("uart_parity"), QStringLiteral("EVN")); }}),
+    [](const ::testing::TestParamInfo<Mistake>& i) { return std::string(i.param.name); });
+
+// The device's version text is GBK; the command line prints it as UTF-8, plain and in
+// its JSON line.
+TEST(CliVersion, GbkTextIsPrintedAsUtf8) {
+  QTemporaryDir dir;
+  Device d;
+  const QString text = U("数据终端 V3.1 (测试)");
+  d.Start(dir.path(), QStringLiteral("dev"), {}, {QStringLiteral("--version"), text});
+  const CliRun plain = CliProcess::Run(d.link + QStringList{QStringLiteral("version")});
+  ASSERT_EQ(plain.status, 0) << plain;
+  EXPECT_EQ(plain.out, d.sim.SerialPath() + QStringLiteral(": ") + text + QLatin1Char('\n'));
+  const CliRun json = CliProcess::Run(d.link + QStringList{QStringLiteral("--json"), QStringLiteral("version")});
+  ASSERT_EQ(json.status, 0) << json;
+  EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).object().value(QStringLiteral("version")).toString(), text);
+}
+
+// A device that never answers: exit 1, within the time-out (plus start-up), naming what
+// it waited for.
+TEST(CliSilentDevice, FailsWithinTheTimeout) {
+  QTemporaryDir dir;
+  Device d;
+  d.Start(dir.path(), QStringLiteral("dev"), {}, {QStringLiteral("--silent")});
+  const CliRun r = CliProcess::Run(d.link + QStringList{QStringLiteral("--timeout"), QStringLiteral("500"), QStringLiteral("version")});
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_GE(r.elapsed_ms, 500);
+  EXPECT_LT(r.elapsed_ms, 3000);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("no answer within 500 ms"))) << r;
+}
+
+// Three devices at once, one of them silent: the other two take the configuration, each
+// device gets its own line, the summary names all three, and the status says one failed.
+TEST(CliManyDevices, OneSilentDeviceFailsAloneTheRestSucceed) {
+  QTemporaryDir dir;
+  Device serial_ok, udp_ok, silent;
+  serial_ok.Start(dir.path(), QStringLiteral("a"));
+  udp_ok.Start(dir.path(), QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+  silent.Start(dir.path(), QStringLiteral("c"), {}, {QStringLiteral("--silent")});
+
+  const Profile site = SiteProfile();
+  const QString path = dir.filePath(QStringLiteral("site.json"));
+  QString error;
+  ASSERT_TRUE(WriteProfileFile(path, site, &error)) << error.toStdString();
+
+  const CliRun r = CliProcess::Run(serial_ok.link + udp_ok.link + silent.link + LocalPort() +
+                                   QStringList{QStringLiteral("--timeout"), QStringLiteral("800"),
+                                               QStringLiteral("write-config"), path});
+  EXPECT_EQ(r.status, 1) << r;
+  const QString ok_a = serial_ok.sim.SerialPath() + QStringLiteral(": configuration written");
+  const QString ok_b = QStringLiteral("udp:127.0.0.2:%1: configuration written").arg(udp_ok.sim.UdpPort());
+  const QString failed = silent.sim.SerialPath() + QStringLiteral(": write-config: no answer within 800 ms");
+  EXPECT_TRUE(r.out.contains(ok_a)) << r;
+  EXPECT_TRUE(r.out.contains(ok_b)) << r;
+  EXPECT_TRUE(r.err.contains(failed)) << r;
+  EXPECT_TRUE(r.out.contains(QStringLiteral("2 of 3 devices succeeded"))) << r;
+  // Concurrently: all three together take about one time-out, not one after another.
+  EXPECT_LT(r.elapsed_ms, 800 + 2500) << r;
+  EXPECT_EQ(serial_ok.StoredConfig().toHex(), Record(*site.config).toHex());
+  EXPECT_EQ(udp_ok.StoredConfig().toHex(), Record(*site.config).toHex());
+
+  // Several UDP devices need unicast addresses: replies are told apart by their sender.
+  const CliRun b = CliProcess::Run({QStringLiteral("--udp"), QStringLiteral("127.0.0.2"), QStringLiteral("--udp"),
+                                    QStringLiteral("127.0.0.255"), QStringLiteral("version")});
+  EXPECT_EQ(b.status, 2) << b;
+  EXPECT_TRUE(b.err.contains(QStringLiteral("unicast"))) << b;
+}
+
+// Replies are taken only from the device's own address: another host answering in its
+// place (here 127.0.0.3 for a silent device at 127.0.0.2) is not heard.
+TEST(CliStrangers, ReplyFromAnotherSenderIsNotTheAnswer) {
+  QTemporaryDir dir;
+  Device d;
+  d.Start(dir.path(), QStringLiteral("dev"), QStringLiteral("127.0.0.2"), {QStringLiteral("--silent")});
+  const quint16 local = test::FreeUdpPort();
+  QUdpSocket stranger;
+  test::NoProxy(stranger);
+  ASSERT_TRUE(stranger.bind(QHostAddress(QStringLiteral("127.0.0.3")), 0));
+  const auto forged = *BuildReplyFrame(cmd::kReadVersion, std::vector<uint8_t>{'F', 'A', 'K', 'E'});
+
+  CliProcess cli;
+  ASSERT_TRUE(cli.Start(d.link + QStringList{QStringLiteral("--local-port"), QString::number(local),
+                                            QStringLiteral("--timeout"), QStringLiteral("1000"),
+                                            QStringLiteral("--json"), QStringLiteral("version")}));
+  for (int i = 0; i < 15 && cli.Process().state() == QProcess::Running; ++i) {
+    stranger.writeDatagram(reinterpret_cast<const char*>(forged.data()), static_cast<qint64>(forged.size()),
+                           QHostAddress::LocalHost, local);
+    QTest::qWait(50);
+  }
+  const CliRun r = cli.Finish();
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_FALSE(r.out.contains(QStringLiteral("FAKE"))) << r;
+  const QJsonObject line = QJsonDocument::fromJson(r.out.trimmed().toUtf8()).object();
+  EXPECT_EQ(line.value(QStringLiteral("result")).toString(), QStringLiteral("failed")) << r;
+  EXPECT_EQ(line.value(QStringLiteral("status")).toInt(), 1) << r;
+}
+
+// Ctrl-C during an upload: the upload stops, the device never gets the end frame, exit
+// 130, and the message says how far it got.
+TEST(CliInterrupt, CtrlCStopsAnUploadCleanly) {
+  QTemporaryDir dir;
+  Device d;
+  d.Start(dir.path(), QStringLiteral("dev"), {}, {QStringLiteral("--delay-ms"), QStringLiteral("5")});
+  const QString image = dir.filePath(QStringLiteral("fw.bin"));
+  QFile f(image);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(QByteArray(256 * 1024, '\x5A'));
+  f.close();
+
+  CliProcess cli;
+  ASSERT_TRUE(cli.Start(d.link + QStringList{QStringLiteral("upgrade"), image}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return cli.OutputSoFar().contains(QStringLiteral("upload 20%")); }, 30000))
+      << cli.OutputSoFar().toStdString();
+  ::kill(static_cast<pid_t>(cli.Process().processId()), SIGINT);
+  const CliRun r = cli.Finish();
+  EXPECT_EQ(r.status, 130) << r;
+  EXPECT_TRUE(r.err.contains(QStringLiteral("interrupted during the firmware upload after"))) << r;
+  const test::SimCounts counts = d.sim.Stop();
+  EXPECT_EQ(counts.Get(QStringLiteral("fw.images-accepted")), 0u);
+  EXPECT_GT(counts.Get(QStringLiteral("fw.chunks")), 0u);
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,45 @@
+#pragma once
+// The built velmora-cli as a process: run it to the end, or start it and interrupt it.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <ostream>
+
+namespace velmora::test {
+
+struct CliRun {
+  int status = -1;        // exit status; -1 when it did not end by itself
+  QString out;            // standard output, UTF-8
+  QString err;            // standard error, UTF-8
+  qint64 elapsed_ms = 0;  // from start to exit
+};
+
+// Readable failures: the status and everything it printed.
+inline std::ostream& operator<<(std::ostream& os, const CliRun& r) {
+  return os << "status " << r.status << "\nstdout:\n" << r.out.toStdString() << "stderr:\n" << r.err.toStdString();
+}
+
+class CliProcess {
+ public:
+  static QString Program();
+
+  // Runs velmora-cli with `args` until it ends (killed after `timeout_ms`).
+  static CliRun Run(const QStringList& args, int timeout_ms = 60000);
+
+  // Starts it and returns at once; Finish waits for the end.
+  bool Start(const QStringList& args);
+  QProcess& Process() { return process_; }
+  // Standard output so far (keeps it for Finish).
+  QString OutputSoFar();
+  CliRun Finish(int timeout_ms = 60000);
+
+ private:
+  QProcess process_;
+  QByteArray out_;
+  qint64 started_ms_ = 0;
+};
+
+}  // namespace velmora::test
