@@ -17,7 +17,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   python3 python3-openpyxl locales
   fonts-wqy-microhei xvfb xauth
-  dpkg-dev fakeroot file desktop-file-utils appstream man-db
+  dpkg-dev file desktop-file-utils appstream
 )
 
 setup() {
@@ -170,6 +170,7 @@ test_package() {
   )
   [ -d src/cli ] && want+=(usr/bin/velmora-cli)
   local m f contents
+  # Every manual page in share/man, the command line's among them when it lands.
   for m in share/man/*.1; do want+=("usr/share/man/man1/$(basename "$m")"); done
   contents=$(dpkg-deb --contents "$DEB" | awk '{print $6}')
   for f in "${want[@]}"; do
@@ -189,7 +190,9 @@ test_package() {
     "$prefix/bin/velmora-cli" template | python3 -c 'import json, sys; json.load(sys.stdin)'
     echo "-- installed velmora-cli template printed a JSON profile"
   fi
-  "$prefix/bin/velmora-sim" --help | grep -q '^Usage: velmora-sim'
+  local sim_help
+  sim_help=$("$prefix/bin/velmora-sim" --help)
+  grep -q '^Usage: velmora-sim' <<<"$sim_help"
   local rc=0
   QT_QPA_PLATFORM=offscreen timeout 3 "$prefix/bin/velmora" 2>"$away/velmora.err" || rc=$?
   # 124: still running when the time ran out, as a window should be.
