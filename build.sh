@@ -4,6 +4,8 @@
 #                      with the device simulator beside it
 #   ./build.sh test    install what is missing, build and pass the whole test suite
 #   ./build.sh bench   install what is missing, build the release, run the benchmarks
+#   ./build.sh package install what is missing, build the programs, make the Debian
+#                      package build/package/velmora_VERSION_ARCH.deb
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,6 +17,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   python3 python3-openpyxl locales
   fonts-wqy-microhei xvfb xauth
+  dpkg-dev file desktop-file-utils appstream
 )
 
 setup() {
@@ -129,6 +132,74 @@ cmd_test() {
     grep -E "^(stat::number_of_executed_units|Done|==[0-9]+==ERROR|check failed|SUMMARY)" "$log" || true
     [ "$rc" -eq 0 ] || { echo "fuzz target $(basename "$f") failed (exit $rc), see $log" >&2; exit 1; }
   done
+  echo "== the Debian package, and the programs installed under a fresh prefix"
+  test_package
+}
+
+DEB=""  # the package cmd_package made
+
+cmd_package() {
+  build package
+  rm -f build/package/velmora_*.deb
+  cpack --preset package
+  local debs=(build/package/velmora_*.deb)
+  DEB=${debs[0]}
+  [ -f "$DEB" ] || { echo "cpack made no package" >&2; exit 1; }
+  echo "== $DEB: $(du -k "$DEB" | cut -f1) KiB, $(dpkg-deb -f "$DEB" Installed-Size) KiB installed"
+  dpkg-deb --contents "$DEB" | awk '$6 !~ /\/$/ {printf "   %8s  %s\n", $3, substr($6, 2)}'
+}
+
+away=""  # the build folder while it is out of reach
+bring_back() {
+  [ -n "$away" ] || return 0
+  mv "$away/build" build/package
+  rm -rf "$away"
+  away=""
+}
+
+# The package holds every file, its entries validate, and the programs installed under a
+# fresh prefix start with the build folder out of reach.
+test_package() {
+  cmd_package
+  local id=io.github.velmora.Velmora
+  local want=(
+    usr/bin/velmora usr/bin/velmora-sim
+    usr/share/applications/$id.desktop
+    usr/share/icons/hicolor/scalable/apps/$id.svg
+    usr/share/metainfo/$id.metainfo.xml
+  )
+  [ -d src/cli ] && want+=(usr/bin/velmora-cli)
+  local m f contents
+  # Every manual page in share/man, the command line's among them when it lands.
+  for m in share/man/*.1; do want+=("usr/share/man/man1/$(basename "$m")"); done
+  contents=$(dpkg-deb --contents "$DEB" | awk '{print $6}')
+  for f in "${want[@]}"; do
+    grep -qxF "./$f" <<<"$contents" || { echo "$DEB lacks /$f" >&2; exit 1; }
+  done
+  # dpkg-shlibdeps ran: the Qt libraries the programs link are named.
+  dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || { echo "$DEB names no Qt library" >&2; exit 1; }
+
+  away=$(mktemp -d)
+  local prefix="$away/prefix"
+  cmake --install build/package --prefix "$prefix" >/dev/null
+  desktop-file-validate "$prefix/share/applications/$id.desktop"
+  appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml"
+  trap bring_back EXIT
+  mv build/package "$away/build"
+  if [ -d src/cli ]; then
+    "$prefix/bin/velmora-cli" template | python3 -c 'import json, sys; json.load(sys.stdin)'
+    echo "-- installed velmora-cli template printed a JSON profile"
+  fi
+  local sim_help
+  sim_help=$("$prefix/bin/velmora-sim" --help)
+  grep -q '^Usage: velmora-sim' <<<"$sim_help"
+  local rc=0
+  QT_QPA_PLATFORM=offscreen timeout 3 "$prefix/bin/velmora" 2>"$away/velmora.err" || rc=$?
+  # 124: still running when the time ran out, as a window should be.
+  [ "$rc" -eq 124 ] || { echo "installed velmora ended early (exit $rc):" >&2; cat "$away/velmora.err" >&2; exit 1; }
+  echo "-- installed velmora ran 3 s offscreen, velmora-sim answered --help"
+  bring_back
+  trap - EXIT
 }
 
 cmd_bench() {
@@ -144,5 +215,6 @@ case "${1:-}" in
   run)   setup; cmd_run ;;
   test)  setup; cmd_test ;;
   bench) setup; cmd_bench ;;
-  *) sed -n '2,7p' "$0" >&2; exit 2 ;;
+  package) setup; cmd_package ;;
+  *) sed -n '2,9p' "$0" >&2; exit 2 ;;
 esac

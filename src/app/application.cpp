@@ -48,6 +48,8 @@ int RunApplication(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("velmora"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmora v1.2"));
+  // Lets the desktop match the window to its installed entry and icon.
+  QApplication::setDesktopFileName(QStringLiteral("io.github.velmora.Velmora"));
   QApplication::setWindowIcon(AppIcon());
 
   // Program-wide objects, in the order they must be torn down in reverse.

@@ -1,6 +1,8 @@
 #include "config/ui/dialog_enet.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QUdpSocket>
 
 #include "widgets/controls.h"
 #include "core/modal_ui.h"
@@ -15,6 +17,13 @@ namespace {
 using namespace res;
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// True when the system keeps the port for privileged programs and this one lacks the right.
+bool RefusedForRights(quint16 port) {
+  QUdpSocket probe;
+  return !probe.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress) &&
+         probe.error() == QAbstractSocket::SocketAccessError;
+}
 
 ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
   return ConfigPageTraits{
@@ -55,6 +64,11 @@ void CDialog_Enet::OnOpenClose() {
   if (!udp_.OpenEndpoint(device)) {
     // Usually the local port is held by another program or needs rights this user lacks.
     Log(U("UDP_Server建立连接失败,本地端口%1不可用.\r\n").arg(udp_.LocalPort()));
+#ifdef Q_OS_LINUX
+    if (RefusedForRights(udp_.LocalPort()))
+      Log(U("该端口需要root权限或CAP_NET_BIND_SERVICE能力,可执行: sudo setcap cap_net_bind_service=+ep %1\r\n")
+              .arg(QCoreApplication::applicationFilePath()));
+#endif
     return;
   }
   button->setText(U("关闭"));
