@@ -151,7 +151,8 @@ TEST_F(MqttPageTest, StartsWithTheDefaultCredentialsAndItsControls) {
 
   // Inside the tab control every control and frame stays whole in view.
   for (QWidget* w : page_->findChildren<QWidget*>()) {
-    if (w->parentWidget() == page_) EXPECT_TRUE(page_->rect().contains(w->geometry())) << ControlId(w);
+    if (w->parentWidget() != page_) continue;
+    EXPECT_TRUE(page_->rect().contains(w->geometry())) << ControlId(w);
   }
 
   // Tab walks the form from the list down to the buttons.

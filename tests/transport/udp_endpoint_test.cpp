@@ -318,7 +318,7 @@ TEST_F(UdpEndpointTest, WithTheDeviceAtOneAddressOtherSendersAreLoggedAtMostOnce
   CollectingHandler network;
   pump.SetNetworkPageHandler(&network);
   auto pump_until = [&](const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    return PumpUntil(
+    return WaitUntil(
         [&] {
           pump.Tick();
           return done();
@@ -406,7 +406,7 @@ TEST_F(UdpEndpointTest, WithABroadcastAddressEveryoneIsHeardAndEachNewSenderIsNa
   auto deliver = [&](const std::function<void()>& send) {
     const std::size_t before = network.frames.size();
     send();
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
       pump.Tick();
       return network.frames.size() == before + 1;
     }));
