@@ -52,16 +52,19 @@ int RunApplication(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("io.github.velmora.Velmora"));
   QApplication::setWindowIcon(AppIcon());
 
-  // Program-wide objects, in the order they must be torn down in reverse.
-  ReceiveState rx;
-  QtModalUi modal;
-  VekSerial serial(rx);
-  CUdpSocket udp(rx, modal);
-  AppServices services{rx, modal, serial, udp};
-  CMorvaneDlg window(services);
-  modal.SetParent(&window);
-  window.show();
+  ProgramObjects program;
+  program.Window().show();
   return app.exec();
+}
+
+ProgramObjects::ProgramObjects() : window_(std::make_unique<CMorvaneDlg>(services_)) {
+  modal_.SetParent(window_.get());
+}
+
+ProgramObjects::~ProgramObjects() {
+  // The window first: an upload in progress stops with it, and nothing sends any more.
+  window_.reset();
+  serial_.Close();
 }
 
 }  // namespace velmora

@@ -2,7 +2,37 @@
 
 #include <QIcon>
 
+#include <memory>
+
+#include "protocol/receive_state.h"
+#include "transport/app_services.h"
+#include "widgets/qt_modal_ui.h"
+
 namespace velmora {
+
+class CMorvaneDlg;
+
+// The program-wide objects and the main window, made in the order they are torn down in
+// reverse. Needs the QApplication, and is gone before it: when this is destroyed, every
+// serial reader thread has ended, even one held up by a line that does not move.
+class ProgramObjects {
+ public:
+  ProgramObjects();
+  ~ProgramObjects();
+  ProgramObjects(const ProgramObjects&) = delete;
+  ProgramObjects& operator=(const ProgramObjects&) = delete;
+
+  CMorvaneDlg& Window() { return *window_; }
+  AppServices& Services() { return services_; }
+
+ private:
+  ReceiveState rx_;
+  QtModalUi modal_;
+  VekSerial serial_{rx_};
+  CUdpSocket udp_{rx_, modal_};
+  AppServices services_{rx_, modal_, serial_, udp_};
+  std::unique_ptr<CMorvaneDlg> window_;
+};
 
 // The application icon, drawn rather than shipped as a file.
 QIcon AppIcon();

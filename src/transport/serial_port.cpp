@@ -100,13 +100,10 @@ CXSerial::CXSerial(SerialByteSink sink) : sink_(std::move(sink)) {}
 
 CXSerial::~CXSerial() {
   Close();
-  for (Stray& s : strays_) {
-    if (s.link->WaitFinished(kStopTimeoutMs)) {
-      s.thread.join();
-    } else {
-      s.thread.detach();  // it holds only its own state and ends when its device lets go
-    }
-  }
+  // No reader may outlive its port: one left running would go on using the event loop
+  // and the application object after they are gone. The wait is bounded by the write
+  // time-outs, since a stopping reader has discarded what it had not yet sent.
+  for (Stray& s : strays_) s.thread.join();
 }
 
 QString CXSerial::PortName(unsigned number) {
