@@ -37,7 +37,7 @@ class ProgramObjects {
 // The application icon, drawn rather than shipped as a file.
 QIcon AppIcon();
 
-// Asks the system to wake the pump's 1 ms timer on time rather than up to 50 us late;
+// Asks the system to wake the pump's timer on time rather than up to 50 us late;
 // call it before any thread is started, so they all inherit it.
 void TightenTimerSlack();
 

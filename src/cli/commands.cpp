@@ -2,7 +2,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 
@@ -15,6 +14,7 @@
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
 #include "session/device_session.h"
+#include "transport/serial_port.h"
 
 namespace velmora::cli {
 
@@ -467,17 +467,18 @@ class PortsCommand : public Command {
   bool NeedsLink() const override { return false; }
   int Prepare(const CommandOptions& o, QString* error) override { return NeedArgs(o, 0, Synopsis(), error); }
   int RunLocal(Output& out) override {
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : ports) {
+    // The window's own listing: the same ports, none of them opened.
+    for (const SerialPortEntry& port : CXSerial::ListPorts()) {
       if (out.Json()) {
-        out.JsonLine(QJsonObject{{QStringLiteral("port"), info.systemLocation()},
-                                 {QStringLiteral("description"), info.description()},
-                                 {QStringLiteral("manufacturer"), info.manufacturer()},
-                                 {QStringLiteral("serial_number"), info.serialNumber()}});
+        out.JsonLine(QJsonObject{{QStringLiteral("port"), port.path},
+                                 {QStringLiteral("description"), port.description},
+                                 {QStringLiteral("manufacturer"), port.manufacturer},
+                                 {QStringLiteral("serial_number"), port.serial_number}});
       } else {
-        QString line = info.systemLocation();
-        if (!info.description().isEmpty()) line += QStringLiteral("  ") + info.description();
-        if (!info.manufacturer().isEmpty()) line += QStringLiteral(" (") + info.manufacturer() + QLatin1Char(')');
+        QString line = port.path;
+        if (!port.description.isEmpty()) line += QStringLiteral("  ") + port.description;
+        if (!port.manufacturer.isEmpty()) line += QStringLiteral(" (") + port.manufacturer + QLatin1Char(')');
+        if (!port.serial_number.isEmpty()) line += QStringLiteral(" #") + port.serial_number;
         out.Document(line.toUtf8());
       }
     }

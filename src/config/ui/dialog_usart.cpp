@@ -97,8 +97,6 @@ void CDialog_Usart::OnOpenClose() {
     return;
   }
   if (!serial_.Open(port, baud, parity)) {
-    // A port that opened but refused a line setting is held until closed: let it go.
-    serial_.Close();
     ShowLinkState(false);
     Log(U("[COM]: 打开串口失败:") + port + QLatin1String("\r\n"));
     return;
