@@ -149,7 +149,10 @@ TEST(SerialStream, SLOW_TenSecondsWithoutAPauseStayOneBurstWhileTheWindowAnswers
   h.OpenSerialOn(pty);
 
   constexpr std::size_t kEndInRing = 300;
-  constexpr int kSplitsAllowed = 5;
+  // Cutting by length would split a ten-second stream about 100,000 times, and cutting by
+  // time thousands of times; a starved writer on a busy machine leaves the line dry a few
+  // dozen times at most.
+  constexpr int kSplitsAllowed = 50;
   UiStallMeter meter;
   meter.Start();
   StreamWriter writer(pty, 10s, kEndInRing);
@@ -168,8 +171,8 @@ TEST(SerialStream, SLOW_TenSecondsWithoutAPauseStayOneBurstWhileTheWindowAnswers
               static_cast<long long>(meter.LongestGap().count()));
   EXPECT_LT(meter.LongestGap(), 200ms);
   // Only a line that really went empty may end a burst; on a loaded machine this test's
-  // writer can leave it so, a few times at most. Cutting a burst by length or by time, or
-  // while bytes wait for the reader, would split it far more often.
+  // writer can leave it so. Cutting a burst by length or by time, or while bytes wait for
+  // the reader, would split it far more often.
   EXPECT_LE(closed_while_streaming, std::min(kSplitsAllowed, writer.LongDryMoments()));
 
   // The last entry is a run of the stream in order, nothing missing inside it.
