@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "protocol/hex_string.h"
+
 namespace velmora {
 
 int64_t LocalMilliseconds(const LocalTime& t) {
@@ -30,9 +32,7 @@ std::array<uint8_t, 6> MacFromMilliseconds(int64_t ms) {
 }
 
 QString MacText(const std::array<uint8_t, 6>& mac) {
-  QString s;
-  for (const uint8_t b : mac) s += QString::asprintf("%02X ", b);
-  return s;
+  return QString::fromStdString(HexString(mac, " ", HexSeparator::kAfterEach));
 }
 
 }  // namespace velmora
