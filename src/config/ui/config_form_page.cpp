@@ -11,6 +11,7 @@
 #include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
 #include "protocol/gbk.h"
+#include "protocol/text_field.h"
 
 namespace velmora {
 
@@ -215,9 +216,7 @@ void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
 
 void ConfigFormPage::ShowVersion(const ReplyFrame& frame) {
   // The whole text the device sent, up to its first zero byte; never past the frame.
-  const auto payload = frame.Payload();
-  const auto end = std::find(payload.begin(), payload.end(), uint8_t{0});
-  const QString version = FromGbk(payload.first(static_cast<std::size_t>(end - payload.begin())));
+  const QString version = FromGbk(TextFieldBytes(frame.Payload()));
   Log(U("读取版本成功. \r\n"));
   Log(version + QLatin1String("\r\n"));
 }
