@@ -136,8 +136,6 @@ void CDialog_Usart::SetPortFolders(const QStringList& folders) {
   OnDevicesChanged();
 }
 
-QStringList CDialog_Usart::WatchedFolders() const { return watcher_->directories(); }
-
 void CDialog_Usart::WatchFolders() {
   QStringList wanted;
   for (const char* f : kDeviceFolders) wanted << QString::fromUtf8(f);
@@ -146,8 +144,7 @@ void CDialog_Usart::WatchFolders() {
   for (const QString& f : watched) {
     if (!wanted.contains(f)) watcher_->removePath(f);
   }
-  // A folder that is not there yet (by-id before the first adapter) is added when its
-  // parent changes.
+  // A missing folder (by-id before the first adapter) is added when its parent changes.
   for (const QString& f : wanted) {
     if (!watched.contains(f) && QFileInfo(f).isDir()) watcher_->addPath(f);
   }
@@ -249,8 +246,8 @@ void CDialog_Usart::ReopenReturnedPort() {
       if (ports->itemData(i, kSerialNumberRole).toString() == lost_->serial_number) path = ports->itemText(i);
     }
   }
-  // A node the system has not yet handed to the user cannot be opened; the change that
-  // hands it over comes as another folder change.
+  // A fresh node may still belong to the system alone and refuse to open; handing it to
+  // the user is another folder change, which tries again.
   if (path.isEmpty() || !serial_.Open(path, lost_->baud, lost_->parity)) return;
   lost_.reset();
   QComboBox* ports = Controls().Combo(kIdcComPort);

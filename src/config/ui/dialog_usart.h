@@ -27,7 +27,6 @@ class CDialog_Usart : public ConfigFormPage {
   // system knows, and watched with the system's device folders. A port in a watched folder
   // that goes away while open is closed, and opened again when it comes back.
   void SetPortFolders(const QStringList& folders);
-  QStringList WatchedFolders() const;
 
   // A write to the port failed, from this page or another: said in the Log pane; a port
   // whose adapter has gone is closed and shown closed.
