@@ -101,7 +101,12 @@ QWidget* CMorvaneDlg::CreateMqttPage() {
 }
 
 void CMorvaneDlg::OpenFirmwareDialog(Link link) {
-  if (!fota_) fota_ = new CDialog_Fota(services_, this);
+  if (!fota_) {
+    fota_ = new CDialog_Fota(services_, this);
+    for (int page : {kSerialPage, kNetworkPage}) {
+      connect(fota_, &CDialog_Fota::UploadChanged, static_cast<ConfigFormPage*>(pages_[page]), &ConfigFormPage::ShowUpload);
+    }
+  }
   if (fota_->Transfer().Awaiting() && fota_->Transfer().TransferLink() != link) {
     AppendLog(QString::fromUtf8(fota_->Transfer().TransferLink() == Link::Serial
                                     ? "[FOTA]: 固件正在通过串口升级,完成或停止后才能改用UDP.\r\n"

@@ -197,6 +197,7 @@ bool CXSerial::Open(const QString& name, qint32 baud, int parity) {
   link->name = name;
   link->baud = baud;
   link->parity = parity;
+  link->on_gone = line_lost_handler_;
   Request open;
   open.kind = Request::Kind::Open;
   open.id = ++link->next_id;
@@ -226,6 +227,15 @@ bool CXSerial::LineLost() const {
   if (!link_) return false;
   std::lock_guard lock(link_->mutex);
   return link_->gone || link_->finished;
+}
+
+void CXSerial::SetLineLostHandler(std::function<void()> handler) {
+  std::lock_guard write_lock(write_mutex_);
+  line_lost_handler_ = std::move(handler);
+  if (link_) {
+    std::lock_guard lock(link_->mutex);
+    link_->on_gone = line_lost_handler_;
+  }
 }
 
 bool CXSerial::Write(const uint8_t* data, std::size_t len) {
@@ -265,6 +275,7 @@ void CXSerial::StopReader() {
   {
     std::lock_guard lock(link_->mutex);
     link_->sink = nullptr;
+    link_->on_gone = nullptr;
     link_->reading = false;
     link_->requests.push_back(Request{Request::Kind::Shutdown, 0, {}});
     link_->Ring();

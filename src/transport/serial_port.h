@@ -82,6 +82,10 @@ class CXSerial {
   // True once the open port's device has gone away (adapter unplugged, far end hung up):
   // nothing goes out or comes in until the port is closed and opened again.
   bool LineLost() const;
+  // Called on the reader thread, without delay, when the open port's device goes away
+  // with nothing being written. It must only hand the news on (a queued call); it is not
+  // called again once this returns with another handler or none.
+  void SetLineLostHandler(std::function<void()> handler);
   // True when every byte went out. False at once when closed or when the device has gone
   // away; a chunk that cannot be written within kChunkTimeoutMs is retried kChunkRetries
   // times after clearing the output queue, then the write fails.
@@ -104,6 +108,7 @@ class CXSerial {
   qint32 baud_ = 9600;
   int parity_ = 0;
 
+  std::function<void()> line_lost_handler_;
   std::mutex write_mutex_;
   std::shared_ptr<detail::SerialLink> link_;  // present while the port is open
   std::thread reader_;

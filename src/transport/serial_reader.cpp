@@ -327,6 +327,7 @@ class ReaderSession {
       std::lock_guard lock(link_->mutex);
       link_->gone = true;
       link_->reading = false;
+      if (link_->on_gone) link_->on_gone();
     }
     if (chunk_ != 0) {
       link_->Reply(chunk_, Answer::Gone);

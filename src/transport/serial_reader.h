@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -38,6 +39,9 @@ struct SerialLink {
   bool gone = false;
   bool finished = false;
   QObject* doorbell = nullptr;  // on the reader thread, present while its loop can run
+  // Called on the reader thread, under `mutex`, when the device goes away; cleared when
+  // the port is closed.
+  std::function<void()> on_gone;
 
   QString name;
   qint32 baud = 9600;

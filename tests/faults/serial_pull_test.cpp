@@ -1,6 +1,10 @@
 // The serial adapter pulled out under a configuration command: the page answers within
 // the write bound, says what happened, and the port can be opened again.
 
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -173,6 +177,89 @@ TEST(SerialPull, AdapterBackUnderTheSameNameOpensAgainFromTheSameRow) {
   app.Click(app.page, 1035);
   ASSERT_TRUE(app.WaitForStatus("Successful!"));
   EXPECT_EQ(app.LogLines().back(), "FW-1.0");
+}
+
+// Adapters coming and going in a watched folder, played by links to pseudo-terminals: the
+// list follows them with no refresh, an open port whose adapter goes (its link removed,
+// or the far end hanging up with nothing being written) is closed, and the same name
+// coming back is opened again with the same settings. One Log line each way.
+TEST(SerialPull, WatchedFolderListsAdaptersAndReopensTheOneThatComesBack) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString link = QDir::cleanPath(QFileInfo(dir.filePath("ttyUSB-adapter-with-a-long-name")).absoluteFilePath());
+  const QString removed = U("[COM]: 串口设备已移除:") + link;
+  const QString reopened = U("[COM]: 串口设备已重新连接,已重新打开:") + link;
+
+  SerialPull app;
+  QComboBox* ports = app.Combo(app.page, 1000);
+  app.page.SetPortFolders({dir.path()});
+  EXPECT_EQ(ports->findText(link), -1);
+  auto plug = [&](const PtyPair& pty) {
+    EXPECT_TRUE(QFile::link(pty.SlavePath(), link));
+    return test::WaitUntil([&] { return ports->findText(link) >= 0; });
+  };
+
+  auto first = std::make_unique<PtyPair>();
+  ASSERT_TRUE(first->Ok());
+  ASSERT_TRUE(plug(*first)) << "listed without pressing refresh";
+  const int item = ports->findText(link);
+  EXPECT_EQ(ports->itemData(item, Qt::ToolTipRole).toString(), link) << "the whole path, uncut";
+  app.Choose(app.page, 1000, link);
+  EXPECT_EQ(ports->toolTip(), link);
+  app.Choose(app.page, 1001, "9600");
+  app.Choose(app.page, 1002, "ODD");
+  app.Click(app.page, 1003);
+  ASSERT_TRUE(app.serial.IsOpen()) << app.LogLines().join('|').toStdString();
+  app.ExpectReadRoundTrip(*first);
+
+  // Pulled: the link goes.
+  ASSERT_TRUE(QFile::remove(link));
+  ASSERT_TRUE(test::WaitUntil([&] { return !app.serial.IsOpen(); }));
+  EXPECT_EQ(app.LogLines().back(), removed);
+  app.ExpectClosedRow();
+  EXPECT_TRUE(test::WaitUntil([&] { return ports->findText(link) < 0; })) << "gone from the list";
+  EXPECT_EQ(ports->currentText(), link) << "the row still names the port";
+
+  // Back under the same name: opened again, as it was set.
+  auto second = std::make_unique<PtyPair>();
+  ASSERT_TRUE(second->Ok());
+  ASSERT_TRUE(plug(*second));
+  ASSERT_TRUE(test::WaitUntil([&] { return app.serial.IsOpen(); }));
+  EXPECT_EQ(app.LogLines().back(), reopened);
+  EXPECT_EQ(app.serial.Port(), link);
+  EXPECT_EQ(app.serial.Baud(), 9600);
+  EXPECT_EQ(app.serial.Parity(), 1);
+  EXPECT_EQ(app.Button(app.page, 1003)->text(), U("关闭"));
+  for (int id : {1000, 1001, 1002, 1039}) EXPECT_FALSE(app.Ctl(app.page, id)->isEnabled()) << id;
+  app.window->SetStatusText({});
+  app.ExpectReadRoundTrip(*second);
+
+  // The far end hangs up with nothing being written; the dead line's link stays until the
+  // adapter really comes back, and is not opened meanwhile.
+  second->CloseMaster();
+  ASSERT_TRUE(test::WaitUntil([&] { return !app.serial.IsOpen(); }));
+  EXPECT_EQ(app.LogLines().back(), removed);
+  app.page.SetPortFolders({dir.path()});  // a look at the folder as a change would cause
+  EXPECT_FALSE(app.serial.IsOpen());
+  ASSERT_TRUE(QFile::remove(link));
+  auto third = std::make_unique<PtyPair>();
+  ASSERT_TRUE(third->Ok());
+  ASSERT_TRUE(plug(*third));
+  ASSERT_TRUE(test::WaitUntil([&] { return app.serial.IsOpen(); }));
+  app.window->SetStatusText({});
+  app.ExpectReadRoundTrip(*third);
+  EXPECT_EQ(app.CountLines(removed), 2);
+  EXPECT_EQ(app.CountLines(reopened), 2);
+
+  // Closed by the engineer, a port is never opened behind their back.
+  app.Click(app.page, 1003);
+  ASSERT_FALSE(app.serial.IsOpen());
+  ASSERT_TRUE(QFile::remove(link));
+  auto fourth = std::make_unique<PtyPair>();
+  ASSERT_TRUE(fourth->Ok());
+  ASSERT_TRUE(plug(*fourth));
+  EXPECT_FALSE(app.serial.IsOpen());
+  EXPECT_EQ(app.CountLines(reopened), 2);
 }
 
 TEST(SerialPull, MqttWriteAfterThePullSaysSoAndClosesTheSerialRow) {

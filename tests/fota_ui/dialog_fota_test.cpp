@@ -319,6 +319,12 @@ TEST(FotaInMainWindow, AnUploadKeepsItsLinkWhenTheOtherPagesFotaIsPressed) {
   qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
   ASSERT_TRUE(dlg->Transfer().Awaiting());
   ASSERT_EQ(dlg->Transfer().Sequence(), 1);
+  // Both pages and the dialog say which link the upload runs over.
+  const QString title = dlg->windowTitle();
+  EXPECT_TRUE(title.endsWith(QString::fromUtf8(" (串口)"))) << title.toStdString();
+  for (int page : {CMorvaneDlg::kSerialPage, CMorvaneDlg::kNetworkPage}) {
+    EXPECT_EQ(fota_button(page)->toolTip(), QString::fromUtf8("固件正在通过串口升级")) << page;
+  }
 
   fota_button(CMorvaneDlg::kNetworkPage)->click();
   EXPECT_EQ(dlg->ActiveLink(), Link::Serial);
@@ -338,6 +344,17 @@ TEST(FotaInMainWindow, AnUploadKeepsItsLinkWhenTheOtherPagesFotaIsPressed) {
   // Once stopped, the next upload goes over the link last chosen.
   qobject_cast<QPushButton*>(FindControl(dlg, 1022))->click();
   EXPECT_EQ(dlg->ActiveLink(), Link::Udp);
+  EXPECT_EQ(dlg->windowTitle(), title.chopped(5));
+  for (int page : {CMorvaneDlg::kSerialPage, CMorvaneDlg::kNetworkPage}) {
+    EXPECT_TRUE(fota_button(page)->toolTip().isEmpty()) << page;
+  }
+
+  // An upload over UDP says so.
+  qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
+  ASSERT_TRUE(dlg->Transfer().Awaiting());
+  EXPECT_EQ(dlg->windowTitle(), title.chopped(5) + QStringLiteral(" (UDP)"));
+  EXPECT_EQ(fota_button(CMorvaneDlg::kSerialPage)->toolTip(), QString::fromUtf8("固件正在通过UDP升级"));
+  qobject_cast<QPushButton*>(FindControl(dlg, 1022))->click();
 }
 
 }  // namespace

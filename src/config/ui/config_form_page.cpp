@@ -183,6 +183,14 @@ void ConfigFormPage::OnSyncClock() {
   Send(cmd::kSyncClock, payload);
 }
 
+void ConfigFormPage::ShowUpload(bool running, Link link) {
+  const QString note =
+      running ? U(link == Link::Serial ? "固件正在通过串口升级" : "固件正在通过UDP升级") : QString();
+  QWidget* fota = controls_.Get(kIdcFota);
+  fota->setToolTip(note);
+  fota->setAccessibleDescription(note);
+}
+
 void ConfigFormPage::OnFota() {
   host_.OpenFirmwareDialog(traits_.link);
 }

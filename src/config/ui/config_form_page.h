@@ -48,6 +48,9 @@ class ConfigFormPage : public QWidget, public IReplyHandler {
 
   void HandleReply(const ReplyFrame& frame) override;
 
+  // An upload runs, or has ended: the FOTA button's tip says which link it uses.
+  void ShowUpload(bool running, Link link);
+
   // Time for the MAC generator and the clock command; tests fix it.
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
 

@@ -1,8 +1,14 @@
 #include "config/ui/dialog_usart.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <limits>
 
 #include "widgets/controls.h"
@@ -52,6 +58,50 @@ int ParityPosition(const QComboBox* list) {
   return -1;
 }
 
+// Where the system puts serial devices and the adapters' lasting names.
+const char* const kDeviceFolders[] = {"/dev", "/dev/serial/by-id"};
+
+constexpr int kDescriptionRole = Qt::UserRole;
+constexpr int kSerialNumberRole = Qt::UserRole + 1;
+
+// What the list shows and Open takes: the full path, so two adapters never look alike;
+// on Windows the COM name the engineer knows.
+QString ListedText(const SerialPortEntry& e) {
+#ifdef Q_OS_WIN
+  return e.name;
+#else
+  return e.path;
+#endif
+}
+
+QString Description(const SerialPortEntry& e) {
+  QStringList parts;
+  for (const QString& s : {e.description, e.manufacturer}) {
+    if (!s.isEmpty() && !parts.contains(s)) parts << s;
+  }
+  if (!e.serial_number.isEmpty()) parts << U("序列号 ") + e.serial_number;
+  return parts.join(QStringLiteral(", "));
+}
+
+// A bare name lives in /dev, as for the port itself.
+QString FullPath(const QString& port) {
+  return QDir::cleanPath(port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port);
+}
+
+// The drop-down shows each port's description after its path; the edit field keeps the
+// path alone.
+class PortItemDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QString description = index.data(kDescriptionRole).toString();
+    if (!description.isEmpty()) option->text += QStringLiteral("  ") + description;
+  }
+};
+
 }  // namespace
 
 CDialog_Usart::CDialog_Usart(PageHost& host, AppServices& services, QWidget* parent)
@@ -63,17 +113,156 @@ CDialog_Usart::CDialog_Usart(PageHost& host, AppServices& services, QWidget* par
                  {kIdcOpenClose, &CDialog_Usart::OnOpenClose},
                  {kIdcRefreshPorts, &CDialog_Usart::RefreshPorts},
              });
+  QComboBox* ports = Controls().Combo(kIdcComPort);
+  ports->setItemDelegate(new PortItemDelegate(ports));
+  connect(ports, &QComboBox::currentTextChanged, this, [this] { ShowPortTip(); });
+  // The device folders are watched, never polled: an idle tool wakes for nothing.
+  watcher_ = new QFileSystemWatcher(this);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { OnDevicesChanged(); });
+  WatchFolders();
+  // A hang-up is heard by the reader even when nothing is being written.
+  serial_.SetLineLostHandler(
+      [this] { QMetaObject::invokeMethod(this, [this] { OnDevicesChanged(); }, Qt::QueuedConnection); });
   RefreshPorts();
 }
 
-void CDialog_Usart::RefreshPorts() {
+CDialog_Usart::~CDialog_Usart() { serial_.SetLineLostHandler({}); }
+
+void CDialog_Usart::RefreshPorts() { FillPorts(false); }
+
+void CDialog_Usart::SetPortFolders(const QStringList& folders) {
+  port_folders_.clear();
+  for (const QString& f : folders) port_folders_ << QDir::cleanPath(QFileInfo(f).absoluteFilePath());
+  OnDevicesChanged();
+}
+
+void CDialog_Usart::WatchFolders() {
+  QStringList wanted;
+  for (const char* f : kDeviceFolders) wanted << QString::fromUtf8(f);
+  wanted << port_folders_;
+  const QStringList watched = watcher_->directories();
+  for (const QString& f : watched) {
+    if (!wanted.contains(f)) watcher_->removePath(f);
+  }
+  // A missing folder (by-id before the first adapter) is added when its parent changes.
+  for (const QString& f : wanted) {
+    if (!watched.contains(f) && QFileInfo(f).isDir()) watcher_->addPath(f);
+  }
+}
+
+void CDialog_Usart::FillPorts(bool keep_text) {
   QComboBox* ports = Controls().Combo(kIdcComPort);
+  const QString text = ports->currentText();
+  std::vector<SerialPortEntry> entries = CXSerial::ListPorts();
+  for (const QString& folder : port_folders_) {
+    const QFileInfoList found =
+        QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& info : found) {
+      const QString path = QDir::cleanPath(info.absoluteFilePath());
+      if (!CXSerial::PortExists(path)) continue;
+      SerialPortEntry e;
+      e.name = info.fileName();
+      e.path = path;
+      entries.push_back(std::move(e));
+    }
+  }
+  const QSignalBlocker quiet(ports);
   ports->clear();
-  ports->addItems(CXSerial::AvailablePorts());
-  SetListPosition(ports, 0);  // none when the list is empty
+  int widest = 0;
+  const QFontMetrics metrics(ports->view()->font());
+  for (const SerialPortEntry& e : entries) {
+    const QString listed = ListedText(e);
+    if (ports->findText(listed) >= 0) continue;
+    const QString description = Description(e);
+    ports->addItem(listed);
+    const int i = ports->count() - 1;
+    ports->setItemData(i, description, kDescriptionRole);
+    ports->setItemData(i, e.serial_number, kSerialNumberRole);
+    ports->setItemData(i, description.isEmpty() ? e.path : e.path + QLatin1Char('\n') + description, Qt::ToolTipRole);
+    widest = std::max(widest, metrics.horizontalAdvance(listed + QStringLiteral("  ") + description));
+  }
+  // The drop-down is as wide as its longest line; the field itself keeps its place.
+  ports->view()->setMinimumWidth(widest + 2 * metrics.averageCharWidth() + 24);
+  if (keep_text) {
+    const int i = ports->findText(text);
+    if (i >= 0) {
+      ports->setCurrentIndex(i);
+    } else {
+      ports->setCurrentIndex(-1);
+      ports->setEditText(text);
+    }
+  } else {
+    SetListPosition(ports, 0);  // none when the list is empty
+  }
+  ShowPortTip();
+}
+
+void CDialog_Usart::ShowPortTip() {
+  QComboBox* ports = Controls().Combo(kIdcComPort);
+  const QString text = ports->currentText().trimmed();
+  const int i = ports->findText(text);
+  ports->setToolTip(i >= 0 ? ports->itemData(i, Qt::ToolTipRole).toString() : text);
+}
+
+bool CDialog_Usart::InWatchedFolder(const QString& path) const {
+  return watcher_->directories().contains(QFileInfo(FullPath(path)).absolutePath());
+}
+
+void CDialog_Usart::OnDevicesChanged() {
+  WatchFolders();
+  // Ports elsewhere (a pseudo-terminal typed by hand) are let go on the next failed write,
+  // as they cannot be seen coming back.
+  if (serial_.IsOpen() && InWatchedFolder(serial_.Port()) &&
+      (serial_.LineLost() || !CXSerial::PortExists(serial_.Port()))) {
+    const QString port = serial_.Port();
+    LetGoOfLostPort();
+    Log(U("[COM]: 串口设备已移除:") + port + QLatin1String("\r\n"));
+  }
+  FillPorts(true);
+  ReopenReturnedPort();
+}
+
+void CDialog_Usart::LetGoOfLostPort() {
+  const QString port = serial_.Port();
+  QString serial_number;
+  const QComboBox* ports = Controls().Combo(kIdcComPort);
+  if (const int i = ports->findText(port); i >= 0) serial_number = ports->itemData(i, kSerialNumberRole).toString();
+  if (InWatchedFolder(port)) lost_ = Lost{port, serial_number, serial_.Baud(), serial_.Parity()};
+  serial_.Close();
+  ShowLinkState(false);
+}
+
+void CDialog_Usart::ReopenReturnedPort() {
+  if (!lost_ || serial_.IsOpen()) return;
+  const bool there = CXSerial::PortExists(lost_->path);
+  if (!there) lost_->seen_gone = true;
+  QString path;
+  if (there && lost_->seen_gone) {
+    path = lost_->path;
+  } else if (!there && !lost_->serial_number.isEmpty()) {
+    // The same adapter in another socket comes back under another name.
+    const QComboBox* ports = Controls().Combo(kIdcComPort);
+    for (int i = 0; i < ports->count() && path.isEmpty(); ++i) {
+      if (ports->itemData(i, kSerialNumberRole).toString() == lost_->serial_number) path = ports->itemText(i);
+    }
+  }
+  // A fresh node may still belong to the system alone and refuse to open; handing it to
+  // the user is another folder change, which tries again.
+  if (path.isEmpty() || !serial_.Open(path, lost_->baud, lost_->parity)) return;
+  lost_.reset();
+  QComboBox* ports = Controls().Combo(kIdcComPort);
+  const int i = ports->findText(path);
+  if (i >= 0) {
+    ports->setCurrentIndex(i);
+  } else {
+    ports->setEditText(path);
+  }
+  ShowLinkState(true);
+  Log(U("[COM]: 串口设备已重新连接,已重新打开:") + path + QLatin1String("\r\n"));
 }
 
 void CDialog_Usart::OnOpenClose() {
+  lost_.reset();  // the engineer's choice stands over waiting for an adapter
   if (serial_.IsOpen()) {
     serial_.Close();
     ShowLinkState(false);
@@ -111,8 +300,7 @@ void CDialog_Usart::HandleSerialSendFailed() {
   if (serial_.LineLost()) {
     // The adapter was pulled or the far end hung up: the port is no use until opened
     // again, so it is let go and the row is ready for that.
-    serial_.Close();
-    ShowLinkState(false);
+    LetGoOfLostPort();
     Log(U("[COM]: 串口已断开,发送失败,已关闭串口.\r\n"));
     return;
   }

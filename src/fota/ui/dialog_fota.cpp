@@ -75,6 +75,7 @@ CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Se
       transfer_(Watched(timer_, std::move(serial)), Watched(timer_, std::move(udp))) {
   controls_ = BuildDialog(res::FirmwareDialog(), this);
   setFixedSize(size());
+  title_ = windowTitle();
   path_ = controls_.As<QLineEdit>(res::kIdcFirmwarePath);
   name_ = controls_.Label(res::kIdcFirmwareName);
   size_ = controls_.Label(res::kIdcFirmwareSize);
@@ -155,6 +156,7 @@ void CDialog_Fota::Apply(FotaOutcome outcome) {
   // runs the event loop, and replies and ticks go on meanwhile.
   ShowProgress();
   SyncWatch();
+  ShowUploadState();
   const QString text = MessageText(outcome);
   if (!text.isEmpty()) modal_.ShowMessage(text, MessageButtonsFor(outcome));
 }
@@ -180,6 +182,15 @@ void CDialog_Fota::SyncWatch() {
   } else if (!timer_.isActive()) {
     timer_.start();
   }
+}
+
+void CDialog_Fota::ShowUploadState() {
+  const bool running = transfer_.Awaiting();
+  if (running == uploading_) return;
+  uploading_ = running;
+  const Link link = transfer_.TransferLink();
+  setWindowTitle(running ? title_ + QString::fromUtf8(link == Link::Serial ? " (串口)" : " (UDP)") : title_);
+  emit UploadChanged(running, link);
 }
 
 void CDialog_Fota::keyPressEvent(QKeyEvent* event) {

@@ -64,6 +64,10 @@ class CDialog_Fota : public QDialog {
   // The 10 ms watch runs only while a frame is awaited.
   bool Watching() const { return timer_.isActive(); }
 
+ signals:
+  // An upload started or ended; `link` is the one it runs or ran over.
+  void UploadChanged(bool running, velmora::Link link);
+
  protected:
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -78,6 +82,8 @@ class CDialog_Fota : public QDialog {
   void ShowFileInfo();
   void ShowProgress();
   void SyncWatch();
+  // The title names the link while an upload runs; the pages are told.
+  void ShowUploadState();
 
   IModalUi& modal_;
   Link link_ = Link::Serial;
@@ -90,6 +96,8 @@ class CDialog_Fota : public QDialog {
   QLabel* size_ = nullptr;
   QProgressBar* progress_ = nullptr;
   bool shown_before_ = false;
+  QString title_;
+  bool uploading_ = false;
 };
 
 }  // namespace velmora
