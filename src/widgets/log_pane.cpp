@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFocusEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -381,6 +385,71 @@ LogPane::LogPane(QWidget* parent) : QAbstractScrollArea(parent) {
 
 LogPane::~LogPane() = default;
 
+bool LogPane::Find(const QString& needle, FindFrom from) {
+  Flush();
+  if (needle.isEmpty()) return false;
+  const LogPos sel_from = std::min(anchor_, caret_);
+  const qsizetype n = text_.LineCount();
+  // The start line comes round once more at the end, for the matches before the start.
+  if (from != FindFrom::Previous) {
+    const LogPos start = from == FindFrom::Here ? sel_from : std::max(anchor_, caret_);
+    for (qsizetype k = 0; k <= n; ++k) {
+      const qsizetype line = (start.line + k) % n;
+      const qsizetype at = text_.Line(line).indexOf(needle, k == 0 ? start.column : 0, Qt::CaseInsensitive);
+      if (at < 0) continue;
+      anchor_ = {line, at};
+      MoveCaret({line, at + needle.size()}, true);
+      return true;
+    }
+    return false;
+  }
+  for (qsizetype k = 0; k <= n; ++k) {
+    const qsizetype line = ((sel_from.line - k) % n + n) % n;
+    if (k == 0 && sel_from.column == 0) continue;
+    const qsizetype at = text_.Line(line).lastIndexOf(needle, k == 0 ? sel_from.column - 1 : -1, Qt::CaseInsensitive);
+    if (at < 0) continue;
+    anchor_ = {line, at};
+    MoveCaret({line, at + needle.size()}, true);
+    return true;
+  }
+  return false;
+}
+
+void LogPane::SetHighlight(const QString& needle) {
+  if (highlight_ == needle) return;
+  highlight_ = needle;
+  viewport()->update();
+}
+
+void LogPane::ShowFindBar() {
+  if (!find_bar_) find_bar_ = new LogFindBar(this);
+  // A single-line selection is what the engineer most likely looks for.
+  const QString selected = SelectedText();
+  if (!selected.isEmpty() && !selected.contains(QLatin1Char('\n'))) find_bar_->Edit()->setText(selected);
+  setViewportMargins(0, 0, 0, find_bar_->sizeHint().height());
+  PlaceFindBar();
+  find_bar_->show();
+  SetHighlight(find_bar_->Edit()->text());
+  find_bar_->Edit()->selectAll();
+  find_bar_->Edit()->setFocus(Qt::ShortcutFocusReason);
+}
+
+void LogPane::HideFindBar() {
+  if (!find_bar_ || find_bar_->isHidden()) return;
+  find_bar_->hide();
+  setViewportMargins(0, 0, 0, 0);
+  SetHighlight({});
+  UpdateScrollBars();
+  setFocus(Qt::OtherFocusReason);
+}
+
+void LogPane::PlaceFindBar() {
+  if (!find_bar_) return;
+  const QRect view = viewport()->geometry();
+  find_bar_->setGeometry(view.left(), view.bottom() + 1, view.width(), find_bar_->sizeHint().height());
+  UpdateScrollBars();
+}
+
 void LogPane::AppendEntry(const QString& text) {
   pending_.append(text);
   if (flush_timer_.isActive()) return;
@@ -482,6 +551,7 @@ void LogPane::UpdateScrollBars() {
 void LogPane::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
   UpdateScrollBars();
+  if (find_bar_ && find_bar_->isVisible()) PlaceFindBar();
 }
 
 void LogPane::changeEvent(QEvent* e) {
@@ -557,13 +627,24 @@ void LogPane::paintEvent(QPaintEvent*) {
     const bool selected = sel_from != sel_to && i >= sel_from.line && i <= sel_to.line;
     const bool caret_here = caret_shown && caret_.line == i && caret_.column <= shown;
     const QPointF at(kMargin - hoff, y);
-    if (!selected && !caret_here) {
+    QList<QTextLayout::FormatRange> selections;
+    if (!highlight_.isEmpty()) {
+      for (qsizetype m = line.indexOf(highlight_, 0, Qt::CaseInsensitive); m >= 0;
+           m = line.indexOf(highlight_, m + highlight_.size(), Qt::CaseInsensitive)) {
+        QTextLayout::FormatRange r;
+        r.start = static_cast<int>(m);
+        r.length = static_cast<int>(std::min(highlight_.size(), line.size() - m));
+        r.format.setBackground(QColor(0xff, 0xe0, 0x70));
+        r.format.setForeground(QColor(Qt::black));
+        selections.append(r);
+      }
+    }
+    if (!selected && !caret_here && selections.isEmpty()) {
       painter.drawText(QPointF(at.x(), at.y() + ascent), line);
       continue;
     }
     QTextLayout layout(line);
     LayOut(layout, font());
-    QList<QTextLayout::FormatRange> selections;
     if (selected) {
       const qsizetype from = i == sel_from.line ? sel_from.column : 0;
       const qsizetype to = std::min(i == sel_to.line ? sel_to.column : length, shown);
@@ -636,6 +717,12 @@ void LogPane::EnsureCaretVisible() {
 void LogPane::keyPressEvent(QKeyEvent* e) {
   if (e == QKeySequence::Copy) return Copy();
   if (e == QKeySequence::SelectAll) return SelectAll();
+  if (e == QKeySequence::Find) return ShowFindBar();
+  if (e->key() == Qt::Key_F3 && !(e->modifiers() & ~Qt::ShiftModifier)) {
+    if (!find_bar_ || find_bar_->Edit()->text().isEmpty()) return ShowFindBar();
+    return find_bar_->Search((e->modifiers() & Qt::ShiftModifier) ? FindFrom::Previous : FindFrom::Next);
+  }
+  if (e->key() == Qt::Key_Escape && find_bar_ && find_bar_->isVisible()) return HideFindBar();
   if (e == QKeySequence::Cut) {
     Copy();
     return InsertText({});
@@ -755,6 +842,81 @@ void LogPane::focusInEvent(QFocusEvent* e) {
 void LogPane::focusOutEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusOutEvent(e);
   viewport()->update();
+}
+
+}  // namespace velmora
+
+namespace velmora {
+
+// ---------------------------------------------------------------------------------------
+// LogFindBar
+
+LogFindBar::LogFindBar(LogPane* pane) : QFrame(pane), pane_(pane) {
+  setFrameShape(QFrame::NoFrame);
+  setAutoFillBackground(true);
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(2, 1, 2, 1);
+  row->setSpacing(2);
+  edit_ = new QLineEdit(this);
+  edit_->setPlaceholderText(QString::fromUtf8("查找"));
+  edit_->setAccessibleName(QString::fromUtf8("查找"));
+  edit_->setClearButtonEnabled(false);
+  edit_->installEventFilter(this);
+  not_found_ = new QLabel(QString::fromUtf8("未找到"), this);
+  not_found_->hide();
+  auto button = [this](const QString& text, const QString& name) {
+    auto* b = new QToolButton(this);
+    b->setText(text);
+    b->setAutoRaise(true);
+    b->setToolTip(name);
+    b->setAccessibleName(name);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+  };
+  previous_ = button(QStringLiteral("\u25B2"), QString::fromUtf8("上一个 (Shift+F3)"));
+  next_ = button(QStringLiteral("\u25BC"), QString::fromUtf8("下一个 (F3)"));
+  close_ = button(QStringLiteral("\u2715"), QString::fromUtf8("关闭 (Esc)"));
+  row->addWidget(edit_, 1);
+  row->addWidget(not_found_);
+  row->addWidget(previous_);
+  row->addWidget(next_);
+  row->addWidget(close_);
+  connect(edit_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    pane_->SetHighlight(text);
+    Search(LogPane::FindFrom::Here);
+  });
+  connect(previous_, &QToolButton::clicked, this, [this] { Search(LogPane::FindFrom::Previous); });
+  connect(next_, &QToolButton::clicked, this, [this] { Search(LogPane::FindFrom::Next); });
+  connect(close_, &QToolButton::clicked, pane_, &LogPane::HideFindBar);
+}
+
+bool LogFindBar::NothingFound() const { return !not_found_->isHidden(); }
+
+void LogFindBar::Search(LogPane::FindFrom from) {
+  const QString needle = edit_->text();
+  pane_->SetHighlight(needle);
+  const bool found = needle.isEmpty() || pane_->Find(needle, from);
+  not_found_->setVisible(!found);
+}
+
+bool LogFindBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edit_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool shift = key->modifiers() & Qt::ShiftModifier;
+    switch (key->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+      case Qt::Key_F3:
+        Search(shift ? LogPane::FindFrom::Previous : LogPane::FindFrom::Next);
+        return true;
+      case Qt::Key_Escape:
+        pane_->HideFindBar();
+        return true;
+      default:
+        break;
+    }
+  }
+  return QFrame::eventFilter(watched, event);
 }
 
 }  // namespace velmora

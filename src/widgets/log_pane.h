@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QFrame>
 #include <QFont>
 #include <QHash>
 #include <QString>
@@ -13,7 +14,13 @@
 #include <memory>
 #include <vector>
 
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
 namespace velmora {
+
+class LogFindBar;
 
 // A place in the log: line and UTF-16 column.
 struct LogPos {
@@ -112,6 +119,18 @@ class LogPane : public QAbstractScrollArea {
   QString SelectedText() const;
   void InsertText(const QString& text);
 
+  enum class FindFrom { Here, Next, Previous };
+  // Selects a match of `needle`, in any letter case, and brings it into view: from the
+  // selection's start (Here, so a needle typed longer keeps its match), after it (Next) or
+  // before it (Previous), wrapping round the log. False when the log holds none.
+  bool Find(const QString& needle, FindFrom from);
+  // Every match of `needle` on screen is marked; empty marks none.
+  void SetHighlight(const QString& needle);
+  // The find bar sits at the foot of the pane, inside its rectangle.
+  void ShowFindBar();
+  void HideFindBar();
+  LogFindBar* FindBar() const { return find_bar_; }
+
  public slots:
   void Copy();
   void SelectAll();
@@ -139,6 +158,7 @@ class LogPane : public QAbstractScrollArea {
   qreal ColumnX(qsizetype line, qsizetype column) const;
   int LineHeight() const;
   void CaretMoved();
+  void PlaceFindBar();
 
   LogText text_;
   QStringList pending_;
@@ -154,6 +174,31 @@ class LogPane : public QAbstractScrollArea {
   qreal narrowest_ = 1;
   int measured_width_ = 0;       // pixel width of the longest line, by length, when measured
   qsizetype measured_units_ = -1;
+  QString highlight_;
+  LogFindBar* find_bar_ = nullptr;
+};
+
+// The find bar: a needle, previous and next, and a word when nothing matches. Enter and
+// F3 find the next match, Shift with either the previous, Escape closes the bar.
+class LogFindBar : public QFrame {
+  Q_OBJECT
+ public:
+  explicit LogFindBar(LogPane* pane);
+
+  QLineEdit* Edit() const { return edit_; }
+  bool NothingFound() const;
+  void Search(LogPane::FindFrom from);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  LogPane* pane_;
+  QLineEdit* edit_;
+  QLabel* not_found_;
+  QToolButton* previous_;
+  QToolButton* next_;
+  QToolButton* close_;
 };
 
 }  // namespace velmora
