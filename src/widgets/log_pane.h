@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QByteArrayView>
 #include <QFrame>
 #include <QFont>
 #include <QHash>
@@ -42,6 +43,8 @@ class LogText {
   // At most the first `most` UTF-16 units of line i.
   QString Line(qsizetype i, qsizetype most) const;
   qsizetype LineLength(qsizetype i) const { return lines_[static_cast<std::size_t>(i)].units; }
+  // Line i as the UTF-8 bytes it is kept in; valid until the text changes.
+  QByteArrayView LineBytes(qsizetype i) const;
   // UTF-16 units of the whole text, a line end counting one.
   qsizetype Size() const { return size_; }
   qsizetype LongestLine() const { return longest_; }

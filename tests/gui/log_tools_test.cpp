@@ -40,7 +40,7 @@ TEST(LogTools, FindGoesBothWaysInAnyCaseAndWraps) {
   CMorvaneDlg& w = *app.window;
   LogPane* log = w.Log();
   w.AppendLog(QString::fromUtf8("串口接收: beta one\r\n"));
-  w.AppendLog(QStringLiteral("nothing here\r\n"));
+  w.AppendLog(QString::fromUtf8("nothing here, Ünit 1\r\n"));
   w.AppendLog(QStringLiteral("BETA two, and Beta three\r\n"));
   const QString text = app.LogText();
   std::vector<qsizetype> at;
@@ -93,6 +93,16 @@ TEST(LogTools, FindGoesBothWaysInAnyCaseAndWraps) {
   bar->Edit()->setText(QStringLiteral("beta"));
   QTest::keyClick(log, Qt::Key_F3);
   EXPECT_TRUE(selected_at(2));
+  // A needle beyond ASCII, found going round from the last line.
+  QTest::keyClick(log, Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(bar->Edit()->hasFocus());
+  test::TypeText(bar->Edit(), QString::fromUtf8("接收"));
+  EXPECT_EQ(log->SelectedText(), QString::fromUtf8("接收"));
+  EXPECT_EQ(log->AnchorPosition(), text.indexOf(QString::fromUtf8("接收")));
+  // A letter beyond ASCII still matches in either case.
+  QTest::keyClick(log, Qt::Key_F, Qt::ControlModifier);
+  test::TypeText(bar->Edit(), QString::fromUtf8("üNIT"));
+  EXPECT_EQ(log->SelectedText(), QString::fromUtf8("Ünit"));
 }
 
 // Save As through the menu and the file dialog: an existing file is replaced, after the
