@@ -87,7 +87,7 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   // The Log pane's text into a file the engineer names, as UTF-8; an existing file is
   // replaced whole or not at all.
   void SaveLogAs();
-  // The session log: every entry from now on also goes to this run's file. False, and
+  // The session log: while it is on, every entry also goes to this run's file. False, and
   // the option off, when the file cannot be opened.
   bool SetSessionLog(bool on);
   bool SessionLogOn() const;

@@ -94,7 +94,7 @@ class LogText {
 // of the window costs the user-interface thread a fraction of a millisecond that a
 // firmware upload waits for). Only the lines on screen are laid out and painted, so a
 // long or busy log stays fast. The engineer can select (mouse, keyboard, select all), copy
-// across the whole log and type notes into it.
+// across the whole log and type notes into it, and find text in it (Ctrl+F, F3, Shift+F3).
 class LogPane : public QAbstractScrollArea {
   Q_OBJECT
  public:

@@ -55,7 +55,7 @@ TEST(Settings, ARestartShowsWhatTheLastRunLeft) {
     CMorvaneDlg& w = *app.window;
     QtModalUi modal;
     AppSettings settings;
-    settings.Restore(w, modal);  // no file yet: the defaults
+    settings.Restore(w, modal);  // no file: the defaults
     EXPECT_EQ(Combo(w, res::kIdcBaudRate)->currentText(), QStringLiteral("115200"));
     EXPECT_FALSE(w.SessionLogOn());
 
