@@ -6,6 +6,7 @@
 
 #include "transport/app_services.h"
 #include "app/main_window.h"
+#include "app/settings.h"
 #include "widgets/qt_modal_ui.h"
 #include "protocol/receive_state.h"
 
@@ -46,6 +47,7 @@ void TightenTimerSlack() {
 int RunApplication(int argc, char** argv) {
   TightenTimerSlack();
   QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("velmora"));
   QApplication::setApplicationName(QStringLiteral("velmora"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmora v1.2"));
   // Lets the desktop match the window to its installed entry and icon.
@@ -53,8 +55,12 @@ int RunApplication(int argc, char** argv) {
   QApplication::setWindowIcon(AppIcon());
 
   ProgramObjects program;
+  AppSettings settings;
+  settings.Restore(program.Window(), program.Modal());
   program.Window().show();
-  return app.exec();
+  const int code = app.exec();
+  settings.Save(program.Window(), program.Modal());
+  return code;
 }
 
 ProgramObjects::ProgramObjects() : window_(std::make_unique<CMorvaneDlg>(services_)) {

@@ -24,6 +24,7 @@ class ProgramObjects {
 
   CMorvaneDlg& Window() { return *window_; }
   AppServices& Services() { return services_; }
+  QtModalUi& Modal() { return modal_; }
 
  private:
   ReceiveState rx_;

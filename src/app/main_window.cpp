@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -14,6 +15,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include "app/log_files.h"
 #include "widgets/log_pane.h"
 #include "config/ui/dialog_enet.h"
 #include "config/ui/dialog_usart.h"
@@ -37,6 +39,7 @@ constexpr int kAboutCommand = 16;  // system-menu command of the About entry
 
 namespace {
 constexpr const char* kProfileFilter = "配置文件 (*.json);;所有文件 (*)";
+constexpr const char* kLogFilter = "文本文件 (*.txt);;所有文件 (*)";
 }  // namespace
 
 QString LogStamp(const LocalTime& t) {
@@ -65,6 +68,7 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   delete placeholder;
   controls_.Add(1049, log_);
   connect(log_, &QWidget::customContextMenuRequested, this, &CMorvaneDlg::OnLogContextMenu);
+  BuildLogMenu();
 
   pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
   const auto& tab_names = res::MainDialog().controls.front().items;
@@ -80,6 +84,78 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
 }
 
 CMorvaneDlg::~CMorvaneDlg() { services_.udp.SetLog(nullptr); }
+
+void CMorvaneDlg::BuildLogMenu() {
+  log_menu_ = new QMenu(QString::fromUtf8(res::kLogMenuTitle), this);
+  // The keys work in the pane itself; the menu shows them.
+  auto keys = [](QAction* a, QKeySequence::StandardKey key) {
+    a->setShortcut(key);
+    a->setShortcutContext(Qt::WidgetShortcut);
+  };
+  for (const res::MenuItem& item : res::LogMenu()) {
+    if (item.command == res::kCmdSessionLog) log_menu_->addSeparator();
+    QAction* a = log_menu_->addAction(QString::fromUtf8(item.text));
+    a->setData(item.command);
+    switch (item.command) {
+      case res::kCmdCopy:
+        keys(a, QKeySequence::Copy);
+        connect(a, &QAction::triggered, log_, &LogPane::Copy);
+        break;
+      case res::kCmdClear:
+        connect(a, &QAction::triggered, log_, &LogPane::ClearAll);
+        break;
+      case res::kCmdSelectAll:
+        keys(a, QKeySequence::SelectAll);
+        connect(a, &QAction::triggered, log_, &LogPane::SelectAll);
+        break;
+      case res::kCmdFind:
+        keys(a, QKeySequence::Find);
+        connect(a, &QAction::triggered, log_, &LogPane::ShowFindBar);
+        break;
+      case res::kCmdSaveAs:
+        connect(a, &QAction::triggered, this, &CMorvaneDlg::SaveLogAs);
+        break;
+      case res::kCmdSessionLog:
+        a->setCheckable(true);
+        session_log_action_ = a;
+        connect(a, &QAction::triggered, this, [this](bool on) { SetSessionLog(on); });
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void CMorvaneDlg::SaveLogAs() {
+  const QString path = services_.modal.GetSaveFileName(QString::fromUtf8(kLogFilter), QStringLiteral("txt"));
+  if (path.isEmpty()) return;
+  if (QFileInfo::exists(path) &&
+      services_.modal.ShowMessage(QFileInfo(path).fileName() + QString::fromUtf8(" 已存在,替换它吗?"),
+                                  MessageButtons::OkCancel) != MessageAnswer::Ok)
+    return;
+  QString error;
+  if (!ReplaceFileContents(path, log_->AllText().toUtf8(), &error))
+    services_.modal.ShowMessage(QString::fromUtf8("日志未保存:\n") + error);
+}
+
+bool CMorvaneDlg::SetSessionLog(bool on) {
+  if (!on) {
+    if (session_log_) session_log_->Stop();
+  } else {
+    if (!session_log_) session_log_ = std::make_unique<SessionLog>();
+    QString error;
+    if (!session_log_->Start(&error)) {
+      AppendLog(QString::fromUtf8("[日志]: 会话日志无法打开 ") + error + QLatin1String("\r\n"));
+      on = false;
+    }
+  }
+  session_log_action_->setChecked(on);
+  return on;
+}
+
+bool CMorvaneDlg::SessionLogOn() const { return session_log_ && session_log_->IsOn(); }
+
+QString CMorvaneDlg::SessionLogPath() const { return session_log_ ? session_log_->Path() : QString(); }
 
 QWidget* CMorvaneDlg::CreateSerialPage() {
   auto* page = new CDialog_Usart(*this, services_);
@@ -122,7 +198,11 @@ void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) {
   if (fota_) fota_->HandleFirmwareReply(frame);
 }
 
-void CMorvaneDlg::AppendLog(const QString& text) { log_->AppendEntry(LogStamp(clock_()) + text); }
+void CMorvaneDlg::AppendLog(const QString& text) {
+  const QString entry = LogStamp(clock_()) + text;
+  log_->AppendEntry(entry);
+  if (session_log_) session_log_->Write(entry);
+}
 
 void CMorvaneDlg::SetStatusText(const QString& text) { status_->setText(text); }
 
@@ -138,15 +218,6 @@ QWidget* CMorvaneDlg::Page(int index) const {
 }
 
 void CMorvaneDlg::OnLogContextMenu() {
-  if (!log_menu_) {
-    log_menu_ = new QMenu(QString::fromUtf8(res::kLogMenuTitle), this);
-    for (const res::MenuItem& item : res::LogMenu()) {
-      QAction* a = log_menu_->addAction(QString::fromUtf8(item.text));
-      a->setData(item.command);
-      if (item.command == res::kCmdCopy) connect(a, &QAction::triggered, log_, &LogPane::Copy);
-      if (item.command == res::kCmdClear) connect(a, &QAction::triggered, log_, &LogPane::ClearAll);
-    }
-  }
   // At the cursor, not where the request says: the keyboard's menu key reports the caret.
   log_menu_->popup(QCursor::pos());
 }

@@ -16,6 +16,7 @@
 #include "protocol/pump_driver.h"
 #include "protocol/receive_pump.h"
 
+class QAction;
 class QLabel;
 class QMenu;
 class QTabWidget;
@@ -31,6 +32,7 @@ class ConfigFormPage;
 class CDialog_Usart;
 class CDialog_SQL;
 class LogPane;
+class SessionLog;
 
 // "[2021-03-09 14:05:59 7] \r\n": the stamp line of a log entry (milliseconds unpadded).
 QString LogStamp(const LocalTime& t);
@@ -81,11 +83,21 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   PumpDriver& Driver() { return *driver_; }
   AppServices& Services() { return services_; }
   QMenu* LogMenu() const { return log_menu_; }
+
+  // The Log pane's text into a file the engineer names, as UTF-8; an existing file is
+  // replaced whole or not at all.
+  void SaveLogAs();
+  // The session log: while it is on, every entry also goes to this run's file. False, and
+  // the option off, when the file cannot be opened.
+  bool SetSessionLog(bool on);
+  bool SessionLogOn() const;
+  QString SessionLogPath() const;
   // Lives with the main window; nothing in the tool opens it (no device command fills it).
   CDialog_SQL* RecordDialog() const { return records_; }
 
  private:
   void OnLogContextMenu();
+  void BuildLogMenu();
   // The tab row's corner: the profile menu, and the About entry where it lives there.
   void InstallCorner();
   void InstallAboutEntry(QHBoxLayout* corner);
@@ -105,6 +117,8 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   LogPane* log_ = nullptr;
   QLabel* status_ = nullptr;
   QMenu* log_menu_ = nullptr;
+  QAction* session_log_action_ = nullptr;
+  std::unique_ptr<SessionLog> session_log_;
   QToolButton* profile_button_ = nullptr;
   std::array<QWidget*, 3> pages_{};
   CDialog_Usart* serial_page_ = nullptr;

@@ -62,6 +62,10 @@ const Dialog& AboutDialog();
 const std::vector<MenuItem>& LogMenu();  // popup "Option"
 inline constexpr int kCmdCopy = 32771;
 inline constexpr int kCmdClear = 32772;
+inline constexpr int kCmdSelectAll = 32773;
+inline constexpr int kCmdFind = 32774;
+inline constexpr int kCmdSaveAs = 32775;
+inline constexpr int kCmdSessionLog = 32776;  // a check item
 inline constexpr const char* kAboutMenuText = "关于 Morvane(&A)...";
 inline constexpr const char* kLogMenuTitle = "Option";
 

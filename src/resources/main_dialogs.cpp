@@ -25,7 +25,12 @@ const Dialog& AboutDialog() {
 }
 
 const std::vector<MenuItem>& LogMenu() {
-  static const std::vector<MenuItem> m{{kCmdCopy, "Copy"}, {kCmdClear, "Clear"}};
+  static const std::vector<MenuItem> m{{kCmdCopy, "Copy"},
+                                       {kCmdClear, "Clear"},
+                                       {kCmdSelectAll, "全选"},
+                                       {kCmdFind, "查找..."},
+                                       {kCmdSaveAs, "另存为..."},
+                                       {kCmdSessionLog, "保存会话日志"}};
   return m;
 }
 

@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFocusEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -14,6 +18,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <optional>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -44,6 +49,47 @@ bool Typeable(const QString& text) {
   if (text.isEmpty()) return false;
   return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u'\t' || (c.unicode() >= 0x20 && c.unicode() != 0x7F); });
 }
+
+// A needle found in any letter case in the UTF-8 text as it is kept, so a search through a
+// long log decodes only the lines it matches in (Horspool's skips). Only for needles whose
+// letters are ASCII, the others having no case (Chinese, digits, signs): folding ASCII
+// bytes is then all the letter case there is. UTF-8 never starts a character inside
+// another, so a match is always whole characters.
+class Utf8Needle {
+ public:
+  static bool Fits(const QString& needle) {
+    return !needle.isEmpty() && std::all_of(needle.begin(), needle.end(), [](QChar c) {
+             return c.unicode() < 0x80 || (!c.isSurrogate() && c.toLower() == c && c.toUpper() == c &&
+                                           c.toCaseFolded() == c && c.toTitleCase() == c);
+           });
+  }
+  explicit Utf8Needle(const QString& needle) : needle_(needle.toUtf8()) {
+    for (char& c : needle_) c = Fold(c);
+    const auto m = static_cast<std::size_t>(needle_.size());
+    std::fill(std::begin(skip_), std::end(skip_), m);
+    for (std::size_t i = 0; i + 1 < m; ++i) skip_[static_cast<unsigned char>(needle_[static_cast<qsizetype>(i)])] = m - 1 - i;
+  }
+  // The byte offset of the first match at or after `from`, or -1.
+  qsizetype In(QByteArrayView text, qsizetype from) const {
+    const qsizetype m = needle_.size();
+    const char* t = text.data();
+    for (qsizetype pos = from; pos + m <= text.size();) {
+      const char last = Fold(t[pos + m - 1]);
+      if (last == needle_[m - 1]) {
+        qsizetype k = m - 2;
+        while (k >= 0 && Fold(t[pos + k]) == needle_[k]) --k;
+        if (k < 0) return pos;
+      }
+      pos += static_cast<qsizetype>(skip_[static_cast<unsigned char>(last)]);
+    }
+    return -1;
+  }
+
+ private:
+  static char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+  QByteArray needle_;
+  std::size_t skip_[256];
+};
 
 void LayOut(QTextLayout& layout, const QFont& font) {
   layout.setFont(font);
@@ -82,6 +128,12 @@ QString LogText::Line(qsizetype i) const {
   const LineRef& r = lines_[static_cast<std::size_t>(i)];
   if (r.bytes == 0) return {};
   return QString::fromUtf8(blocks_[r.block].get() + r.offset, r.bytes);
+}
+
+QByteArrayView LogText::LineBytes(qsizetype i) const {
+  const LineRef& r = lines_[static_cast<std::size_t>(i)];
+  if (r.bytes == 0) return {};
+  return {blocks_[r.block].get() + r.offset, static_cast<qsizetype>(r.bytes)};
 }
 
 QString LogText::Line(qsizetype i, qsizetype most) const {
@@ -381,6 +433,96 @@ LogPane::LogPane(QWidget* parent) : QAbstractScrollArea(parent) {
 
 LogPane::~LogPane() = default;
 
+bool LogPane::Find(const QString& needle, FindFrom from) {
+  Flush();
+  if (needle.isEmpty()) return false;
+  std::optional<Utf8Needle> utf8;
+  if (Utf8Needle::Fits(needle)) utf8.emplace(needle);
+  // Where the needle starts in `line` at or after column `from`, or at or before it when
+  // `last` (-1 for the line's end); -1 when it is not there.
+  auto search = [&](qsizetype line, qsizetype column, bool last) -> qsizetype {
+    if (!utf8) {
+      const QString s = text_.Line(line);
+      return last ? s.lastIndexOf(needle, column, Qt::CaseInsensitive) : s.indexOf(needle, column, Qt::CaseInsensitive);
+    }
+    const QByteArrayView bytes = text_.LineBytes(line);
+    const bool plain = bytes.size() == text_.LineLength(line);  // ASCII only: bytes are columns
+    auto to_column = [&](qsizetype byte) { return plain ? byte : QString::fromUtf8(bytes.first(byte)).size(); };
+    auto to_byte = [&](qsizetype col) { return plain ? col : text_.Line(line).first(col).toUtf8().size(); };
+    if (!last) {
+      const qsizetype at = utf8->In(bytes, column == 0 ? 0 : to_byte(column));
+      return at < 0 ? -1 : to_column(at);
+    }
+    qsizetype found = -1;
+    for (qsizetype at = utf8->In(bytes, 0); at >= 0; at = utf8->In(bytes, at + 1)) {
+      const qsizetype c = to_column(at);
+      if (column >= 0 && c > column) break;
+      found = c;
+    }
+    return found;
+  };
+  const LogPos sel_from = std::min(anchor_, caret_);
+  const qsizetype n = text_.LineCount();
+  // The start line comes round once more at the end, for the matches before the start.
+  if (from != FindFrom::Previous) {
+    const LogPos start = from == FindFrom::Here ? sel_from : std::max(anchor_, caret_);
+    for (qsizetype k = 0; k <= n; ++k) {
+      const qsizetype line = (start.line + k) % n;
+      const qsizetype at = search(line, k == 0 ? start.column : 0, false);
+      if (at < 0) continue;
+      anchor_ = {line, at};
+      MoveCaret({line, at + needle.size()}, true);
+      return true;
+    }
+    return false;
+  }
+  for (qsizetype k = 0; k <= n; ++k) {
+    const qsizetype line = ((sel_from.line - k) % n + n) % n;
+    if (k == 0 && sel_from.column == 0) continue;
+    const qsizetype at = search(line, k == 0 ? sel_from.column - 1 : -1, true);
+    if (at < 0) continue;
+    anchor_ = {line, at};
+    MoveCaret({line, at + needle.size()}, true);
+    return true;
+  }
+  return false;
+}
+
+void LogPane::SetHighlight(const QString& needle) {
+  if (highlight_ == needle) return;
+  highlight_ = needle;
+  viewport()->update();
+}
+
+void LogPane::ShowFindBar() {
+  if (!find_bar_) find_bar_ = new LogFindBar(this);
+  // A single-line selection is what the engineer most likely looks for.
+  const QString selected = SelectedText();
+  if (!selected.isEmpty() && !selected.contains(QLatin1Char('\n'))) find_bar_->Edit()->setText(selected);
+  setViewportMargins(0, 0, 0, find_bar_->sizeHint().height());
+  PlaceFindBar();
+  find_bar_->show();
+  SetHighlight(find_bar_->Edit()->text());
+  find_bar_->Edit()->selectAll();
+  find_bar_->Edit()->setFocus(Qt::ShortcutFocusReason);
+}
+
+void LogPane::HideFindBar() {
+  if (!find_bar_ || find_bar_->isHidden()) return;
+  find_bar_->hide();
+  setViewportMargins(0, 0, 0, 0);
+  SetHighlight({});
+  UpdateScrollBars();
+  setFocus(Qt::OtherFocusReason);
+}
+
+void LogPane::PlaceFindBar() {
+  if (!find_bar_) return;
+  const QRect view = viewport()->geometry();
+  find_bar_->setGeometry(view.left(), view.bottom() + 1, view.width(), find_bar_->sizeHint().height());
+  UpdateScrollBars();
+}
+
 void LogPane::AppendEntry(const QString& text) {
   pending_.append(text);
   if (flush_timer_.isActive()) return;
@@ -482,6 +624,7 @@ void LogPane::UpdateScrollBars() {
 void LogPane::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
   UpdateScrollBars();
+  if (find_bar_ && find_bar_->isVisible()) PlaceFindBar();
 }
 
 void LogPane::changeEvent(QEvent* e) {
@@ -557,13 +700,24 @@ void LogPane::paintEvent(QPaintEvent*) {
     const bool selected = sel_from != sel_to && i >= sel_from.line && i <= sel_to.line;
     const bool caret_here = caret_shown && caret_.line == i && caret_.column <= shown;
     const QPointF at(kMargin - hoff, y);
-    if (!selected && !caret_here) {
+    QList<QTextLayout::FormatRange> selections;
+    if (!highlight_.isEmpty()) {
+      for (qsizetype m = line.indexOf(highlight_, 0, Qt::CaseInsensitive); m >= 0;
+           m = line.indexOf(highlight_, m + highlight_.size(), Qt::CaseInsensitive)) {
+        QTextLayout::FormatRange r;
+        r.start = static_cast<int>(m);
+        r.length = static_cast<int>(std::min(highlight_.size(), line.size() - m));
+        r.format.setBackground(QColor(0xff, 0xe0, 0x70));
+        r.format.setForeground(QColor(Qt::black));
+        selections.append(r);
+      }
+    }
+    if (!selected && !caret_here && selections.isEmpty()) {
       painter.drawText(QPointF(at.x(), at.y() + ascent), line);
       continue;
     }
     QTextLayout layout(line);
     LayOut(layout, font());
-    QList<QTextLayout::FormatRange> selections;
     if (selected) {
       const qsizetype from = i == sel_from.line ? sel_from.column : 0;
       const qsizetype to = std::min(i == sel_to.line ? sel_to.column : length, shown);
@@ -636,6 +790,12 @@ void LogPane::EnsureCaretVisible() {
 void LogPane::keyPressEvent(QKeyEvent* e) {
   if (e == QKeySequence::Copy) return Copy();
   if (e == QKeySequence::SelectAll) return SelectAll();
+  if (e == QKeySequence::Find) return ShowFindBar();
+  if (e->key() == Qt::Key_F3 && !(e->modifiers() & ~Qt::ShiftModifier)) {
+    if (!find_bar_ || find_bar_->Edit()->text().isEmpty()) return ShowFindBar();
+    return find_bar_->Search((e->modifiers() & Qt::ShiftModifier) ? FindFrom::Previous : FindFrom::Next);
+  }
+  if (e->key() == Qt::Key_Escape && find_bar_ && find_bar_->isVisible()) return HideFindBar();
   if (e == QKeySequence::Cut) {
     Copy();
     return InsertText({});
@@ -755,6 +915,81 @@ void LogPane::focusInEvent(QFocusEvent* e) {
 void LogPane::focusOutEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusOutEvent(e);
   viewport()->update();
+}
+
+}  // namespace velmora
+
+namespace velmora {
+
+// ---------------------------------------------------------------------------------------
+// LogFindBar
+
+LogFindBar::LogFindBar(LogPane* pane) : QFrame(pane), pane_(pane) {
+  setFrameShape(QFrame::NoFrame);
+  setAutoFillBackground(true);
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(2, 1, 2, 1);
+  row->setSpacing(2);
+  edit_ = new QLineEdit(this);
+  edit_->setPlaceholderText(QString::fromUtf8("查找"));
+  edit_->setAccessibleName(QString::fromUtf8("查找"));
+  edit_->setClearButtonEnabled(false);
+  edit_->installEventFilter(this);
+  not_found_ = new QLabel(QString::fromUtf8("未找到"), this);
+  not_found_->hide();
+  auto button = [this](const QString& text, const QString& name) {
+    auto* b = new QToolButton(this);
+    b->setText(text);
+    b->setAutoRaise(true);
+    b->setToolTip(name);
+    b->setAccessibleName(name);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+  };
+  previous_ = button(QStringLiteral("\u25B2"), QString::fromUtf8("上一个 (Shift+F3)"));
+  next_ = button(QStringLiteral("\u25BC"), QString::fromUtf8("下一个 (F3)"));
+  close_ = button(QStringLiteral("\u2715"), QString::fromUtf8("关闭 (Esc)"));
+  row->addWidget(edit_, 1);
+  row->addWidget(not_found_);
+  row->addWidget(previous_);
+  row->addWidget(next_);
+  row->addWidget(close_);
+  connect(edit_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    pane_->SetHighlight(text);
+    Search(LogPane::FindFrom::Here);
+  });
+  connect(previous_, &QToolButton::clicked, this, [this] { Search(LogPane::FindFrom::Previous); });
+  connect(next_, &QToolButton::clicked, this, [this] { Search(LogPane::FindFrom::Next); });
+  connect(close_, &QToolButton::clicked, pane_, &LogPane::HideFindBar);
+}
+
+bool LogFindBar::NothingFound() const { return !not_found_->isHidden(); }
+
+void LogFindBar::Search(LogPane::FindFrom from) {
+  const QString needle = edit_->text();
+  pane_->SetHighlight(needle);
+  const bool found = needle.isEmpty() || pane_->Find(needle, from);
+  not_found_->setVisible(!found);
+}
+
+bool LogFindBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edit_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool shift = key->modifiers() & Qt::ShiftModifier;
+    switch (key->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+      case Qt::Key_F3:
+        Search(shift ? LogPane::FindFrom::Previous : LogPane::FindFrom::Next);
+        return true;
+      case Qt::Key_Escape:
+        pane_->HideFindBar();
+        return true;
+      default:
+        break;
+    }
+  }
+  return QFrame::eventFilter(watched, event);
 }
 
 }  // namespace velmora

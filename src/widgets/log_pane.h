@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QByteArrayView>
+#include <QFrame>
 #include <QFont>
 #include <QHash>
 #include <QString>
@@ -13,7 +15,13 @@
 #include <memory>
 #include <vector>
 
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
 namespace velmora {
+
+class LogFindBar;
 
 // A place in the log: line and UTF-16 column.
 struct LogPos {
@@ -35,6 +43,8 @@ class LogText {
   // At most the first `most` UTF-16 units of line i.
   QString Line(qsizetype i, qsizetype most) const;
   qsizetype LineLength(qsizetype i) const { return lines_[static_cast<std::size_t>(i)].units; }
+  // Line i as the UTF-8 bytes it is kept in; valid until the text changes.
+  QByteArrayView LineBytes(qsizetype i) const;
   // UTF-16 units of the whole text, a line end counting one.
   qsizetype Size() const { return size_; }
   qsizetype LongestLine() const { return longest_; }
@@ -84,7 +94,7 @@ class LogText {
 // of the window costs the user-interface thread a fraction of a millisecond that a
 // firmware upload waits for). Only the lines on screen are laid out and painted, so a
 // long or busy log stays fast. The engineer can select (mouse, keyboard, select all), copy
-// across the whole log and type notes into it.
+// across the whole log and type notes into it, and find text in it (Ctrl+F, F3, Shift+F3).
 class LogPane : public QAbstractScrollArea {
   Q_OBJECT
  public:
@@ -111,6 +121,18 @@ class LogPane : public QAbstractScrollArea {
   void Select(qsizetype anchor, qsizetype position);
   QString SelectedText() const;
   void InsertText(const QString& text);
+
+  enum class FindFrom { Here, Next, Previous };
+  // Selects a match of `needle`, in any letter case, and brings it into view: from the
+  // selection's start (Here, so a needle typed longer keeps its match), after it (Next) or
+  // before it (Previous), wrapping round the log. False when the log holds none.
+  bool Find(const QString& needle, FindFrom from);
+  // Every match of `needle` on screen is marked; empty marks none.
+  void SetHighlight(const QString& needle);
+  // The find bar sits at the foot of the pane, inside its rectangle.
+  void ShowFindBar();
+  void HideFindBar();
+  LogFindBar* FindBar() const { return find_bar_; }
 
  public slots:
   void Copy();
@@ -139,6 +161,7 @@ class LogPane : public QAbstractScrollArea {
   qreal ColumnX(qsizetype line, qsizetype column) const;
   int LineHeight() const;
   void CaretMoved();
+  void PlaceFindBar();
 
   LogText text_;
   QStringList pending_;
@@ -154,6 +177,31 @@ class LogPane : public QAbstractScrollArea {
   qreal narrowest_ = 1;
   int measured_width_ = 0;       // pixel width of the longest line, by length, when measured
   qsizetype measured_units_ = -1;
+  QString highlight_;
+  LogFindBar* find_bar_ = nullptr;
+};
+
+// The find bar: a needle, previous and next, and a word when nothing matches. Enter and
+// F3 find the next match, Shift with either the previous, Escape closes the bar.
+class LogFindBar : public QFrame {
+  Q_OBJECT
+ public:
+  explicit LogFindBar(LogPane* pane);
+
+  QLineEdit* Edit() const { return edit_; }
+  bool NothingFound() const;
+  void Search(LogPane::FindFrom from);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  LogPane* pane_;
+  QLineEdit* edit_;
+  QLabel* not_found_;
+  QToolButton* previous_;
+  QToolButton* next_;
+  QToolButton* close_;
 };
 
 }  // namespace velmora

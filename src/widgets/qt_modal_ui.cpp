@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace velmora {
@@ -20,7 +21,9 @@ MessageAnswer QtModalUi::ShowMessage(const QString& text, MessageButtons buttons
 }
 
 QString QtModalUi::GetOpenFileName(const QString& filter) {
-  return QFileDialog::getOpenFileName(parent_, QString(), QString(), filter);
+  const QString chosen = QFileDialog::getOpenFileName(parent_, QString(), StartFolder(filter), filter);
+  if (!chosen.isEmpty()) SetStartFolder(filter, QFileInfo(chosen).absolutePath());
+  return chosen;
 }
 
 QString QtModalUi::GetSaveFileName(const QString& filter, const QString& default_suffix) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 
@@ -16,8 +17,14 @@ class QtModalUi : public IModalUi {
   QString GetOpenFileName(const QString& filter) override;
   QString GetSaveFileName(const QString& filter, const QString& default_suffix) override;
 
+  // Where the open dialog for `filter` starts: the folder of the last file chosen with
+  // it, so firmware and profiles each keep their own.
+  QString StartFolder(const QString& filter) const { return folders_.value(filter); }
+  void SetStartFolder(const QString& filter, const QString& folder) { folders_.insert(filter, folder); }
+
  private:
   QPointer<QWidget> parent_;
+  QHash<QString, QString> folders_;
 };
 
 }  // namespace velmora

@@ -149,7 +149,7 @@ TEST(MainWindow, ContextMenuOnlyOnTheLogPane) {
   ASSERT_EQ(menus.size(), 1);
   QStringList items;
   for (QAction* a : menus[0]->actions()) items << a->text();
-  EXPECT_EQ(items, (QStringList{"Copy", "Clear"}));
+  EXPECT_EQ(items, (QStringList{"Copy", "Clear", "全选", "查找...", "另存为...", "", "保存会话日志"}));
   test::CloseMenus();
 }
 

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace velmora {
+
+// Writes `bytes` to a temporary file beside `path`, then puts it in the file's place: a
+// failed or cut-short write leaves the old file as it was. False with `error` set on failure.
+bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* error);
+
+// The session log: one file per run, each entry written and handed to the system as it is
+// logged, so a crash of the program loses nothing that the Log pane showed.
+class SessionLog {
+ public:
+  // velmora-YYYYMMDD-HHMMSS.log in the user's application data folder, named when the
+  // object is made; opened by Start.
+  SessionLog();
+
+  QString Path() const { return path_; }
+  bool IsOn() const { return file_.isOpen(); }
+  // Opens (or reopens, appending) the file of this run. False with `error` set on failure.
+  bool Start(QString* error);
+  void Stop() { file_.close(); }
+  void Write(const QString& entry);
+
+ private:
+  QString path_;
+  QFile file_;
+};
+
+}  // namespace velmora
