@@ -30,8 +30,8 @@ std::optional<int> ParityNumber(const QString& name) {
 
 LinkOptions ScanLinks(const QStringList& args) {
   LinkOptions out;
-  LinkSpec* last_serial = nullptr;
-  LinkSpec* last_udp = nullptr;
+  DeviceLink* last_serial = nullptr;
+  DeviceLink* last_udp = nullptr;
   bool local_port_set = false;
   out.links.reserve(static_cast<std::size_t>(args.size()));
   auto fail = [&](const QString& text) {
@@ -61,16 +61,16 @@ LinkOptions ScanLinks(const QStringList& args) {
     const QString& v = *value;
     if (name == QLatin1String("serial")) {
       if (v.isEmpty()) return fail(QStringLiteral("--serial needs a device path"));
-      LinkSpec spec;
-      spec.kind = Link::Serial;
+      DeviceLink device;
+      device.kind = Link::Serial;
       // A bare name is a system port (ttyUSB0 is /dev/ttyUSB0) unless a file of that name
       // is right here: a path relative to the working folder.
       const QFileInfo here(v);
-      spec.path = !v.startsWith(QLatin1Char('/')) && here.exists() ? here.absoluteFilePath() : v;
-      for (const LinkSpec& l : out.links) {
-        if (l.kind == Link::Serial && l.path == spec.path) return fail(QStringLiteral("--serial %1 is given twice").arg(v));
+      device.path = !v.startsWith(QLatin1Char('/')) && here.exists() ? here.absoluteFilePath() : v;
+      for (const DeviceLink& l : out.links) {
+        if (l.kind == Link::Serial && l.path == device.path) return fail(QStringLiteral("--serial %1 is given twice").arg(v));
       }
-      out.links.push_back(spec);
+      out.links.push_back(device);
       last_serial = &out.links.back();
     } else if (name == QLatin1String("baud")) {
       if (!last_serial) return fail(QStringLiteral("--baud belongs after the --serial it sets"));
@@ -88,15 +88,15 @@ LinkOptions ScanLinks(const QStringList& args) {
       const quint32 ip = address.toIPv4Address(&ipv4);
       if (!ipv4) return fail(QStringLiteral("--udp takes an IPv4 address, not \"%1\"").arg(v));
       if (ip == 0 || (ip >> 28) == 0xE) return fail(QStringLiteral("--udp %1 is not a device address").arg(v));
-      for (const LinkSpec& l : out.links) {
+      for (const DeviceLink& l : out.links) {
         if (l.kind == Link::Udp && l.address.toIPv4Address() == ip) {
           return fail(QStringLiteral("--udp %1 is given twice: its replies could not be told apart").arg(v));
         }
       }
-      LinkSpec spec;
-      spec.kind = Link::Udp;
-      spec.address = QHostAddress(ip);
-      out.links.push_back(spec);
+      DeviceLink device;
+      device.kind = Link::Udp;
+      device.address = QHostAddress(ip);
+      out.links.push_back(device);
       last_udp = &out.links.back();
     } else if (name == QLatin1String("device-port")) {
       if (!last_udp) return fail(QStringLiteral("--device-port belongs after the --udp it sets"));
@@ -116,8 +116,8 @@ LinkOptions ScanLinks(const QStringList& args) {
   // Replies are told apart by their sender's address; a broadcast address has no single
   // sender, so it is allowed only when it is the one UDP device, which then hears anyone.
   int udp_count = 0;
-  for (const LinkSpec& l : out.links) udp_count += l.kind == Link::Udp ? 1 : 0;
-  for (LinkSpec& l : out.links) {
+  for (const DeviceLink& l : out.links) udp_count += l.kind == Link::Udp ? 1 : 0;
+  for (DeviceLink& l : out.links) {
     if (l.kind != Link::Udp || UdpHub::IsUnicast(l.address)) continue;
     if (udp_count > 1) {
       return fail(QStringLiteral("--udp %1 is a broadcast address: with several UDP devices each --udp must be a "

@@ -12,7 +12,7 @@
 namespace velmora::cli {
 
 struct LinkOptions {
-  std::vector<LinkSpec> links;
+  std::vector<DeviceLink> links;
   quint16 local_port = 20;
   QString error;  // empty when the links are usable
 };

@@ -78,7 +78,7 @@ struct Device {
 
 }  // namespace
 
-int RunOnDevices(const Command& command, const std::vector<LinkSpec>& links, quint16 local_port, int timeout_ms,
+int RunOnDevices(const Command& command, const std::vector<DeviceLink>& links, quint16 local_port, int timeout_ms,
                  Output& out) {
   const QString name = command.Name();
   // The hub outlives the sessions that are registered with it.
@@ -101,7 +101,7 @@ int RunOnDevices(const Command& command, const std::vector<LinkSpec>& links, qui
 
   QString hub_error;
   bool hub_ok = true;
-  for (const LinkSpec& l : links) {
+  for (const DeviceLink& l : links) {
     if (l.kind == Link::Udp && !hub) {
       hub = std::make_unique<UdpHub>(local_port);
       hub_ok = hub->Open(&hub_error);

@@ -12,7 +12,7 @@ namespace velmora::cli {
 
 // Returns the exit status: 0 when every device succeeded, 130 when interrupted, else the
 // highest status any device ended with.
-int RunOnDevices(const Command& command, const std::vector<LinkSpec>& links, quint16 local_port, int timeout_ms,
+int RunOnDevices(const Command& command, const std::vector<DeviceLink>& links, quint16 local_port, int timeout_ms,
                  Output& out);
 
 }  // namespace velmora::cli

@@ -6,15 +6,15 @@
 
 namespace velmora {
 
-QString LinkSpec::Name() const {
+QString DeviceLink::Name() const {
   if (kind == Link::Serial) return path;
   QString name = QStringLiteral("udp:") + address.toString();
   if (device_port != 21) name += QLatin1Char(':') + QString::number(device_port);
   return name;
 }
 
-DeviceSession::DeviceSession(LinkSpec spec, UdpHub* hub, int timeout_ms)
-    : spec_(std::move(spec)),
+DeviceSession::DeviceSession(DeviceLink device, UdpHub* hub, int timeout_ms)
+    : link_(std::move(device)),
       hub_(hub),
       timeout_ms_(timeout_ms),
       pump_(rx_, *this),
@@ -43,12 +43,12 @@ DeviceSession::~DeviceSession() { Close(); }
 
 bool DeviceSession::Open(QString* error) {
   Close();
-  if (spec_.kind == Link::Serial) {
+  if (link_.kind == Link::Serial) {
     serial_ = std::make_unique<VekSerial>(rx_);
-    if (!serial_->Open(spec_.path, spec_.baud, spec_.parity)) {
+    if (!serial_->Open(link_.path, link_.baud, link_.parity)) {
       serial_->Close();
       serial_.reset();
-      if (error) *error = QStringLiteral("cannot open serial port %1").arg(spec_.path);
+      if (error) *error = QStringLiteral("cannot open serial port %1").arg(link_.path);
       return false;
     }
   } else {
@@ -56,7 +56,7 @@ bool DeviceSession::Open(QString* error) {
       if (error) *error = QStringLiteral("the local UDP port is not open");
       return false;
     }
-    hub_->AddPeer(spec_.address.toIPv4Address(), rx_, spec_.any_sender);
+    hub_->AddPeer(link_.address.toIPv4Address(), rx_, link_.any_sender);
   }
   driver_ = std::make_unique<PumpDriver>(pump_, rx_);
   open_ = true;
@@ -73,17 +73,17 @@ void DeviceSession::Close() {
     serial_->Close();
     serial_.reset();
   }
-  if (open_ && spec_.kind == Link::Udp && hub_) hub_->RemovePeer(spec_.address.toIPv4Address());
+  if (open_ && link_.kind == Link::Udp && hub_) hub_->RemovePeer(link_.address.toIPv4Address());
   open_ = false;
 }
 
 bool DeviceSession::SendFrame(uint8_t code, std::span<const uint8_t> payload) {
-  if (spec_.kind == Link::Serial) {
+  if (link_.kind == Link::Serial) {
     QString hex;
     return serial_ && SendCommandSerial(*serial_, code, payload, hex);
   }
   const auto frame = BuildCommandFrame(code, payload);
-  return frame && hub_ && hub_->SendTo(spec_.address.toIPv4Address(), spec_.device_port, frame->data(), frame->size()) == 0;
+  return frame && hub_ && hub_->SendTo(link_.address.toIPv4Address(), link_.device_port, frame->data(), frame->size()) == 0;
 }
 
 void DeviceSession::SendRaw(std::span<const uint8_t> frame) {
@@ -91,10 +91,10 @@ void DeviceSession::SendRaw(std::span<const uint8_t> frame) {
   if (!upload_timer_.isActive()) upload_timer_.start();
   // A failed write is not reported here: the watch resends and then times out, and a
   // serial line that has gone away ends the transfer at the next tick.
-  if (spec_.kind == Link::Serial) {
+  if (link_.kind == Link::Serial) {
     if (serial_) (void)serial_->Write(frame.data(), frame.size());
   } else if (hub_) {
-    (void)hub_->SendTo(spec_.address.toIPv4Address(), spec_.device_port, frame.data(), frame.size());
+    (void)hub_->SendTo(link_.address.toIPv4Address(), link_.device_port, frame.data(), frame.size());
   }
 }
 
@@ -153,7 +153,7 @@ void DeviceSession::AppendLog(const QString&) {}
 FotaOutcome DeviceSession::StartUpload(const QString& path, ProgressHandler progress, UploadHandler done) {
   upload_progress_ = std::move(progress);
   upload_done_ = std::move(done);
-  const FotaOutcome outcome = transfer_.Start(path, spec_.kind);
+  const FotaOutcome outcome = transfer_.Start(path, link_.kind);
   if (outcome != FotaOutcome::kStarted) {
     upload_done_ = nullptr;
     upload_progress_ = nullptr;
@@ -175,7 +175,7 @@ void DeviceSession::OnUploadTick() { ApplyUpload(transfer_.Tick()); }
 
 void DeviceSession::ApplyUpload(FotaOutcome outcome) {
   // A serial device that has gone away can neither take the next frame nor answer.
-  if (transfer_.Awaiting() && spec_.kind == Link::Serial && serial_ && serial_->LineLost()) {
+  if (transfer_.Awaiting() && link_.kind == Link::Serial && serial_ && serial_->LineLost()) {
     outcome = transfer_.SerialLost();
   }
   if (!transfer_.Awaiting()) {

@@ -27,7 +27,7 @@ namespace velmora {
 
 class UdpHub;
 
-struct LinkSpec {
+struct DeviceLink {
   Link kind = Link::Serial;
   QString path;           // serial device
   qint32 baud = 115200;
@@ -58,11 +58,10 @@ class DeviceSession : public QObject, private IReplyHandler, private ILogSink {
   using UploadHandler = std::function<void(FotaOutcome)>;
 
   // `hub` carries a UDP link and must outlive the session; unused for a serial link.
-  DeviceSession(LinkSpec spec, UdpHub* hub, int timeout_ms);
+  DeviceSession(DeviceLink device, UdpHub* hub, int timeout_ms);
   ~DeviceSession() override;
 
-  const LinkSpec& Spec() const { return spec_; }
-  QString Name() const { return spec_.Name(); }
+  QString Name() const { return link_.Name(); }
   int TimeoutMs() const { return timeout_ms_; }
 
   // Opens the serial port, or registers with the (already open) hub.
@@ -94,7 +93,7 @@ class DeviceSession : public QObject, private IReplyHandler, private ILogSink {
   void OnUploadTick();
   void ApplyUpload(FotaOutcome outcome);
 
-  LinkSpec spec_;
+  DeviceLink link_;
   UdpHub* hub_;
   int timeout_ms_;
   ReceiveState rx_;
