@@ -6,10 +6,6 @@
 
 namespace velmora {
 
-// Writes `bytes` to a temporary file beside `path`, then puts it in the file's place: a
-// failed or cut-short write leaves the old file as it was. False with `error` set on failure.
-bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* error);
-
 // The session log: one file per run, each entry written and handed to the system as it is
 // logged, so a crash of the program loses nothing that the Log pane showed.
 class SessionLog {

@@ -16,6 +16,7 @@
 #include <QToolButton>
 
 #include "app/log_files.h"
+#include "core/replace_file.h"
 #include "widgets/log_pane.h"
 #include "config/ui/dialog_enet.h"
 #include "config/ui/dialog_usart.h"
@@ -134,7 +135,7 @@ void CMorvaneDlg::SaveLogAs() {
                                   MessageButtons::OkCancel) != MessageAnswer::Ok)
     return;
   QString error;
-  if (!ReplaceFileContents(path, log_->AllText().toUtf8(), &error))
+  if (!ReplaceFileContents(path, log_->AllText().toUtf8(), FileAccess::Shared, &error))
     services_.modal.ShowMessage(QString::fromUtf8("日志未保存:\n") + error);
 }
 

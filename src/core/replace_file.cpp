@@ -1,0 +1,55 @@
+#include "core/replace_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <filesystem>
+#include <system_error>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+namespace velmora {
+
+namespace {
+bool Fail(QString* error, const QString& text) {
+  if (error) *error = text;
+  return false;
+}
+}  // namespace
+
+bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileAccess access, QString* error) {
+  QFileInfo target(path);
+  // Replace the file a link points to, not the link.
+  if (target.isSymLink() && target.exists()) target = QFileInfo(target.canonicalFilePath());
+  if (target.isDir()) return Fail(error, QStringLiteral("%1: is a folder").arg(path));
+  constexpr auto kWriteBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+  if (target.exists() && !(target.permissions() & kWriteBits))
+    return Fail(error, QStringLiteral("%1: the file is read-only").arg(path));
+
+  // A temporary file is created owner-only, so nothing private is readable by others even
+  // for a moment; a shared file is opened up before it takes the old one's place.
+  QTemporaryFile temp(target.absoluteDir().filePath(QLatin1Char('.') + target.fileName() +
+                                                    QLatin1String(".XXXXXX.tmp")));
+  temp.setAutoRemove(true);
+  if (!temp.open()) return Fail(error, QStringLiteral("%1: cannot be written (%2)").arg(path, temp.errorString()));
+  const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+  const QFileDevice::Permissions shared = owner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+  bool ok = temp.setPermissions(access == FileAccess::OwnerOnly ? owner : shared);
+  ok = ok && temp.write(bytes) == bytes.size() && temp.flush();
+#ifndef Q_OS_WIN
+  ok = ok && ::fsync(temp.handle()) == 0;
+#endif
+  if (!ok) return Fail(error, QStringLiteral("%1: cannot be written (%2)").arg(path, temp.errorString()));
+  temp.close();
+
+  std::error_code ec;
+  std::filesystem::rename(temp.fileName().toStdU16String(), target.absoluteFilePath().toStdU16String(), ec);
+  if (ec) return Fail(error, QStringLiteral("%1: cannot be written (%2)").arg(path, QString::fromStdString(ec.message())));
+  temp.setAutoRemove(false);  // it has become the file
+  return true;
+}
+
+}  // namespace velmora
