@@ -11,6 +11,7 @@
 
 #include "app/main_window.h"
 #include "widgets/log_pane.h"
+#include "support/frames.h"
 #include "support/gui_app_fixture.h"
 #include "support/gui_typing.h"
 
@@ -19,17 +20,7 @@ namespace {
 
 using test::AppFixture;
 
-QAction* LogMenuItem(const CMorvaneDlg& w, const QString& text) {
-  for (QAction* a : w.LogMenu()->actions()) {
-    if (a->text() == text) return a;
-  }
-  return nullptr;
-}
-
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+QAction* LogMenuItem(const CMorvaneDlg& w, const QString& text) { return test::MenuItem(w.LogMenu(), text); }
 
 // The whole find path by keyboard: Ctrl+F opens a bar inside the pane's rectangle, typing
 // finds the first match in any letter case, Enter and F3 go forward, Shift+F3 and
@@ -129,7 +120,7 @@ TEST(LogTools, SaveAsWritesThePaneTextAsUtf8ReplacingTheOldFileWhole) {
   ASSERT_EQ(app.modal.messages.size(), 1);
   EXPECT_TRUE(app.modal.messages[0].contains(QString::fromUtf8("已存在")));
   EXPECT_EQ(app.modal.save_suffixes, QStringList{QStringLiteral("txt")});
-  EXPECT_EQ(ReadAll(path), app.LogText().toUtf8());
+  EXPECT_EQ(test::ReadFile(path), app.LogText().toUtf8());
   EXPECT_TRUE(app.LogText().endsWith(QString::fromUtf8("备注 typed")));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("session.txt")});
 
@@ -138,7 +129,7 @@ TEST(LogTools, SaveAsWritesThePaneTextAsUtf8ReplacingTheOldFileWhole) {
   app.modal.answer = MessageAnswer::Cancel;
   app.modal.file_answers.push_back(path);
   save->trigger();
-  EXPECT_NE(ReadAll(path), app.LogText().toUtf8());
+  EXPECT_NE(test::ReadFile(path), app.LogText().toUtf8());
 
   const QString nowhere = dir.filePath(QStringLiteral("missing/log.txt"));
   app.modal.answer = MessageAnswer::Ok;
@@ -168,19 +159,19 @@ TEST(LogTools, SessionLogHoldsEachEntryAsItIsLogged) {
   const QString stamp = LogStamp(test::FixedTime());
 
   w.AppendLog(QString::fromUtf8("串口接收:F5 00 E3 0D \r\n"));
-  EXPECT_EQ(ReadAll(path), (stamp + QString::fromUtf8("串口接收:F5 00 E3 0D \r\n")).toUtf8());
+  EXPECT_EQ(test::ReadFile(path), (stamp + QString::fromUtf8("串口接收:F5 00 E3 0D \r\n")).toUtf8());
   w.AppendLog(QStringLiteral("second\r\n"));
   const QByteArray two = (stamp + QString::fromUtf8("串口接收:F5 00 E3 0D \r\n") + stamp + "second\r\n").toUtf8();
-  EXPECT_EQ(ReadAll(path), two);
+  EXPECT_EQ(test::ReadFile(path), two);
 
   option->trigger();
   EXPECT_FALSE(w.SessionLogOn());
   w.AppendLog(QStringLiteral("not kept\r\n"));
-  EXPECT_EQ(ReadAll(path), two);
+  EXPECT_EQ(test::ReadFile(path), two);
   option->trigger();
   EXPECT_EQ(w.SessionLogPath(), path);
   w.AppendLog(QStringLiteral("third\r\n"));
-  EXPECT_EQ(ReadAll(path), two + (stamp + "third\r\n").toUtf8());
+  EXPECT_EQ(test::ReadFile(path), two + (stamp + "third\r\n").toUtf8());
   QFile::remove(path);
 }
 

@@ -30,9 +30,7 @@ void RightClick(QWidget* w) {
 
 QAction* MenuAction(const QString& text) {
   for (QMenu* m : test::VisibleMenus()) {
-    for (QAction* a : m->actions()) {
-      if (a->text() == text) return a;
-    }
+    if (QAction* a = test::MenuItem(m, text)) return a;
   }
   return nullptr;
 }

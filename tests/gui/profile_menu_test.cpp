@@ -18,6 +18,7 @@
 #include "protocol/gbk.h"
 #include "resources/config_layouts.h"
 #include "resources/mqtt_layout.h"
+#include "support/frames.h"
 #include "support/gui_app_fixture.h"
 #include "widgets/controls.h"
 
@@ -28,14 +29,7 @@ using namespace res;
 using test::AppFixture;
 
 QAction* ProfileAction(CMorvaneDlg& w, const char* text) {
-  for (QAction* a : w.ProfileButton()->menu()->actions())
-    if (a->text() == QString::fromUtf8(text)) return a;
-  return nullptr;
-}
-
-QByteArray Contents(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  return test::MenuItem(w.ProfileButton()->menu(), QString::fromUtf8(text));
 }
 
 TEST(ProfileMenu, LoadFillsTheSerialPageAsAReplyWouldAndSaveWritesTheSameFileSendingNothing) {
@@ -111,7 +105,7 @@ TEST(ProfileMenu, LoadFillsTheSerialPageAsAReplyWouldAndSaveWritesTheSameFileSen
   save->trigger();
   ASSERT_TRUE(app.modal.messages.isEmpty()) << app.modal.messages.join('\n').toStdString();
   EXPECT_EQ(app.modal.save_suffixes.last(), "json");
-  EXPECT_EQ(Contents(again), Contents(site));
+  EXPECT_EQ(test::ReadFile(again), test::ReadFile(site));
   namespace fs = std::filesystem;
   EXPECT_EQ(fs::status(again.toStdString()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
@@ -122,12 +116,12 @@ TEST(ProfileMenu, LoadFillsTheSerialPageAsAReplyWouldAndSaveWritesTheSameFileSen
   save->trigger();
   ASSERT_EQ(app.modal.messages.size(), 1);
   EXPECT_TRUE(app.modal.messages.last().startsWith("again.json"));
-  EXPECT_EQ(Contents(again), Contents(site));
+  EXPECT_EQ(test::ReadFile(again), test::ReadFile(site));
   c.Edit(kIdcEthPort)->setText("502");
 
   // A bad profile: the reader's message, and the form is left alone.
   const QString bad = dir.filePath("bad.json");
-  QByteArray text = Contents(site);
+  QByteArray text = test::ReadFile(site);
   text.replace("\"115200\"", "\"115201\"");
   QFile out(bad);
   ASSERT_TRUE(out.open(QIODevice::WriteOnly));

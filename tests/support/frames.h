@@ -60,10 +60,12 @@ inline bool WriteBytes(const QString& path, std::span<const uint8_t> bytes,
 }
 
 // The whole file; empty when it cannot be read.
-inline Bytes ReadBytes(const QString& path) {
+inline QByteArray ReadFile(const QString& path) {
   QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  const QByteArray b = f.readAll();
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+inline Bytes ReadBytes(const QString& path) {
+  const QByteArray b = ReadFile(path);
   return Bytes(b.begin(), b.end());
 }
 

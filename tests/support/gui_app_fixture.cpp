@@ -14,6 +14,13 @@ QList<QMenu*> VisibleMenus() {
   return out;
 }
 
+QAction* MenuItem(const QMenu* menu, const QString& text) {
+  for (QAction* a : menu->actions()) {
+    if (a->text() == text) return a;
+  }
+  return nullptr;
+}
+
 void CloseMenus() {
   for (QMenu* m : VisibleMenus()) m->close();
 }

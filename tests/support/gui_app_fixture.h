@@ -42,6 +42,8 @@ struct AppFixture {
 
 // The popup menus currently shown.
 QList<QMenu*> VisibleMenus();
+// The item of `menu` with this text, or null.
+QAction* MenuItem(const QMenu* menu, const QString& text);
 void CloseMenus();
 
 }  // namespace velmora::test
