@@ -47,6 +47,12 @@ void LineEdit::EnforceLimit() {
   setCursorPosition(std::min(cursor, static_cast<int>(cut.size())));
 }
 
+namespace {
+bool AllDigits(const QString& s) {
+  return std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+}  // namespace
+
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
   setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   setAutoFillBackground(true);
@@ -138,12 +144,7 @@ bool IpAddressEdit::Insert(std::size_t i, const QString& typed) {
     // A whole address, typed at once by an input method or pasted: all four fields or none.
     const QStringList parts = text.split(u'.');
     bool ok = parts.size() == 4;
-    for (const QString& p : parts) {
-      bool num = false;
-      const int v = p.toInt(&num);
-      ok = ok && num && p.size() <= 3 && v >= 0 && v <= 255 &&
-           std::all_of(p.begin(), p.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-    }
+    for (const QString& p : parts) ok = ok && !p.isEmpty() && p.size() <= 3 && AllDigits(p) && p.toInt() <= 255;
     if (!ok) {
       Refuse(i, tr("不是IP地址: %1").arg(text));
       return false;
@@ -153,7 +154,7 @@ bool IpAddressEdit::Insert(std::size_t i, const QString& typed) {
     fields_[3]->end(false);
     return true;
   }
-  if (!std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return false;
+  if (!AllDigits(text)) return false;
   QLineEdit* f = fields_[i];
   QString next = f->text();
   int at = f->cursorPosition();
