@@ -113,7 +113,7 @@ cmd_run() {
 }
 
 cmd_test() {
-  echo "== the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer"
+  echo "== the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (benchmarks built, not run)"
   build asan
   ctest --preset asan
   echo "== the serial port and the Receive pump under ThreadSanitizer"

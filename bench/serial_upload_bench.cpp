@@ -57,36 +57,19 @@ double LineMs(int bytes) { return bytes * 1000.0 / kLineBytesPerSecond; }
 using bench::BenchModalUi;
 using Clock = std::chrono::steady_clock;
 
-// The tool's serial port, noting when the reader stored each byte.
-class StampedSerial : public VekSerial {
- public:
-  using VekSerial::VekSerial;
-  ~StampedSerial() override { Close(); }
-  Clock::time_point LastByte() const { return Clock::time_point(Clock::duration(last_.load())); }
-
- protected:
-  void OnByte(uint8_t byte) override {
-    VekSerial::OnByte(byte);
-    last_ = Clock::now().time_since_epoch().count();
-  }
-
- private:
-  std::atomic<Clock::rep> last_{0};
-};
-
 // Between the pump and the serial page: how long after the answer's last byte was stored
 // the reply reached the page (the quiet gap and the tool's own lateness in closing it).
 class ClosingTimes : public IReplyHandler {
  public:
-  ClosingTimes(const StampedSerial& port, IReplyHandler* page) : port_(port), page_(page) {}
+  ClosingTimes(const ReceiveState& rx, IReplyHandler* page) : rx_(rx), page_(page) {}
   void HandleReply(const ReplyFrame& f) override {
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - port_.LastByte()).count());
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - rx_.LastSerialByte()).count());
     if (page_) page_->HandleReply(f);
   }
   std::vector<double> ms;
 
  private:
-  const StampedSerial& port_;
+  const ReceiveState& rx_;
   IReplyHandler* page_;
 };
 
@@ -202,7 +185,7 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
     ReceiveState rx;
     BenchModalUi modal;
     modal.file = image_path;
-    StampedSerial serial(rx);
+    VekSerial serial(rx);
     CUdpSocket udp(rx, modal, FreeUdpPort(), FreeUdpPort());
     AppServices services{rx, modal, serial, udp};
     CMorvaneDlg window(services);
@@ -211,7 +194,7 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
       state.SkipWithError("cannot open the simulator's terminal");
       return;
     }
-    ClosingTimes closing(serial, dynamic_cast<IReplyHandler*>(window.Page(CMorvaneDlg::kSerialPage)));
+    ClosingTimes closing(rx, dynamic_cast<IReplyHandler*>(window.Page(CMorvaneDlg::kSerialPage)));
     window.Pump().SetSerialPageHandler(&closing);
     window.ShowPage(CMorvaneDlg::kSerialPage);
     qobject_cast<QPushButton*>(FindControl(window.Page(CMorvaneDlg::kSerialPage), 1037))->click();

@@ -16,6 +16,11 @@ void ReceiveState::SetSerialInputProbe(std::function<bool()> probe) {
   input_probe_ = std::move(probe);
 }
 
+ReceiveState::Clock::time_point ReceiveState::LastSerialByte() const {
+  std::lock_guard lock(mutex_);
+  return serial_last_;
+}
+
 void ReceiveState::PutSerialByte(uint8_t byte) {
   std::lock_guard lock(mutex_);
   if (!gate_) return;

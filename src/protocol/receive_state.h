@@ -73,6 +73,8 @@ class ReceiveState {
   // after its last byte or datagram, or while a burst is held past it, the next tick.
   // Nothing when both sides are quiet.
   std::optional<Clock::time_point> NextDecision(int serial_close_ticks, int udp_close_ticks) const;
+  // When the last serial byte was stored.
+  Clock::time_point LastSerialByte() const;
 
   struct UdpSnapshot {
     bool close = false;
