@@ -1,5 +1,7 @@
 #include "protocol/receive_pump.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cstring>
 
@@ -34,7 +36,8 @@ void ReceivePump::Tick() {
   const auto udp = state_.TickUdp(kUdpCloseTicks);
   if (udp.close) {
     if (udp.new_sender) {
-      log_.AppendLog(QString::fromUtf8("[UDP]: 以下数据来自 ") + udp.sender.Text() + QLatin1String(".\r\n"));
+      log_.AppendLog(QCoreApplication::translate("Log", "[UDP]: 以下数据来自 %1.").arg(udp.sender.Text()) +
+                     QLatin1String("\r\n"));
     }
     Deliver(Link::Udp, state_.UdpBuffer().first(udp.length));
     state_.ResetUdp();
@@ -49,7 +52,8 @@ void ReceivePump::Deliver(Link link, std::span<const uint8_t> burst) {
     log_.AppendLog(QString::fromUtf8(serial ? "[UART_RECV]: " : "[UDP_RECV]: ") + text + QLatin1String("\r\n"));
     return;
   }
-  log_.AppendLog(QString::fromUtf8(serial ? "串口接收:" : "UDP接收:") + HexText(burst));
+  log_.AppendLog((serial ? QCoreApplication::translate("Log", "串口接收:") : QCoreApplication::translate("Log", "UDP接收:")) +
+                 HexText(burst));
   const ReplyFrame frame{link, burst};
   const uint8_t code = frame.Code();
   IReplyHandler* target = (code == cmd::kWriteMqtt || code == cmd::kReadMqtt) ? mqtt_page_

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <QtGlobal>
+
 namespace velmora {
 
 struct RecordColumn {
@@ -14,18 +16,18 @@ struct RecordColumn {
 };
 
 inline constexpr std::array<RecordColumn, 12> kRecordColumns{{
-    {"设备地址", 100},
-    {"电压", 100},
-    {"北纬", 100},
-    {"东经", 100},
-    {"时间", 160},
-    {"尺寸", 100},
-    {"采集间隔", 100},
-    {"监听时间", 100},
-    {"固件版本", 100},
+    {QT_TRANSLATE_NOOP("Layout", "设备地址"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "电压"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "北纬"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "东经"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "时间"), 160},
+    {QT_TRANSLATE_NOOP("Layout", "尺寸"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "采集间隔"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "监听时间"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "固件版本"), 100},
     {"DEV_DSN", 100},
     {"DEV_ICCID", 160},
-    {"信号强度", 100},
+    {QT_TRANSLATE_NOOP("Layout", "信号强度"), 100},
 }};
 
 inline std::vector<std::string> RecordColumnTitles() {

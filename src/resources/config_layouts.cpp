@@ -1,5 +1,7 @@
 #include "resources/config_layouts.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cassert>
 
@@ -39,53 +41,53 @@ const std::vector<const char*> kParityItems{"NO", "ODD", "EVEN"};
 
 const std::vector<FormRow>& FormRows() {
   static const std::vector<FormRow> rows{
-      {Slot::EthernetGroup, kNoId, Kind::GroupBox, "以太网配置区:"},
-      {Slot::LocalIp, kIdcLocalIp, Kind::IpAddress, "本地IPv4:"},
-      {Slot::SubnetMask, kIdcSubnetMask, Kind::IpAddress, "子网掩码:"},
-      {Slot::Gateway, kIdcGateway, Kind::IpAddress, "网关地址:"},
+      {Slot::EthernetGroup, kNoId, Kind::GroupBox, QT_TRANSLATE_NOOP("Layout", "以太网配置区:")},
+      {Slot::LocalIp, kIdcLocalIp, Kind::IpAddress, QT_TRANSLATE_NOOP("Layout", "本地IPv4:")},
+      {Slot::SubnetMask, kIdcSubnetMask, Kind::IpAddress, QT_TRANSLATE_NOOP("Layout", "子网掩码:")},
+      {Slot::Gateway, kIdcGateway, Kind::IpAddress, QT_TRANSLATE_NOOP("Layout", "网关地址:")},
       {Slot::Dhcp, kIdcDhcp, Kind::CheckBox, "DHCP"},
-      {Slot::ServerIp, kIdcServerIp, Kind::IpAddress, "服务器IP:"},
-      {Slot::PortLabel, kIdcPortLabel, Kind::Label, "目标端口:"},
+      {Slot::ServerIp, kIdcServerIp, Kind::IpAddress, QT_TRANSLATE_NOOP("Layout", "服务器IP:")},
+      {Slot::PortLabel, kIdcPortLabel, Kind::Label, QT_TRANSLATE_NOOP("Layout", "目标端口:")},
       {Slot::EthPort, kIdcEthPort, Kind::Edit, "", {}, 0, kDigitsOnly, kIdcPortLabel},
-      {Slot::NetMode, kIdcNetMode, Kind::ComboBox, "网络模式:", {"TCP Client", "TCP Server", "UDP Client"}},
-      {Slot::Domain, kIdcDomain, Kind::Edit, "域名登录:", {}, 64},
+      {Slot::NetMode, kIdcNetMode, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "网络模式:"), {"TCP Client", "TCP Server", "UDP Client"}},
+      {Slot::Domain, kIdcDomain, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "域名登录:"), {}, 64},
 
-      {Slot::G4Group, kNoId, Kind::GroupBox, "4G配置区:"},
-      {Slot::Ip0Domain, kIdcIp0Domain, Kind::Edit, "IP0域名:", {}, 64},
-      {Slot::Ip0DomainPort, kIdcIp0DomainPort, Kind::Edit, "IP0端口:", {}, 0, kDigitsOnly},
-      {Slot::Ip0Addr, kIdcIp0Addr, Kind::IpAddress, "IP0地址:"},
-      {Slot::Ip0AddrPort, kIdcIp0AddrPort, Kind::Edit, "IP0端口:", {}, 0, kDigitsOnly},
-      {Slot::Ip1Addr, kIdcIp1Addr, Kind::IpAddress, "IP1地址:"},
-      {Slot::Ip1Port, kIdcIp1Port, Kind::Edit, "IP1端口:", {}, 0, kDigitsOnly},
+      {Slot::G4Group, kNoId, Kind::GroupBox, QT_TRANSLATE_NOOP("Layout", "4G配置区:")},
+      {Slot::Ip0Domain, kIdcIp0Domain, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "IP0域名:"), {}, 64},
+      {Slot::Ip0DomainPort, kIdcIp0DomainPort, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "IP0端口:"), {}, 0, kDigitsOnly},
+      {Slot::Ip0Addr, kIdcIp0Addr, Kind::IpAddress, QT_TRANSLATE_NOOP("Layout", "IP0地址:")},
+      {Slot::Ip0AddrPort, kIdcIp0AddrPort, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "IP0端口:"), {}, 0, kDigitsOnly},
+      {Slot::Ip1Addr, kIdcIp1Addr, Kind::IpAddress, QT_TRANSLATE_NOOP("Layout", "IP1地址:")},
+      {Slot::Ip1Port, kIdcIp1Port, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "IP1端口:"), {}, 0, kDigitsOnly},
 
-      {Slot::LoraGroup, kNoId, Kind::GroupBox, "LORA配置区:"},
+      {Slot::LoraGroup, kNoId, Kind::GroupBox, QT_TRANSLATE_NOOP("Layout", "LORA配置区:")},
       // The default and every decoded value carry a decimal point, so one may be typed too.
-      {Slot::LoraFreq, kIdcLoraFreq, Kind::Edit, "发送频率:", {}, 0, kDigitsOnly | kDecimal},
-      {Slot::SleepTime, kIdcSleepTime, Kind::ComboBox, "休眠时间:", {"2s", "4s", "6s", "8s", "10s"}},
-      {Slot::LoraNetAddr, kIdcLoraNetAddr, Kind::Edit, "网络地址:", {}, 0, kDigitsOnly},
-      {Slot::BreatheTime, kIdcBreatheTime, Kind::ComboBox, "呼吸时间:", {"2ms", "4ms", "8ms", "16ms", "32ms", "64ms"}},
-      {Slot::TxPower, kNoId, Kind::ComboBox, "发送功率:",
+      {Slot::LoraFreq, kIdcLoraFreq, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "发送频率:"), {}, 0, kDigitsOnly | kDecimal},
+      {Slot::SleepTime, kIdcSleepTime, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "休眠时间:"), {"2s", "4s", "6s", "8s", "10s"}},
+      {Slot::LoraNetAddr, kIdcLoraNetAddr, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "网络地址:"), {}, 0, kDigitsOnly},
+      {Slot::BreatheTime, kIdcBreatheTime, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "呼吸时间:"), {"2ms", "4ms", "8ms", "16ms", "32ms", "64ms"}},
+      {Slot::TxPower, kNoId, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "发送功率:"),
        {"Level1", "Level2", "Level3", "Level4", "Level5", "Level6", "Level7"}},
 
-      {Slot::UartGroup, kNoId, Kind::GroupBox, "UART参数区:"},
-      {Slot::UartBaud, kIdcUartBaud, Kind::ComboBox, "串口速率:", kBaudItems},
-      {Slot::UartMode, kIdcUartMode, Kind::ComboBox, "串口模式:", {"TTL", "RS232", "RS485"}},
-      {Slot::UartParity, kIdcUartParity, Kind::ComboBox, "串口校验:", kParityItems},
-      {Slot::UartMap, kNoId, Kind::ComboBox, "串口映射:", {"关闭", "LORA", "IP0_4G", "IP1_4G", "以太网"}},
+      {Slot::UartGroup, kNoId, Kind::GroupBox, QT_TRANSLATE_NOOP("Layout", "UART参数区:")},
+      {Slot::UartBaud, kIdcUartBaud, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "串口速率:"), kBaudItems},
+      {Slot::UartMode, kIdcUartMode, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "串口模式:"), {"TTL", "RS232", "RS485"}},
+      {Slot::UartParity, kIdcUartParity, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "串口校验:"), kParityItems},
+      {Slot::UartMap, kNoId, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "串口映射:"), {QT_TRANSLATE_NOOP("Layout", "关闭"), "LORA", "IP0_4G", "IP1_4G", QT_TRANSLATE_NOOP("Layout", "以太网")}},
 
-      {Slot::OtherGroup, kNoId, Kind::GroupBox, "其它参数区:"},
-      {Slot::Heartbeat, kIdcHeartbeat, Kind::Edit, "心跳包:"},
-      {Slot::Register, kIdcRegister, Kind::Edit, "注册包:"},
+      {Slot::OtherGroup, kNoId, Kind::GroupBox, QT_TRANSLATE_NOOP("Layout", "其它参数区:")},
+      {Slot::Heartbeat, kIdcHeartbeat, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "心跳包:")},
+      {Slot::Register, kIdcRegister, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "注册包:")},
       {Slot::Hex, kIdcHex, Kind::CheckBox, "HEX"},
-      {Slot::Mac, kIdcMac, Kind::Edit, "MAC地址:", {}, 17},
-      {Slot::GenerateMac, kIdcGenerateMac, Kind::PushButton, "生成"},
+      {Slot::Mac, kIdcMac, Kind::Edit, QT_TRANSLATE_NOOP("Layout", "MAC地址:"), {}, 17},
+      {Slot::GenerateMac, kIdcGenerateMac, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "生成")},
 
-      {Slot::WriteConfig, kIdcWriteConfig, Kind::PushButton, "写入配置"},
-      {Slot::ReadConfig, kIdcReadConfig, Kind::PushButton, "读取配置"},
-      {Slot::ReadVersion, kIdcReadVersion, Kind::PushButton, "读版本"},
-      {Slot::ReadCsq, kIdcReadCsq, Kind::PushButton, "读CSQ"},
-      {Slot::SyncClock, kIdcSyncClock, Kind::PushButton, "同步时钟"},
-      {Slot::SoftwareReset, kIdcSoftwareReset, Kind::PushButton, "软件复位"},
+      {Slot::WriteConfig, kIdcWriteConfig, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "写入配置")},
+      {Slot::ReadConfig, kIdcReadConfig, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "读取配置")},
+      {Slot::ReadVersion, kIdcReadVersion, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "读版本")},
+      {Slot::ReadCsq, kIdcReadCsq, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "读CSQ")},
+      {Slot::SyncClock, kIdcSyncClock, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "同步时钟")},
+      {Slot::SoftwareReset, kIdcSoftwareReset, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "软件复位")},
       {Slot::Fota, kIdcFota, Kind::PushButton, "FOTA"},
   };
   return rows;
@@ -112,12 +114,12 @@ const Dialog& SerialConfigDialog() {
   static const Dialog d = Compose(
       kSerialConfigDialogId,
       {
-          {kNoId, Kind::GroupBox, "串口选择:", 8, 6, 348, 31},
-          {kIdcComPort, Kind::ComboBox, "串  口:", 46, 18, 45, 107},
-          {kIdcBaudRate, Kind::ComboBox, "波特率:", 124, 18, 45, 109, kBaudItems},
-          {kIdcParity, Kind::ComboBox, "校  验:", 199, 18, 45, 115, kParityItems},
-          {kIdcOpenClose, Kind::PushButton, "打开", 250, 17, 45, 15},
-          {kIdcRefreshPorts, Kind::PushButton, "刷新", 298, 17, 45, 15},
+          {kNoId, Kind::GroupBox, QT_TRANSLATE_NOOP("Layout", "串口选择:"), 8, 6, 348, 31},
+          {kIdcComPort, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "串  口:"), 46, 18, 45, 107},
+          {kIdcBaudRate, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "波特率:"), 124, 18, 45, 109, kBaudItems},
+          {kIdcParity, Kind::ComboBox, QT_TRANSLATE_NOOP("Layout", "校  验:"), 199, 18, 45, 115, kParityItems},
+          {kIdcOpenClose, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "打开"), 250, 17, 45, 15},
+          {kIdcRefreshPorts, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "刷新"), 298, 17, 45, 15},
       },
       {
           {Slot::EthernetGroup, 8, 39, 348, 88},
@@ -170,9 +172,9 @@ const Dialog& NetworkConfigDialog() {
   static const Dialog d = Compose(
       kNetworkConfigDialogId,
       {
-          {kNoId, Kind::GroupBox, "UDP连接:", 8, 7, 348, 29},
-          {kIdcBroadcastAddress, Kind::IpAddress, "广播地址:", 58, 16, 100, 15},
-          {kIdcOpenClose, Kind::PushButton, "打开", 175, 16, 68, 15},
+          {kNoId, Kind::GroupBox, QT_TRANSLATE_NOOP("Layout", "UDP连接:"), 8, 7, 348, 29},
+          {kIdcBroadcastAddress, Kind::IpAddress, QT_TRANSLATE_NOOP("Layout", "广播地址:"), 58, 16, 100, 15},
+          {kIdcOpenClose, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "打开"), 175, 16, 68, 15},
       },
       {
           {Slot::EthernetGroup, 8, 38, 348, 86},

@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include <QtGlobal>
+
 namespace velmora::res {
 
 inline constexpr int kNoId = -1;
@@ -66,7 +68,7 @@ inline constexpr int kCmdSelectAll = 32773;
 inline constexpr int kCmdFind = 32774;
 inline constexpr int kCmdSaveAs = 32775;
 inline constexpr int kCmdSessionLog = 32776;  // a check item
-inline constexpr const char* kAboutMenuText = "关于 Morvane(&A)...";
+inline constexpr const char* kAboutMenuText = QT_TRANSLATE_NOOP("Layout", "关于 Morvane(&A)...");
 inline constexpr const char* kLogMenuTitle = "Option";
 
 }  // namespace velmora::res

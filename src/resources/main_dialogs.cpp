@@ -1,5 +1,7 @@
 #include "resources/layout.h"
 
+#include <QtGlobal>
+
 namespace velmora::res {
 
 const Dialog& MainDialog() {
@@ -15,11 +17,11 @@ const Dialog& MainDialog() {
 
 const Dialog& AboutDialog() {
   static const Dialog d{
-      100, "关于 Morvane", 170, 62, 9,
+      100, QT_TRANSLATE_NOOP("Layout", "关于 Morvane"), 170, 62, 9,
       {
           {kNoId, Kind::Icon, "", 14, 14, 21, 20},
-          {kNoId, Kind::Label, "Morvane，1.0 版", 42, 14, 114, 8},
-          {1, Kind::PushButton, "确定", 113, 41, 50, 14},
+          {kNoId, Kind::Label, QT_TRANSLATE_NOOP("Layout", "Morvane，1.0 版"), 42, 14, 114, 8},
+          {1, Kind::PushButton, QT_TRANSLATE_NOOP("Layout", "确定"), 113, 41, 50, 14},
       }};
   return d;
 }
@@ -27,10 +29,10 @@ const Dialog& AboutDialog() {
 const std::vector<MenuItem>& LogMenu() {
   static const std::vector<MenuItem> m{{kCmdCopy, "Copy"},
                                        {kCmdClear, "Clear"},
-                                       {kCmdSelectAll, "全选"},
-                                       {kCmdFind, "查找..."},
-                                       {kCmdSaveAs, "另存为..."},
-                                       {kCmdSessionLog, "保存会话日志"}};
+                                       {kCmdSelectAll, QT_TRANSLATE_NOOP("Layout", "全选")},
+                                       {kCmdFind, QT_TRANSLATE_NOOP("Layout", "查找...")},
+                                       {kCmdSaveAs, QT_TRANSLATE_NOOP("Layout", "另存为...")},
+                                       {kCmdSessionLog, QT_TRANSLATE_NOOP("Layout", "保存会话日志")}};
   return m;
 }
 

@@ -1,5 +1,6 @@
 #include "transport/udp_endpoint.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QNetworkProxy>
@@ -88,8 +89,8 @@ bool ReachesManyHosts(quint32 ipv4) {
   return false;
 }
 
-QString ConnectionClosedText() { return QString::fromUtf8("UDP连接已经关闭!"); }
-QString ReceiveFailedText() { return QString::fromUtf8("接受数据失败!"); }
+QString ConnectionClosedText() { return QCoreApplication::translate("velmora::CUdpSocket", "UDP连接已经关闭!"); }
+QString ReceiveFailedText() { return QCoreApplication::translate("velmora::CUdpSocket", "接受数据失败!"); }
 
 }  // namespace
 
@@ -149,7 +150,8 @@ void CUdpSocket::SendToDevice(const uint8_t* data, std::size_t len) {
     error = ok ? SendDatagram(socket_->socketDescriptor(), data, len, ip, remote_port_) : kNoDestination;
   }
   if (error == 0) return;
-  ShowNotice(QString::fromUtf8("UDP发送失败,请先打开UDP服务:") + QString::number(error) + QLatin1String("\r\n\r\n"));
+  ShowNotice(QCoreApplication::translate("velmora::CUdpSocket", "UDP发送失败,请先打开UDP服务:%1").arg(error) +
+             QLatin1String("\r\n\r\n"));
 }
 
 void CUdpSocket::OnReadable() {
@@ -198,8 +200,12 @@ void CUdpSocket::NoteIgnored(const PeerAddress& from, qint64 bytes) {
 
 void CUdpSocket::WriteIgnoredLine() {
   if (ignored_held_ == 0) return;
-  QString line = QString::fromUtf8("[UDP]: 忽略来自 %1 的 %2 字节数据").arg(ignored_from_.Text()).arg(ignored_bytes_);
-  if (ignored_held_ > 1) line += QString::fromUtf8("(另有 %1 个数据包被忽略)").arg(ignored_held_ - 1);
+  QString line = QCoreApplication::translate("Log", "[UDP]: 忽略来自 %1 的 %2 字节数据")
+                     .arg(ignored_from_.Text())
+                     .arg(ignored_bytes_);
+  if (ignored_held_ > 1) {
+    line += QCoreApplication::translate("Log", "(另有 %1 个数据包被忽略)").arg(ignored_held_ - 1);
+  }
   line += QLatin1String(".\r\n");
   ignored_held_ = 0;
   last_ignored_line_ = std::chrono::steady_clock::now();

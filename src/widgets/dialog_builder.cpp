@@ -16,20 +16,20 @@
 
 #include "widgets/accessibility.h"
 #include "widgets/controls.h"
+#include "widgets/translation.h"
 
 namespace velmora {
 
 namespace {
 constexpr const char* kIdProperty = "controlId";
 
-QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-
 QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du) {
   using res::Kind;
   QWidget* w = nullptr;
   switch (c.kind) {
     case Kind::GroupBox:
-      w = new QGroupBox(Text(c.caption), host);
+      w = new QGroupBox(host);
+      SetCaption(w, kLayoutContext, c.caption);
       // The frame line runs through the middle of the title, so the first row of
       // controls, placed for that, clears the frame.
       w->setStyleSheet(QStringLiteral(
@@ -37,7 +37,8 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
           "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }"));
       break;
     case Kind::Label: {
-      auto* l = new QLabel(Text(c.caption), host);
+      auto* l = new QLabel(host);
+      SetCaption(l, kLayoutContext, c.caption);
       if (c.style & res::kCentered) {
         l->setAlignment(Qt::AlignCenter);
         l->setProperty("centred", true);  // keeps its box: the text is placed inside it
@@ -46,11 +47,13 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
       break;
     }
     case Kind::PushButton:
-      w = new QPushButton(Text(c.caption), host);
+      w = new QPushButton(host);
+      SetCaption(w, kLayoutContext, c.caption);
       static_cast<QPushButton*>(w)->setAutoDefault(false);
       break;
     case Kind::CheckBox:
-      w = new QCheckBox(Text(c.caption), host);
+      w = new QCheckBox(host);
+      SetCaption(w, kLayoutContext, c.caption);
       break;
     case Kind::Edit: {
       auto* e = new LineEdit(host);
@@ -64,7 +67,7 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
       cb->setEditable(true);
       cb->setInsertPolicy(QComboBox::NoInsert);
       cb->setCompleter(nullptr);
-      for (const char* item : c.items) cb->addItem(Text(item));
+      SetItems(cb, kLayoutContext, c.items);
       cb->setCurrentIndex(-1);
       cb->setEditText(QString());
       w = cb;
@@ -126,9 +129,16 @@ void Place(const Placement& p, const DialogUnits& du) {
     r.setHeight(std::max(du.Y(14), p.widget->sizeHint().height()));
   }
   if (p.kind == res::Kind::CheckBox || (p.kind == res::Kind::Label && !p.widget->property("centred").toBool())) {
-    // The caption takes more room in some fonts than the layout allows; a label or a
-    // check box grows to the right rather than cutting its text.
-    r.setWidth(std::max(r.width(), p.widget->sizeHint().width()));
+    // The caption takes more room in some fonts and languages than the layout allows: a
+    // label or a check box grows rather than cutting its text, to the right, except a
+    // label naming the control on its right, which grows to the left.
+    const int need = p.widget->sizeHint().width();
+    const auto* label = qobject_cast<const QLabel*>(p.widget.data());
+    if (need > r.width() && label && label->buddy()) {
+      r.setLeft(r.left() + r.width() - need);
+    } else {
+      r.setWidth(std::max(r.width(), need));
+    }
   }
   p.widget->setGeometry(r);
 }
@@ -140,12 +150,17 @@ class DialogFitter : public QObject {
  public:
   DialogFitter(QWidget* host, const DialogUnits& du) : QObject(host), host_(host), natural_(du), current_(du) {
     host->installEventFilter(this);
+    // Texts change length with the language; labels and boxes take their new room.
+    OnLanguageChange(host, [this] { PlaceAgain(); });
   }
   void Add(Placement p) {
     right_ = std::max(right_, p.x + p.w);
     bottom_ = std::max(bottom_, p.y + (p.side_label || p.kind == res::Kind::ComboBox ? 14 : p.h));
     Place(p, current_);
     placements_.push_back(std::move(p));
+  }
+  void PlaceAgain() {
+    for (const Placement& p : placements_) Place(p, current_);
   }
 
  protected:
@@ -201,7 +216,7 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
   const QFont font = DialogFont(dialog.point_size);
   host->setFont(font);
   const DialogUnits du = DialogUnits::ForFont(font);
-  if (dialog.title && *dialog.title) host->setWindowTitle(Text(dialog.title));
+  if (dialog.title && *dialog.title) SetCaption(host, kLayoutContext, dialog.title);
   host->resize(du.X(dialog.w), du.Y(dialog.h));
 
   ControlMap map;
@@ -213,14 +228,14 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
     const bool side_label = (c.kind == res::Kind::Edit || c.kind == res::Kind::ComboBox ||
                              c.kind == res::Kind::IpAddress) && c.caption && *c.caption;
     if (side_label) {
-      auto* label = new QLabel(Text(c.caption), host);
+      auto* label = new QLabel(host);
       label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
       label->setBuddy(w);
+      SetCaption(label, kLayoutContext, c.caption);
       fitter->Add({label, res::Kind::Label, c.x, c.y, c.w, c.h, true});
     }
     // Buttons, boxes and labels are named by their own text, which Qt follows when it
-    // changes; a control with a side label is named by the label.
-    if (side_label) NameControl(w, LabelName(Text(c.caption)));
+    // changes; a control with a side label is named by the label (its buddy).
     if (c.id != res::kNoId) {
       w->setProperty(kIdProperty, c.id);
       w->setObjectName(QStringLiteral("idc_%1").arg(c.id));
@@ -236,6 +251,7 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
       NameControl(w, LabelName(label->text()));
     }
   }
+  fitter->PlaceAgain();  // labels that name a control know it now
   // Group boxes are drawn first in the layout; keep the controls above their frames.
   for (const auto& [w, c] : built) {
     if (c->kind == res::Kind::GroupBox) w->lower();

@@ -23,6 +23,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "widgets/translation.h"
+
 namespace velmora {
 
 namespace {
@@ -931,24 +933,36 @@ LogFindBar::LogFindBar(LogPane* pane) : QFrame(pane), pane_(pane) {
   row->setContentsMargins(2, 1, 2, 1);
   row->setSpacing(2);
   edit_ = new QLineEdit(this);
-  edit_->setPlaceholderText(QString::fromUtf8("查找"));
-  edit_->setAccessibleName(QString::fromUtf8("查找"));
   edit_->setClearButtonEnabled(false);
   edit_->installEventFilter(this);
-  not_found_ = new QLabel(QString::fromUtf8("未找到"), this);
+  not_found_ = new QLabel(this);
   not_found_->hide();
-  auto button = [this](const QString& text, const QString& name) {
+  auto button = [this](const QString& text) {
     auto* b = new QToolButton(this);
     b->setText(text);
     b->setAutoRaise(true);
-    b->setToolTip(name);
-    b->setAccessibleName(name);
     b->setFocusPolicy(Qt::NoFocus);
     return b;
   };
-  previous_ = button(QStringLiteral("\u25B2"), QString::fromUtf8("上一个 (Shift+F3)"));
-  next_ = button(QStringLiteral("\u25BC"), QString::fromUtf8("下一个 (F3)"));
-  close_ = button(QStringLiteral("\u2715"), QString::fromUtf8("关闭 (Esc)"));
+  previous_ = button(QStringLiteral("\u25B2"));
+  next_ = button(QStringLiteral("\u25BC"));
+  close_ = button(QStringLiteral("\u2715"));
+  const auto words = [this] {
+    edit_->setPlaceholderText(tr("查找"));
+    edit_->setAccessibleName(edit_->placeholderText());
+    not_found_->setText(tr("未找到"));
+    const std::pair<QToolButton*, const char*> names[] = {
+        {previous_, QT_TR_NOOP("上一个 (Shift+F3)")},
+        {next_, QT_TR_NOOP("下一个 (F3)")},
+        {close_, QT_TR_NOOP("关闭 (Esc)")},
+    };
+    for (const auto& [b, name] : names) {
+      b->setToolTip(tr(name));
+      b->setAccessibleName(tr(name));
+    }
+  };
+  words();
+  OnLanguageChange(this, words);
   row->addWidget(edit_, 1);
   row->addWidget(not_found_);
   row->addWidget(previous_);

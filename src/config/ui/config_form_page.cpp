@@ -8,6 +8,7 @@
 
 #include "widgets/accessibility.h"
 #include "widgets/controls.h"
+#include "widgets/translation.h"
 #include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
 #include "protocol/gbk.h"
@@ -20,8 +21,6 @@ namespace {
 using namespace res;
 
 constexpr std::size_t kClockBytes = 6;
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 }  // namespace
 
@@ -149,8 +148,7 @@ void ConfigFormPage::ApplyNetModeRule() {
   const bool server = ListPosition(controls_.Combo(kIdcNetMode)) == 1;  // "TCP Server"
   SetEnabled(kIdcServerIp, !server);
   SetEnabled(kIdcDomain, !server);
-  const QString caption = U(server ? "本地端口" : "目标端口");
-  SetLabelText(controls_.Label(kIdcPortLabel), caption);
+  SetCaption(controls_.Label(kIdcPortLabel), staticMetaObject, server ? QT_TR_NOOP("本地端口") : QT_TR_NOOP("目标端口"));
 }
 
 void ConfigFormPage::OnDhcp() { ApplyDhcpRule(); }
@@ -163,7 +161,7 @@ void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
   QString hex;
   const bool sent = traits_.send(code, payload, hex);
   // Logged whether or not the link took the frame: the engineer sees what was attempted.
-  Log(U(traits_.send_prefix) + hex);
+  Log(Translate(kLogContext, traits_.send_prefix) + hex);
   host_.SetStatusText(QStringLiteral("...."));
   if (!sent) OnSendFailed();
 }
@@ -184,11 +182,11 @@ void ConfigFormPage::OnSyncClock() {
 }
 
 void ConfigFormPage::ShowUpload(bool running, Link link) {
-  const QString note =
-      running ? U(link == Link::Serial ? "固件正在通过串口升级" : "固件正在通过UDP升级") : QString();
-  QWidget* fota = controls_.Get(kIdcFota);
-  fota->setToolTip(note);
-  fota->setAccessibleDescription(note);
+  // Readers take the tooltip as the button's description.
+  SetToolTip(controls_.Get(kIdcFota), staticMetaObject,
+             !running                  ? nullptr
+             : link == Link::Serial ? QT_TR_NOOP("固件正在通过串口升级")
+                                    : QT_TR_NOOP("固件正在通过UDP升级"));
 }
 
 void ConfigFormPage::OnFota() {
@@ -205,7 +203,7 @@ void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
       ShowVersion(frame);
       break;
     case cmd::kSoftwareReset:
-      Log(U("软件复位成功. \r\n"));
+      Log(tr("软件复位成功. ") + QLatin1String("\r\n"));
       break;
     case cmd::kFirmware:
       host_.ForwardFirmwareReply(frame);
@@ -225,7 +223,7 @@ void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
 void ConfigFormPage::ShowVersion(const ReplyFrame& frame) {
   // The whole text the device sent, up to its first zero byte; never past the frame.
   const QString version = FromGbk(TextFieldBytes(frame.Payload()));
-  Log(U("读取版本成功. \r\n"));
+  Log(tr("读取版本成功. ") + QLatin1String("\r\n"));
   Log(version + QLatin1String("\r\n"));
 }
 
@@ -234,20 +232,21 @@ void ConfigFormPage::ShowVersion(const ReplyFrame& frame) {
 bool ConfigFormPage::ShowCsq(const ReplyFrame& frame) {
   const auto data = frame.Payload();
   if (data.empty()) {
-    Log(U("获取CSQ应答不完整: 没有CSQ数据. \r\n"));
+    Log(tr("获取CSQ应答不完整: 没有CSQ数据. ") + QLatin1String("\r\n"));
     return false;
   }
-  Log(QString::asprintf("获取CSQ成功,CSQ:%d \r\n", data[0]));
+  Log(tr("获取CSQ成功,CSQ:%1 ").arg(data[0]) + QLatin1String("\r\n"));
   return true;
 }
 
 bool ConfigFormPage::ShowClock(const ReplyFrame& frame) {
   const auto b = frame.Payload();
   if (b.size() < kClockBytes) {
-    Log(QString::asprintf("同步时钟应答不完整: 只有%d字节. \r\n", static_cast<int>(b.size())));
+    Log(tr("同步时钟应答不完整: 只有%1字节. ").arg(b.size()) + QLatin1String("\r\n"));
     return false;
   }
-  Log(QString::asprintf("同步时钟成功: %02X-%02X-%02X %02X:%02X:%02X \r\n", b[0], b[1], b[2], b[3], b[4], b[5]));
+  const QString stamp = QString::asprintf("%02X-%02X-%02X %02X:%02X:%02X", b[0], b[1], b[2], b[3], b[4], b[5]);
+  Log(tr("同步时钟成功: %1 ").arg(stamp) + QLatin1String("\r\n"));
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QUdpSocket>
 
 #include "widgets/controls.h"
+#include "widgets/translation.h"
 #include "core/modal_ui.h"
 #include "transport/app_services.h"
 #include "transport/command_senders.h"
@@ -15,8 +16,6 @@ namespace velmora {
 namespace {
 
 using namespace res;
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // True when the system keeps the port for privileged programs and this one lacks the right.
 bool RefusedForRights(quint16 port) {
@@ -33,7 +32,7 @@ ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
         SendCommandUdp(udp, code, payload, hex);
         return true;
       },
-      "UDP发送:",
+      QT_TRANSLATE_NOOP("Log", "UDP发送:"),
       Link::Udp,
   };
 }
@@ -51,29 +50,30 @@ void CDialog_Enet::OnOpenClose() {
   QAbstractButton* button = Controls().Button(kIdcOpenClose);
   if (udp_.IsOpen()) {
     udp_.CloseEndpoint();
-    button->setText(U("打开"));
+    SetCaption(button, staticMetaObject, QT_TR_NOOP("打开"));
     address->setEnabled(true);
-    Log(U("UDP_Server已断开连接:") + address->text() + QLatin1String("\r\n"));
+    Log(tr("UDP_Server已断开连接:%1").arg(address->text()) + QLatin1String("\r\n"));
     return;
   }
   const QString device = address->text();
   if (device == QLatin1String("0.0.0.0")) {
-    modal_.ShowMessage(U("连接的本地IP地址不能为空!"));
+    modal_.ShowMessage(tr("连接的本地IP地址不能为空!"));
     return;
   }
   if (!udp_.OpenEndpoint(device)) {
     // Usually the local port is held by another program or needs rights this user lacks.
-    Log(U("UDP_Server建立连接失败,本地端口%1不可用.\r\n").arg(udp_.LocalPort()));
+    Log(tr("UDP_Server建立连接失败,本地端口%1不可用.").arg(udp_.LocalPort()) + QLatin1String("\r\n"));
 #ifdef Q_OS_LINUX
     if (RefusedForRights(udp_.LocalPort()))
-      Log(U("该端口需要root权限或CAP_NET_BIND_SERVICE能力,可执行: sudo setcap cap_net_bind_service=+ep %1\r\n")
-              .arg(QCoreApplication::applicationFilePath()));
+      Log(tr("该端口需要root权限或CAP_NET_BIND_SERVICE能力,可执行: sudo setcap cap_net_bind_service=+ep %1")
+              .arg(QCoreApplication::applicationFilePath()) +
+          QLatin1String("\r\n"));
 #endif
     return;
   }
-  button->setText(U("关闭"));
+  SetCaption(button, staticMetaObject, QT_TR_NOOP("关闭"));
   address->setEnabled(false);  // the device address cannot change while the link is open
-  Log(U("UDP_Server已建立连接:") + device + QLatin1String("\r\n"));
+  Log(tr("UDP_Server已建立连接:%1").arg(device) + QLatin1String("\r\n"));
 }
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -12,6 +13,7 @@
 #include <limits>
 
 #include "widgets/controls.h"
+#include "widgets/translation.h"
 #include "transport/app_services.h"
 #include "transport/command_senders.h"
 #include "transport/serial_port.h"
@@ -22,8 +24,6 @@ namespace {
 
 using namespace res;
 
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
 ConfigPageTraits SerialTraits(CXSerial& serial) {
   return ConfigPageTraits{
       SerialConfigDialog(),
@@ -31,7 +31,7 @@ ConfigPageTraits SerialTraits(CXSerial& serial) {
       [&serial](uint8_t code, std::span<const uint8_t> payload, QString& hex) {
         return SendCommandSerial(serial, code, payload, hex);
       },
-      "串口发送:",
+      QT_TRANSLATE_NOOP("Log", "串口发送:"),
       Link::Serial,
   };
 }
@@ -79,7 +79,9 @@ QString Description(const SerialPortEntry& e) {
   for (const QString& s : {e.description, e.manufacturer}) {
     if (!s.isEmpty() && !parts.contains(s)) parts << s;
   }
-  if (!e.serial_number.isEmpty()) parts << U("序列号 ") + e.serial_number;
+  if (!e.serial_number.isEmpty()) {
+    parts << QCoreApplication::translate("velmora::CDialog_Usart", "序列号 %1").arg(e.serial_number);
+  }
   return parts.join(QStringLiteral(", "));
 }
 
@@ -124,6 +126,8 @@ CDialog_Usart::CDialog_Usart(PageHost& host, AppServices& services, QWidget* par
   serial_.SetLineLostHandler(
       [this] { QMetaObject::invokeMethod(this, [this] { OnDevicesChanged(); }, Qt::QueuedConnection); });
   RefreshPorts();
+  // The descriptions are in words.
+  OnLanguageChange(this, [this] { FillPorts(true); });
 }
 
 CDialog_Usart::~CDialog_Usart() { serial_.SetLineLostHandler({}); }
@@ -216,7 +220,7 @@ void CDialog_Usart::OnDevicesChanged() {
       (serial_.LineLost() || !CXSerial::PortExists(serial_.Port()))) {
     const QString port = serial_.Port();
     LetGoOfLostPort();
-    Log(U("[COM]: 串口设备已移除:") + port + QLatin1String("\r\n"));
+    Log(tr("[COM]: 串口设备已移除:%1").arg(port) + QLatin1String("\r\n"));
   }
   FillPorts(true);
   ReopenReturnedPort();
@@ -258,7 +262,7 @@ void CDialog_Usart::ReopenReturnedPort() {
     ports->setEditText(path);
   }
   ShowLinkState(true);
-  Log(U("[COM]: 串口设备已重新连接,已重新打开:") + path + QLatin1String("\r\n"));
+  Log(tr("[COM]: 串口设备已重新连接,已重新打开:%1").arg(path) + QLatin1String("\r\n"));
 }
 
 void CDialog_Usart::OnOpenClose() {
@@ -266,7 +270,7 @@ void CDialog_Usart::OnOpenClose() {
   if (serial_.IsOpen()) {
     serial_.Close();
     ShowLinkState(false);
-    Log(U("[COM]: 关闭串口成功.\r\n"));
+    Log(tr("[COM]: 关闭串口成功.") + QLatin1String("\r\n"));
     return;
   }
   // A listed port or a device path typed by the engineer (a USB adapter Windows or the
@@ -276,22 +280,22 @@ void CDialog_Usart::OnOpenClose() {
   const QComboBox* baud_list = Controls().Combo(kIdcBaudRate);
   const qint32 baud = BaudRate(baud_list);
   if (baud == 0) {
-    Log(U("[COM]: 波特率无效:") + baud_list->currentText() + QLatin1String("\r\n"));
+    Log(tr("[COM]: 波特率无效:%1").arg(baud_list->currentText()) + QLatin1String("\r\n"));
     return;
   }
   const QComboBox* parity_list = Controls().Combo(kIdcParity);
   const int parity = ParityPosition(parity_list);
   if (parity < 0) {
-    Log(U("[COM]: 校验方式无效:") + parity_list->currentText() + QLatin1String("\r\n"));
+    Log(tr("[COM]: 校验方式无效:%1").arg(parity_list->currentText()) + QLatin1String("\r\n"));
     return;
   }
   if (!serial_.Open(port, baud, parity)) {
     ShowLinkState(false);
-    Log(U("[COM]: 打开串口失败:") + port + QLatin1String("\r\n"));
+    Log(tr("[COM]: 打开串口失败:%1").arg(port) + QLatin1String("\r\n"));
     return;
   }
   ShowLinkState(true);
-  Log(U("[COM]: 打开串口成功.\r\n"));
+  Log(tr("[COM]: 打开串口成功.") + QLatin1String("\r\n"));
 }
 
 void CDialog_Usart::HandleSerialSendFailed() {
@@ -301,14 +305,14 @@ void CDialog_Usart::HandleSerialSendFailed() {
     // The adapter was pulled or the far end hung up: the port is no use until opened
     // again, so it is let go and the row is ready for that.
     LetGoOfLostPort();
-    Log(U("[COM]: 串口已断开,发送失败,已关闭串口.\r\n"));
+    Log(tr("[COM]: 串口已断开,发送失败,已关闭串口.") + QLatin1String("\r\n"));
     return;
   }
-  Log(U("[COM]: 串口发送失败,数据未发出.\r\n"));
+  Log(tr("[COM]: 串口发送失败,数据未发出.") + QLatin1String("\r\n"));
 }
 
 void CDialog_Usart::ShowLinkState(bool open) {
-  Controls().Button(kIdcOpenClose)->setText(U(open ? "关闭" : "打开"));
+  SetCaption(Controls().Button(kIdcOpenClose), staticMetaObject, open ? QT_TR_NOOP("关闭") : QT_TR_NOOP("打开"));
   for (int id : {kIdcComPort, kIdcBaudRate, kIdcParity, kIdcRefreshPorts}) Controls().Get(id)->setEnabled(!open);
 }
 

@@ -1,5 +1,6 @@
 #include "fota/ui/dialog_fota.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include "transport/app_services.h"
 #include "protocol/command_frame.h"
 #include "resources/fota_layout.h"
+#include "widgets/translation.h"
 
 namespace velmora {
 
@@ -31,16 +33,16 @@ FirmwareTransfer::Sender Watched(QTimer& timer, FirmwareTransfer::Sender send) {
 // The message box an outcome asks for; an empty text means none.
 QString MessageText(FotaOutcome outcome) {
   switch (outcome) {
-    case FotaOutcome::kEmptyPath: return QString::fromUtf8("打开文件的路径不正确,或不能为空！");
-    case FotaOutcome::kCannotOpen: return QString::fromUtf8("无法打开固件文件,请检查文件路径!");
-    case FotaOutcome::kFileTooLarge: return QString::fromUtf8("固件文件超过4GB,无法升级!");
-    case FotaOutcome::kReadFailed: return QString::fromUtf8("读取固件文件失败,升级已停止!");
-    case FotaOutcome::kFileChanged: return QString::fromUtf8("固件文件在升级过程中被改动,升级已停止!");
-    case FotaOutcome::kSerialLost: return QString::fromUtf8("串口已断开,升级已停止!");
-    case FotaOutcome::kCheckFailed: return QString::fromUtf8("校验错误,升级失败!");
-    case FotaOutcome::kAccepted: return QString::fromUtf8("升级成功，等待从新启动");
-    case FotaOutcome::kTimedOut: return QString::fromUtf8("升级超时,请重试!");
-    case FotaOutcome::kStopped: return QString::fromUtf8("停止下载程序成功！");
+    case FotaOutcome::kEmptyPath: return QCoreApplication::translate("velmora::CDialog_Fota", "打开文件的路径不正确,或不能为空！");
+    case FotaOutcome::kCannotOpen: return QCoreApplication::translate("velmora::CDialog_Fota", "无法打开固件文件,请检查文件路径!");
+    case FotaOutcome::kFileTooLarge: return QCoreApplication::translate("velmora::CDialog_Fota", "固件文件超过4GB,无法升级!");
+    case FotaOutcome::kReadFailed: return QCoreApplication::translate("velmora::CDialog_Fota", "读取固件文件失败,升级已停止!");
+    case FotaOutcome::kFileChanged: return QCoreApplication::translate("velmora::CDialog_Fota", "固件文件在升级过程中被改动,升级已停止!");
+    case FotaOutcome::kSerialLost: return QCoreApplication::translate("velmora::CDialog_Fota", "串口已断开,升级已停止!");
+    case FotaOutcome::kCheckFailed: return QCoreApplication::translate("velmora::CDialog_Fota", "校验错误,升级失败!");
+    case FotaOutcome::kAccepted: return QCoreApplication::translate("velmora::CDialog_Fota", "升级成功，等待从新启动");
+    case FotaOutcome::kTimedOut: return QCoreApplication::translate("velmora::CDialog_Fota", "升级超时,请重试!");
+    case FotaOutcome::kStopped: return QCoreApplication::translate("velmora::CDialog_Fota", "停止下载程序成功！");
     default: return {};
   }
 }
@@ -75,17 +77,21 @@ CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Se
       transfer_(Watched(timer_, std::move(serial)), Watched(timer_, std::move(udp))) {
   controls_ = BuildDialog(res::FirmwareDialog(), this);
   setFixedSize(size());
-  title_ = windowTitle();
   path_ = controls_.As<QLineEdit>(res::kIdcFirmwarePath);
   name_ = controls_.Label(res::kIdcFirmwareName);
   size_ = controls_.Label(res::kIdcFirmwareSize);
   progress_ = controls_.As<QProgressBar>(res::kIdcFirmwareProgress);
-  path_->setAccessibleName(QString::fromUtf8("打开文件"));
-  // The file labels are named by what they show, which changes; their captions say what
-  // that is.
-  name_->setAccessibleDescription(QString::fromUtf8("文件名称"));
-  size_->setAccessibleDescription(QString::fromUtf8("文件大小"));
-  progress_->setAccessibleName(QString::fromUtf8("烧写进度"));
+  const auto name = [this] {
+    path_->setAccessibleName(tr("打开文件"));
+    // The file labels are named by what they show, which changes; their captions say what
+    // that is.
+    name_->setAccessibleDescription(tr("文件名称"));
+    size_->setAccessibleDescription(tr("文件大小"));
+    progress_->setAccessibleName(tr("烧写进度"));
+    ShowTitle();
+  };
+  name();
+  OnLanguageChange(this, name);
 
   // Ticking only while a frame is awaited does what a timer that never stops would do:
   // an idle engine ignores ticks, and every send arms the watch.
@@ -188,9 +194,17 @@ void CDialog_Fota::ShowUploadState() {
   const bool running = transfer_.Awaiting();
   if (running == uploading_) return;
   uploading_ = running;
-  const Link link = transfer_.TransferLink();
-  setWindowTitle(running ? title_ + QString::fromUtf8(link == Link::Serial ? " (串口)" : " (UDP)") : title_);
-  emit UploadChanged(running, link);
+  ShowTitle();
+  emit UploadChanged(running, transfer_.TransferLink());
+}
+
+void CDialog_Fota::ShowTitle() {
+  const QString title = LayoutText(res::FirmwareDialog().title);
+  if (!uploading_) {
+    setWindowTitle(title);
+    return;
+  }
+  setWindowTitle(title + (transfer_.TransferLink() == Link::Serial ? tr(" (串口)") : QStringLiteral(" (UDP)")));
 }
 
 void CDialog_Fota::keyPressEvent(QKeyEvent* event) {

@@ -84,6 +84,8 @@ class CDialog_Fota : public QDialog {
   void SyncWatch();
   // The title names the link while an upload runs; the pages are told.
   void ShowUploadState();
+  // The dialog's title, and while an upload runs the link it uses.
+  void ShowTitle();
 
   IModalUi& modal_;
   Link link_ = Link::Serial;
@@ -96,7 +98,6 @@ class CDialog_Fota : public QDialog {
   QLabel* size_ = nullptr;
   QProgressBar* progress_ = nullptr;
   bool shown_before_ = false;
-  QString title_;
   bool uploading_ = false;
 };
 

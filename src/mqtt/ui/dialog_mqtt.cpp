@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "widgets/controls.h"
+#include "widgets/translation.h"
 #include "transport/app_services.h"
 #include "mqtt/mqtt_defaults.h"
 #include "protocol/command_frame.h"
@@ -22,8 +23,8 @@ static_assert(res::kProductKeyLimit == kProductKeyBytes && res::kDeviceNameLimit
               "the credential boxes take exactly what the record's fields hold");
 
 namespace {
-constexpr const char* kSerialSendPrefix = "串口发送:";
-constexpr const char* kUdpSendPrefix = "UDP发送:";
+constexpr const char* kSerialSendPrefix = QT_TRANSLATE_NOOP("Log", "串口发送:");
+constexpr const char* kUdpSendPrefix = QT_TRANSLATE_NOOP("Log", "UDP发送:");
 constexpr const char* kStatusSent = "....";
 constexpr const char* kStatusDone = "Successful!";
 }  // namespace
@@ -102,13 +103,13 @@ void CDialog_Mqtt::Send(uint8_t code, std::span<const uint8_t> payload) {
     const bool sent = SendCommandSerial(links_.serial, code, payload, hex);
     // Logged as tried, as the configuration pages do; the serial page then says why it
     // failed and lets a port whose adapter has gone go.
-    host_.AppendLog(QString::fromUtf8(kSerialSendPrefix) + hex);
+    host_.AppendLog(Translate(kLogContext, kSerialSendPrefix) + hex);
     host_.SetStatusText(QString::fromUtf8(kStatusSent));
     if (!sent) host_.ReportSerialSendFailed();
     return;
   }
   SendCommandUdp(links_.udp, code, payload, hex);
-  host_.AppendLog(QString::fromUtf8(kUdpSendPrefix) + hex);
+  host_.AppendLog(Translate(kLogContext, kUdpSendPrefix) + hex);
   host_.SetStatusText(QString::fromUtf8(kStatusSent));
 }
 

@@ -5,6 +5,7 @@
 #include <QTableWidget>
 
 #include "core/modal_ui.h"
+#include "widgets/translation.h"
 #include "records/record_columns.h"
 #include "resources/records_layout.h"
 
@@ -15,8 +16,6 @@ namespace {
 constexpr const char* kSheetName = "Sheet1";
 constexpr const char* kWorkbookFilter = "Workbooks files (*.xlsx)|*.xlsx|All Files(*.*)|*.*|";
 constexpr const char* kWorkbookSuffix = "xlsx";
-constexpr const char* kExportSucceeded = "导出Excel成功!";
-constexpr const char* kExportFailedText = "导出Excel失败,请检查Excel是否正常安装!";
 
 // A row is activated by one click, not a double click.
 class OneClickStyle : public QProxyStyle {
@@ -59,11 +58,17 @@ void CDialog_SQL::SetUpRecordList() {
   list_->setColumnCount(static_cast<int>(kRecordColumns.size()));
   for (int c = 0; c < list_->columnCount(); ++c) {
     const RecordColumn& col = kRecordColumns[static_cast<std::size_t>(c)];
-    auto* title = new QTableWidgetItem(QString::fromUtf8(col.title));
+    auto* title = new QTableWidgetItem(LayoutText(col.title));
     title->setTextAlignment(Qt::AlignCenter);
     list_->setHorizontalHeaderItem(c, title);
     list_->setColumnWidth(c, col.width);
   }
+  // The workbook takes the titles shown, so it is written in the language on screen.
+  OnLanguageChange(list_, [this] {
+    for (int c = 0; c < list_->columnCount(); ++c) {
+      list_->horizontalHeaderItem(c)->setText(LayoutText(kRecordColumns[static_cast<std::size_t>(c)].title));
+    }
+  });
   QHeaderView* header = list_->horizontalHeader();
   header->setDefaultAlignment(Qt::AlignCenter);
   header->setSectionsMovable(true);
@@ -131,7 +136,7 @@ void CDialog_SQL::ExportExcel() {
 
   const int result = exporter_->Export(CurrentTable(), kSheetName, Utf8(path));
   // Only a confirmed save is reported as success.
-  modal_.ShowMessage(QString::fromUtf8(result == kExportOk ? kExportSucceeded : kExportFailedText),
+  modal_.ShowMessage(result == kExportOk ? tr("导出Excel成功!") : tr("导出Excel失败,请检查Excel是否正常安装!"),
                      MessageButtons::Ok);
 }
 
