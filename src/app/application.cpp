@@ -1,13 +1,17 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QPainter>
 #include <QPixmap>
+
+#include <cstdio>
 
 #include "transport/app_services.h"
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "widgets/qt_modal_ui.h"
+#include "widgets/translation.h"
 #include "protocol/receive_state.h"
 
 #ifdef Q_OS_LINUX
@@ -54,8 +58,23 @@ int RunApplication(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("io.github.velmora.Velmora"));
   QApplication::setWindowIcon(AppIcon());
 
-  ProgramObjects program;
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Configures the data terminal over a serial port or UDP."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption lang(QStringLiteral("lang"), QStringLiteral("Interface language: zh (default) or en."),
+                                QStringLiteral("code"));
+  parser.addOption(lang);
+  parser.process(app);
+
   AppSettings settings;
+  // The language comes first, so the windows are built in it.
+  const QString language = parser.isSet(lang) ? parser.value(lang) : settings.Language();
+  if (!language.isEmpty() && !SetLanguage(language) && parser.isSet(lang)) {
+    std::fprintf(stderr, "velmora: no such language: %s (zh, en)\n", qPrintable(language));
+    return 2;
+  }
+  ProgramObjects program;
   settings.Restore(program.Window(), program.Modal());
   program.Window().show();
   const int code = app.exec();

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -18,6 +19,7 @@
 #include "app/log_files.h"
 #include "core/replace_file.h"
 #include "widgets/log_pane.h"
+#include "widgets/translation.h"
 #include "config/ui/dialog_enet.h"
 #include "config/ui/dialog_usart.h"
 #include "fota/ui/dialog_fota.h"
@@ -37,11 +39,6 @@ namespace {
 constexpr int kAboutCommand = 16;  // system-menu command of the About entry
 }
 #endif
-
-namespace {
-constexpr const char* kProfileFilter = "配置文件 (*.json);;所有文件 (*)";
-constexpr const char* kLogFilter = "文本文件 (*.txt);;所有文件 (*)";
-}  // namespace
 
 QString LogStamp(const LocalTime& t) {
   return QString::asprintf("[%04d-%02d-%02d %02d:%02d:%02d %d] \r\n", t.year, t.month, t.day, t.hour, t.minute,
@@ -95,7 +92,8 @@ void CMorvaneDlg::BuildLogMenu() {
   };
   for (const res::MenuItem& item : res::LogMenu()) {
     if (item.command == res::kCmdSessionLog) log_menu_->addSeparator();
-    QAction* a = log_menu_->addAction(QString::fromUtf8(item.text));
+    QAction* a = log_menu_->addAction(QString());
+    SetCaption(a, kLayoutContext, item.text);
     a->setData(item.command);
     switch (item.command) {
       case res::kCmdCopy:
@@ -128,15 +126,14 @@ void CMorvaneDlg::BuildLogMenu() {
 }
 
 void CMorvaneDlg::SaveLogAs() {
-  const QString path = services_.modal.GetSaveFileName(QString::fromUtf8(kLogFilter), QStringLiteral("txt"));
+  const QString path = services_.modal.GetSaveFileName(tr("文本文件 (*.txt);;所有文件 (*)"), QStringLiteral("txt"));
   if (path.isEmpty()) return;
-  if (QFileInfo::exists(path) &&
-      services_.modal.ShowMessage(QFileInfo(path).fileName() + QString::fromUtf8(" 已存在,替换它吗?"),
-                                  MessageButtons::OkCancel) != MessageAnswer::Ok)
+  if (QFileInfo::exists(path) && services_.modal.ShowMessage(tr("%1 已存在,替换它吗?").arg(QFileInfo(path).fileName()),
+                                                             MessageButtons::OkCancel) != MessageAnswer::Ok)
     return;
   QString error;
   if (!ReplaceFileContents(path, log_->AllText().toUtf8(), FileAccess::Shared, &error))
-    services_.modal.ShowMessage(QString::fromUtf8("日志未保存:\n") + error);
+    services_.modal.ShowMessage(tr("日志未保存:\n%1").arg(error));
 }
 
 bool CMorvaneDlg::SetSessionLog(bool on) {
@@ -146,7 +143,7 @@ bool CMorvaneDlg::SetSessionLog(bool on) {
     if (!session_log_) session_log_ = std::make_unique<SessionLog>();
     QString error;
     if (!session_log_->Start(&error)) {
-      AppendLog(QString::fromUtf8("[日志]: 会话日志无法打开 ") + error + QLatin1String("\r\n"));
+      AppendLog(tr("[日志]: 会话日志无法打开 %1").arg(error) + QLatin1String("\r\n"));
       on = false;
     }
   }
@@ -185,9 +182,10 @@ void CMorvaneDlg::OpenFirmwareDialog(Link link) {
     }
   }
   if (fota_->Transfer().Awaiting() && fota_->Transfer().TransferLink() != link) {
-    AppendLog(QString::fromUtf8(fota_->Transfer().TransferLink() == Link::Serial
-                                    ? "[FOTA]: 固件正在通过串口升级,完成或停止后才能改用UDP.\r\n"
-                                    : "[FOTA]: 固件正在通过UDP升级,完成或停止后才能改用串口.\r\n"));
+    AppendLog((fota_->Transfer().TransferLink() == Link::Serial
+                   ? tr("[FOTA]: 固件正在通过串口升级,完成或停止后才能改用UDP.")
+                   : tr("[FOTA]: 固件正在通过UDP升级,完成或停止后才能改用串口.")) +
+              QLatin1String("\r\n"));
   }
   fota_->SetLink(link);
   fota_->ShowNormal();
@@ -246,24 +244,66 @@ void CMorvaneDlg::InstallCorner() {
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
 
-  const QString name = QString::fromUtf8("配置文件");
-  auto* menu = new QMenu(name, corner);
-  menu->setAccessibleName(name);
-  connect(menu->addAction(QString::fromUtf8("保存配置文件...")), &QAction::triggered, this, &CMorvaneDlg::SaveProfile);
-  connect(menu->addAction(QString::fromUtf8("载入配置文件...")), &QAction::triggered, this, &CMorvaneDlg::LoadProfile);
+  const char* name = QT_TR_NOOP("配置文件");
+  auto* menu = new QMenu(corner);
+  SetCaption(menu, staticMetaObject, name);
+  QAction* save = menu->addAction(QString());
+  SetCaption(save, staticMetaObject, QT_TR_NOOP("保存配置文件..."));
+  connect(save, &QAction::triggered, this, &CMorvaneDlg::SaveProfile);
+  QAction* load = menu->addAction(QString());
+  SetCaption(load, staticMetaObject, QT_TR_NOOP("载入配置文件..."));
+  connect(load, &QAction::triggered, this, &CMorvaneDlg::LoadProfile);
   profile_button_ = new QToolButton(corner);
   profile_button_->setObjectName(QStringLiteral("profileMenu"));
-  profile_button_->setText(name);
+  SetCaption(profile_button_, staticMetaObject, name);
+  SetToolTip(profile_button_, staticMetaObject, name);
   profile_button_->setAutoRaise(true);
   profile_button_->setPopupMode(QToolButton::InstantPopup);
   profile_button_->setMenu(menu);
-  profile_button_->setToolTip(name);
-  profile_button_->setAccessibleName(name);
   row->addWidget(profile_button_);
+
+  InstallLanguageMenu(row);
 
   InstallAboutEntry(row);
   tabs_->setCornerWidget(corner, Qt::TopRightCorner);
 }
+
+void CMorvaneDlg::InstallLanguageMenu(QHBoxLayout* corner) {
+  language_button_ = new QToolButton(corner->parentWidget());
+  language_button_->setObjectName(QStringLiteral("languageMenu"));
+  language_button_->setAutoRaise(true);
+  language_button_->setPopupMode(QToolButton::InstantPopup);
+  SetToolTip(language_button_, staticMetaObject, QT_TR_NOOP("语言"));
+  auto* menu = new QMenu(language_button_);
+  auto* group = new QActionGroup(menu);
+  // Each language is named in itself, so one who reads neither still finds their own.
+  for (const LanguageName& language : Languages()) {
+    QAction* a = menu->addAction(QString::fromUtf8(language.name));
+    a->setCheckable(true);
+    a->setData(QString::fromLatin1(language.code));
+    group->addAction(a);
+    connect(a, &QAction::triggered, this, [code = a->data().toString()] { SetLanguage(code); });
+  }
+  language_button_->setMenu(menu);
+  const auto show = [this, menu] {
+    for (QAction* a : menu->actions()) {
+      a->setChecked(a->data().toString() == Language());
+      if (a->isChecked()) language_button_->setText(a->text());
+    }
+    language_button_->setAccessibleName(tr("语言") + QLatin1String(": ") + language_button_->text());
+  };
+  show();
+  corner->addWidget(language_button_);
+  OnLanguageChange(language_button_, [this, show] {
+    show();
+    // The corner takes the width its new texts need now, not at the next layout pass.
+    tabs_->cornerWidget(Qt::TopRightCorner)->adjustSize();
+    QEvent relayout(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(tabs_, &relayout);
+  });
+}
+
+QString CMorvaneDlg::ProfileFilter() const { return tr("配置文件 (*.json);;所有文件 (*)"); }
 
 ConfigFormPage* CMorvaneDlg::ConfigPage() const {
   return static_cast<ConfigFormPage*>(pages_[tabs_->currentIndex() == kNetworkPage ? kNetworkPage : kSerialPage]);
@@ -272,39 +312,39 @@ ConfigFormPage* CMorvaneDlg::ConfigPage() const {
 CDialog_Mqtt* CMorvaneDlg::MqttPage() const { return static_cast<CDialog_Mqtt*>(pages_[kMqttPage]); }
 
 void CMorvaneDlg::SaveProfile() {
-  const QString path = services_.modal.GetSaveFileName(QString::fromUtf8(kProfileFilter), QStringLiteral("json"));
+  const QString path = services_.modal.GetSaveFileName(ProfileFilter(), QStringLiteral("json"));
   if (path.isEmpty()) return;
   // The dialog does not ask before replacing a file; a site's known-good profile is
   // worth the question.
-  if (QFileInfo::exists(path) &&
-      services_.modal.ShowMessage(QFileInfo(path).fileName() + QString::fromUtf8(" 已存在,替换它吗?"),
-                                  MessageButtons::OkCancel) != MessageAnswer::Ok)
+  if (QFileInfo::exists(path) && services_.modal.ShowMessage(tr("%1 已存在,替换它吗?").arg(QFileInfo(path).fileName()),
+                                                             MessageButtons::OkCancel) != MessageAnswer::Ok)
     return;
   const Profile profile{ConfigPage()->ReadForm(), MqttPage()->Credentials(), QString()};
   QString error;
   if (!WriteProfileFile(path, profile, &error)) {
-    services_.modal.ShowMessage(QString::fromUtf8("配置文件未保存:\n") + error);
+    services_.modal.ShowMessage(tr("配置文件未保存:\n%1").arg(error));
     return;
   }
-  AppendLog(QString::fromUtf8("[配置文件]: 已保存 ") + path + QLatin1String("\r\n"));
+  AppendLog(tr("[配置文件]: 已保存 %1").arg(path) + QLatin1String("\r\n"));
 }
 
 void CMorvaneDlg::LoadProfile() {
-  const QString path = services_.modal.GetOpenFileName(QString::fromUtf8(kProfileFilter));
+  const QString path = services_.modal.GetOpenFileName(ProfileFilter());
   if (path.isEmpty()) return;
   const ProfileResult read = ReadProfileFile(path);
   if (!read.profile) {
-    services_.modal.ShowMessage(QString::fromUtf8("配置文件未载入:\n") + read.error);
+    services_.modal.ShowMessage(tr("配置文件未载入:\n%1").arg(read.error));
     return;
   }
   if (read.profile->config) ConfigPage()->ShowSavedForm(*read.profile->config);
   if (read.profile->mqtt) MqttPage()->ShowCredentials(*read.profile->mqtt);
-  AppendLog(QString::fromUtf8("[配置文件]: 已载入 ") + path + QLatin1String("\r\n"));
+  AppendLog(tr("[配置文件]: 已载入 %1").arg(path) + QLatin1String("\r\n"));
 }
 
 void CMorvaneDlg::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
-  const QString text = QString::fromUtf8(res::kAboutMenuText);
+  const QString text = LayoutText(res::kAboutMenuText);
 #ifdef Q_OS_WIN
+  // The system menu keeps the language the window opened in.
   if (HMENU sys = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
     AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(sys, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
@@ -314,6 +354,11 @@ void CMorvaneDlg::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
   auto* about = new QToolButton(corner->parentWidget());
   about->setText(QStringLiteral("?"));
   about->setAutoRaise(true);
+  OnLanguageChange(about, [about] {
+    const QString plain = LayoutText(res::kAboutMenuText).remove(QLatin1Char('&'));
+    about->setToolTip(plain);
+    about->setAccessibleName(plain);
+  });
   about->setToolTip(QString(text).remove(QLatin1Char('&')));
   about->setAccessibleName(QString(text).remove(QLatin1Char('&')));
   corner->addWidget(about);

@@ -62,6 +62,8 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   void SaveProfile();
   void LoadProfile();
   QToolButton* ProfileButton() const { return profile_button_; }
+  // The language menu beside it: every window turns to the chosen language at once.
+  QToolButton* LanguageButton() const { return language_button_; }
 
   // The FOTA buttons: the firmware upgrade dialog, created on first use, then shown again
   // for uploads over `link`. An upload in progress keeps its link: the dialog comes to the
@@ -101,6 +103,8 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   // The tab row's corner: the profile menu, and the About entry where it lives there.
   void InstallCorner();
   void InstallAboutEntry(QHBoxLayout* corner);
+  void InstallLanguageMenu(QHBoxLayout* corner);
+  QString ProfileFilter() const;
   ConfigFormPage* ConfigPage() const;
   CDialog_Mqtt* MqttPage() const;
   // Each creates one page of the tab control and connects its replies.
@@ -120,6 +124,7 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   QAction* session_log_action_ = nullptr;
   std::unique_ptr<SessionLog> session_log_;
   QToolButton* profile_button_ = nullptr;
+  QToolButton* language_button_ = nullptr;
   std::array<QWidget*, 3> pages_{};
   CDialog_Usart* serial_page_ = nullptr;
   QPointer<QDialog> about_;

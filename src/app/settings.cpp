@@ -14,6 +14,7 @@
 #include "widgets/controls.h"
 #include "widgets/dialog_builder.h"
 #include "widgets/qt_modal_ui.h"
+#include "widgets/translation.h"
 
 namespace velmora {
 
@@ -127,6 +128,7 @@ void AppSettings::Save(const CMorvaneDlg& window, const QtModalUi& modal) {
   s.setValue(QLatin1String(kWindowX), window.pos().x());
   s.setValue(QLatin1String(kWindowY), window.pos().y());
   s.setValue(QLatin1String(kSessionLog), window.SessionLogOn());
+  s.setValue(QLatin1String(kLanguage), velmora::Language());  // the one in use, not the one read
   s.sync();
 }
 

@@ -12,8 +12,8 @@ class CMorvaneDlg;
 class QtModalUi;
 
 // What the tool remembers between runs: the serial port, baud rate and parity, the
-// broadcast address, the firmware folder, where the window was and the session log
-// option. The configuration form is not among them; profiles keep forms on purpose.
+// broadcast address, the firmware folder, the language, where the window was and the
+// session log option. The configuration form is not among them; profiles keep forms on purpose.
 // A missing, unreadable or corrupt file, or a value out of range, leaves the default.
 class AppSettings {
  public:
@@ -25,8 +25,7 @@ class AppSettings {
 
   void Restore(CMorvaneDlg& window, QtModalUi& modal);
   void Save(const CMorvaneDlg& window, const QtModalUi& modal);
-  // The interface language the engineer chose, empty for the default. Kept under its own
-  // key for the language switch; nothing stores it.
+  // The interface language the tool last ran in, empty for the default.
   QString Language() const;
   QString FileName() const;
 

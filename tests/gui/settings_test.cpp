@@ -10,12 +10,14 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QToolButton>
 
 #include "app/main_window.h"
 #include "resources/config_layouts.h"
 #include "resources/fota_layout.h"
 #include "widgets/controls.h"
 #include "widgets/qt_modal_ui.h"
+#include "widgets/translation.h"
 #include "support/gui_app_fixture.h"
 
 namespace velmora {
@@ -44,7 +46,7 @@ struct SettingsFolder {
 };
 
 // What one run leaves is what the next run starts with: port, baud rate, parity, broadcast
-// address, firmware folder, window position and the session log option, in a new window
+// address, firmware folder, language, window position and the session log option, in a new window
 // on the same file. The configuration form is not among them.
 TEST(Settings, ARestartShowsWhatTheLastRunLeft) {
   SettingsFolder folder;
@@ -71,7 +73,11 @@ TEST(Settings, ARestartShowsWhatTheLastRunLeft) {
     }
     ASSERT_TRUE(w.SessionLogOn());
     session_log = w.SessionLogPath();
+    for (QAction* a : w.LanguageButton()->menu()->actions()) {
+      if (a->data() == QStringLiteral("en")) a->trigger();
+    }
     settings.Save(w, modal);
+    SetLanguage(QStringLiteral("zh"));
   }
   ASSERT_TRUE(QFile::exists(folder.File()));
 
@@ -89,7 +95,9 @@ TEST(Settings, ARestartShowsWhatTheLastRunLeft) {
   EXPECT_EQ(modal.StartFolder(FirmwareFilter()), folder.dir.path());
   EXPECT_EQ(w.pos(), QPoint(37, 41));
   EXPECT_TRUE(w.SessionLogOn());
-  EXPECT_TRUE(settings.Language().isEmpty());
+  EXPECT_EQ(settings.Language(), QStringLiteral("en"));
+  EXPECT_FALSE(SetLanguage(QStringLiteral("fr")));  // a value the program lacks changes nothing
+  EXPECT_EQ(Language(), QStringLiteral("zh"));
   QFile::remove(session_log);
   QFile::remove(w.SessionLogPath());
 }
