@@ -54,6 +54,7 @@ int RunApplication(int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("velmora"));
   QApplication::setApplicationName(QStringLiteral("velmora"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmora v1.2"));
+  QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
   // Lets the desktop match the window to its installed entry and icon.
   QApplication::setDesktopFileName(QStringLiteral("io.github.velmora.Velmora"));
   QApplication::setWindowIcon(AppIcon());
