@@ -101,6 +101,7 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   // The tab row's corner: the profile menu, and the About entry where it lives there.
   void InstallCorner();
   void InstallAboutEntry(QHBoxLayout* corner);
+  void OrderTabStops();
   ConfigFormPage* ConfigPage() const;
   CDialog_Mqtt* MqttPage() const;
   // Each creates one page of the tab control and connects its replies.
