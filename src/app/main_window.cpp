@@ -72,6 +72,7 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   const auto& tab_names = res::MainDialog().controls.front().items;
   for (std::size_t i = 0; i < pages_.size(); ++i) tabs_->addTab(pages_[i], QString::fromUtf8(tab_names[i]));
   InstallCorner();
+  OrderTabStops();
   ShowPage(kSerialPage);
   records_ = new CDialog_SQL(services_.modal, this);
 
@@ -304,6 +305,21 @@ void CMorvaneDlg::InstallLanguageMenu(QHBoxLayout* corner) {
 }
 
 QString CMorvaneDlg::ProfileFilter() const { return tr("配置文件 (*.json);;所有文件 (*)"); }
+
+// Tab reads the window as the engineer does: the tabs and the buttons in their corner,
+// then the page shown, then the Log pane beside them. The pages and the corner join the
+// focus chain after the Log pane, in the order they are placed.
+void CMorvaneDlg::OrderTabStops() {
+  QWidget* previous = tabs_->tabBar();
+  for (QToolButton* button : tabs_->cornerWidget(Qt::TopRightCorner)->findChildren<QToolButton*>()) {
+    QWidget::setTabOrder(previous, button);
+    previous = button;
+  }
+  // The last stop of the last page; the edit inside a list hands its focus to the list.
+  QWidget* last = previousInFocusChain();
+  while (last->focusPolicy() == Qt::NoFocus || last->focusProxy()) last = last->previousInFocusChain();
+  if (last != log_) QWidget::setTabOrder(last, log_);
+}
 
 ConfigFormPage* CMorvaneDlg::ConfigPage() const {
   return static_cast<ConfigFormPage*>(pages_[tabs_->currentIndex() == kNetworkPage ? kNetworkPage : kSerialPage]);

@@ -105,6 +105,7 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   void InstallAboutEntry(QHBoxLayout* corner);
   void InstallLanguageMenu(QHBoxLayout* corner);
   QString ProfileFilter() const;
+  void OrderTabStops();
   ConfigFormPage* ConfigPage() const;
   CDialog_Mqtt* MqttPage() const;
   // Each creates one page of the tab control and connects its replies.

@@ -14,6 +14,8 @@
 #include <QTabWidget>
 #include <QTableWidget>
 
+#include <algorithm>
+
 #include "widgets/accessibility.h"
 #include "widgets/controls.h"
 #include "widgets/translation.h"
@@ -86,6 +88,7 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
       auto* t = new QTableWidget(host);
       t->setSelectionBehavior(QAbstractItemView::SelectRows);
       t->setShowGrid(true);
+      t->setTabKeyNavigation(false);  // Tab leaves the list; the arrows move in it
       w = t;
       break;
     }
@@ -186,6 +189,64 @@ class DialogFitter : public QObject {
   int bottom_ = 0;
   std::vector<Placement> placements_;
 };
+
+bool TakesFocus(res::Kind kind) {
+  using res::Kind;
+  switch (kind) {
+    case Kind::PushButton: case Kind::CheckBox: case Kind::Edit: case Kind::ComboBox: case Kind::IpAddress:
+    case Kind::ReportList: case Kind::RichEdit: case Kind::TabControl:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Tab follows what the engineer reads, whatever order the layout lists its controls in:
+// group box by group box from the top (from the left where two sit side by side), a
+// control outside every box reading as a group of its own; within a group row by row
+// from the top, each row left to right. A row takes the controls whose centre lies within
+// the height of its topmost control, so a check box beside a taller edit joins its row.
+void SetReadingTabOrder(QWidget* host, const std::vector<std::pair<QWidget*, const res::Control*>>& built) {
+  struct Stop {
+    QWidget* widget;
+    QRect group;
+    QRect box;
+  };
+  std::vector<QRect> groups;
+  for (const auto& [w, c] : built) {
+    if (c->kind == res::Kind::GroupBox) groups.emplace_back(c->x, c->y, c->w, c->h);
+  }
+  std::vector<Stop> stops;
+  for (const auto& [w, c] : built) {
+    if (!TakesFocus(c->kind)) continue;
+    // A closed list is one line high; the layout's height includes the dropped-down list.
+    const QRect box(c->x, c->y, c->w, c->kind == res::Kind::ComboBox ? 14 : c->h);
+    const auto in =
+        std::find_if(groups.begin(), groups.end(), [&](const QRect& g) { return g.contains(box.center()); });
+    stops.push_back({w, in != groups.end() ? *in : box, box});
+  }
+  auto before = [](const QRect& a, const QRect& b) {
+    return a.top() != b.top() ? a.top() < b.top() : a.left() < b.left();
+  };
+  std::stable_sort(stops.begin(), stops.end(), [&](const Stop& a, const Stop& b) {
+    if (a.group != b.group) return before(a.group, b.group);
+    return a.box.center().y() < b.box.center().y();
+  });
+  for (auto row = stops.begin(); row != stops.end();) {
+    auto end = std::find_if(row, stops.end(), [&](const Stop& s) {
+      return s.group != row->group || s.box.center().y() > row->box.bottom();
+    });
+    std::stable_sort(row, end, [](const Stop& a, const Stop& b) { return a.box.left() < b.box.left(); });
+    row = end;
+  }
+  // Qt leaves a control where it is when it already follows the one before it, counting
+  // round the chain through the host. The host takes part as a stop meanwhile, so the
+  // chain starts at it and keeps its order when the host is placed in another window.
+  const Qt::FocusPolicy policy = host->focusPolicy();
+  host->setFocusPolicy(Qt::TabFocus);
+  for (std::size_t i = 1; i < stops.size(); ++i) QWidget::setTabOrder(stops[i - 1].widget, stops[i].widget);
+  host->setFocusPolicy(policy);
+}
 }  // namespace
 
 DialogUnits DialogUnits::ForFont(const QFont& font) {
@@ -256,6 +317,7 @@ ControlMap BuildDialog(const res::Dialog& dialog, QWidget* host) {
   for (const auto& [w, c] : built) {
     if (c->kind == res::Kind::GroupBox) w->lower();
   }
+  SetReadingTabOrder(host, built);
   return map;
 }
 

@@ -1,11 +1,9 @@
 #include "mqtt/ui/dialog_mqtt.h"
 
 #include <QComboBox>
-#include <QEvent>
 #include <QGroupBox>
 
 #include <algorithm>
-#include <iterator>
 
 #include "widgets/controls.h"
 #include "widgets/translation.h"
@@ -35,7 +33,6 @@ CDialog_Mqtt::CDialog_Mqtt(PageHost& host, AppServices& links, QWidget* parent)
   for (QGroupBox* box : findChildren<QGroupBox*>()) frames_.push_back({box, box->geometry()});
   ShowCredentials(DefaultMqttCredentials());
 
-  SetTabOrder();
   BindClicks(controls_, this,
              ClickTable<CDialog_Mqtt>{
                  {res::kIdcWriteMqtt, &CDialog_Mqtt::OnWriteConfig},
@@ -44,16 +41,6 @@ CDialog_Mqtt::CDialog_Mqtt(PageHost& host, AppServices& links, QWidget* parent)
 }
 
 CDialog_Mqtt::~CDialog_Mqtt() = default;
-
-// The layout lists the buttons first; Tab should still walk the form top to bottom and
-// end on the buttons. Qt joins the page's focus chain into its new window's when the page
-// is placed in the tab control, so the order is set again then.
-void CDialog_Mqtt::SetTabOrder() {
-  const int order[] = {res::kIdcMqttPortMap, res::kIdcProductKey, res::kIdcDeviceName,
-                       res::kIdcDeviceSecret, res::kIdcWriteMqtt, res::kIdcReadMqtt};
-  for (std::size_t i = 1; i < std::size(order); ++i)
-    QWidget::setTabOrder(controls_.Get(order[i - 1]), controls_.Get(order[i]));
-}
 
 // The tab control may give the page less width than the layout asks for: its fonts are
 // not the ones the layout was drawn with. The frames then end as far inside the page's
@@ -65,12 +52,6 @@ void CDialog_Mqtt::resizeEvent(QResizeEvent* e) {
     r.setRight(std::min(designed.right(), width() - 1 - designed.left()));
     box->setGeometry(r);
   }
-}
-
-bool CDialog_Mqtt::event(QEvent* e) {
-  const bool done = QWidget::event(e);
-  if (e->type() == QEvent::ParentChange) SetTabOrder();
-  return done;
 }
 
 MqttCredentials CDialog_Mqtt::Credentials() const {

@@ -40,11 +40,9 @@ class CDialog_Mqtt : public QWidget, public IReplyHandler {
   const ControlMap& Controls() const { return controls_; }
 
  protected:
-  bool event(QEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
 
  private:
-  void SetTabOrder();
   void OnWriteConfig();  // 1019
   void OnReadConfig();   // 1020
   void Send(uint8_t code, std::span<const uint8_t> payload);
