@@ -12,7 +12,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
-  qt6-tools-dev qt6-l10n-tools
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   libxlsxwriter-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

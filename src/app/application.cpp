@@ -71,9 +71,12 @@ int RunApplication(int argc, char** argv) {
   AppSettings settings;
   // The language comes first, so the windows are built in it.
   const QString language = parser.isSet(lang) ? parser.value(lang) : settings.Language();
-  if (!language.isEmpty() && !SetLanguage(language) && parser.isSet(lang)) {
-    std::fprintf(stderr, "velmora: no such language: %s (zh, en)\n", qPrintable(language));
-    return 2;
+  if (!SetLanguage(language.isEmpty() ? QStringLiteral("zh") : language)) {
+    if (parser.isSet(lang)) {
+      std::fprintf(stderr, "velmora: no such language: %s (zh, en)\n", qPrintable(language));
+      return 2;
+    }
+    SetLanguage(QStringLiteral("zh"));  // a settings file naming a language this build lacks
   }
   ProgramObjects program;
   settings.Restore(program.Window(), program.Modal());

@@ -7,7 +7,10 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTranslator>
 
 #include "widgets/accessibility.h"
@@ -74,7 +77,20 @@ void ShowKept(QObject* o) {
 }
 
 QTranslator* g_translator = nullptr;
-QString g_language = QStringLiteral("zh");
+QTranslator* g_qt_translator = nullptr;
+QString g_language;  // empty until the first choice: Chinese, with nothing installed
+
+// Qt's own texts (the standard buttons of a message box, the file dialog) in the same
+// language, where the system has Qt's translations; without them they stay English.
+void ShowQtTextsIn(const QString& language) {
+  if (g_qt_translator) QCoreApplication::removeTranslator(g_qt_translator);
+  if (language != QLatin1String("zh")) return;
+  if (!g_qt_translator) g_qt_translator = new QTranslator(QCoreApplication::instance());
+  if (g_qt_translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(g_qt_translator);
+  }
+}
 }  // namespace
 
 QString Translate(const char* context, const char* source) {
@@ -143,7 +159,8 @@ const std::vector<LanguageName>& Languages() {
 }
 
 bool SetLanguage(const QString& code) {
-  const QString wanted = code.trimmed().toLower().left(2);
+  // "en_US" and "zh-CN" name the same languages as "en" and "zh".
+  const QString wanted = code.trimmed().toLower().section(QRegularExpression(QStringLiteral("[_-]")), 0, 0);
   if (wanted == g_language) return true;
   if (wanted == QLatin1String("zh")) {
     if (g_translator) QCoreApplication::removeTranslator(g_translator);
@@ -154,6 +171,7 @@ bool SetLanguage(const QString& code) {
   } else {
     return false;
   }
+  ShowQtTextsIn(wanted);
   g_language = wanted;
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (!w->parent()) Retranslate(w);
@@ -161,6 +179,6 @@ bool SetLanguage(const QString& code) {
   return true;
 }
 
-QString Language() { return g_language; }
+QString Language() { return g_language.isEmpty() ? QStringLiteral("zh") : g_language; }
 
 }  // namespace velmora
