@@ -24,18 +24,12 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QHostAddress>
-#include <QNetworkProxy>
 #include <QMap>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUdpSocket>
 
-#include <pty.h>
 #include <sys/resource.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -46,6 +40,8 @@
 #include "bench_support.h"
 #include "config/ui/dialog_usart.h"
 #include "protocol/pump_driver.h"
+#include "support/pty_pair.h"
+#include "support/udp_test_port.h"
 #include "resources/config_layouts.h"
 #include "transport/app_services.h"
 #include "widgets/controls.h"
@@ -85,51 +81,9 @@ void Settle(int ms) {
   settle.exec();
 }
 
-// A port that nothing was bound to a moment ago, on every IPv4 address as the tool binds.
-quint16 FreeUdpPort() {
-  QUdpSocket probe;
-  probe.setProxy(QNetworkProxy::NoProxy);
-  if (!probe.bind(QHostAddress::AnyIPv4, 0)) return 0;
-  return probe.localPort();
-}
-
-// The serial cable: the tool opens the slave side by its name; the master side stays open
-// and silent.
-class Pty {
- public:
-  Pty() {
-    char name[128] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-      master_ = slave_ = -1;
-      return;
-    }
-    for (int fd : {master_, slave_}) {
-      termios t{};
-      ::tcgetattr(fd, &t);
-      ::cfmakeraw(&t);
-      ::tcsetattr(fd, TCSANOW, &t);
-    }
-    path_ = QString::fromLocal8Bit(name);
-  }
-  ~Pty() {
-    for (int fd : {slave_, master_}) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-  bool Ok() const { return master_ >= 0; }
-  QString SlavePath() const { return path_; }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  QString path_;
-};
-
 // The serial page lists the pseudo-terminal as an adapter in a watched folder; it is picked
 // from the port list and opened with the page's button.
-bool OpenSerial(CMorvaneDlg& window, const Pty& pty, const QTemporaryDir& dir) {
+bool OpenSerial(CMorvaneDlg& window, const test::PtyPair& pty, const QTemporaryDir& dir) {
   const QString link = QDir::cleanPath(dir.filePath(QStringLiteral("ttyIDLE0")));
   if (!QFile::link(pty.SlavePath(), link)) return false;
   window.ShowPage(CMorvaneDlg::kSerialPage);
@@ -182,13 +136,14 @@ void RunIdle(benchmark::State& state, Scene scene) {
   std::vector<double> wakeups_per_s, sleeps_per_s, cpu_share;
   for (auto _ : state) {
     // Declared first so the port is closed before its far end goes.
-    Pty pty;
+    // The master side stays open and silent: the cable is plugged in, the device quiet.
+    test::PtyPair pty;
     QTemporaryDir dir;
     ReceiveState rx;
     bench::BenchModalUi modal;
     VekSerial serial(rx);
     // Free loopback ports stand in for 20 and 21, which need rights.
-    CUdpSocket udp(rx, modal, FreeUdpPort(), FreeUdpPort());
+    CUdpSocket udp(rx, modal, test::FreeUdpPort(), test::FreeUdpPort());
     AppServices services{rx, modal, serial, udp};
     CMorvaneDlg window(services);
     window.show();
