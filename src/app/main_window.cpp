@@ -358,9 +358,9 @@ void CMorvaneDlg::LoadProfile() {
 }
 
 void CMorvaneDlg::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
-  const QString text = LayoutText(res::kAboutMenuText);
 #ifdef Q_OS_WIN
   // The system menu keeps the language the window opened in.
+  const QString text = LayoutText(res::kAboutMenuText);
   if (HMENU sys = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
     AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(sys, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
@@ -370,13 +370,13 @@ void CMorvaneDlg::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
   auto* about = new QToolButton(corner->parentWidget());
   about->setText(QStringLiteral("?"));
   about->setAutoRaise(true);
-  OnLanguageChange(about, [about] {
+  const auto name = [about] {
     const QString plain = LayoutText(res::kAboutMenuText).remove(QLatin1Char('&'));
     about->setToolTip(plain);
     about->setAccessibleName(plain);
-  });
-  about->setToolTip(QString(text).remove(QLatin1Char('&')));
-  about->setAccessibleName(QString(text).remove(QLatin1Char('&')));
+  };
+  name();
+  OnLanguageChange(about, name);
   corner->addWidget(about);
   connect(about, &QToolButton::clicked, this, &CMorvaneDlg::ShowAbout);
 #endif
