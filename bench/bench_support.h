@@ -16,7 +16,7 @@
 namespace velmora::bench {
 
 // The file dialog answers `file`; a message box is remembered and ends `loop`, if any.
-class BenchModalUi : public IModalUi {
+class BenchModalUi : public ModalUi {
  public:
   MessageAnswer ShowMessage(const QString& text, MessageButtons) override {
     last = text;

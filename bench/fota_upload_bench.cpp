@@ -49,7 +49,7 @@
 #include "widgets/dialog_builder.h"
 #include "app/application.h"
 #include "app/main_window.h"
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "protocol/command_frame.h"
 #include "protocol/receive_pump.h"
 #include "bench_support.h"
@@ -89,9 +89,9 @@ using bench::BenchModalUi;
 
 // Sits between the pump and a configuration page, noting when each reply arrived; the
 // page hands it on to the dialog as in the tool.
-class StampingHandler : public IReplyHandler {
+class StampingHandler : public ReplyHandler {
  public:
-  explicit StampingHandler(IReplyHandler* page) : page_(page) {}
+  explicit StampingHandler(ReplyHandler* page) : page_(page) {}
   void HandleReply(const ReplyFrame& f) override {
     delivered_at.push_back(Clock::now());
     if (page_) page_->HandleReply(f);
@@ -99,7 +99,7 @@ class StampingHandler : public IReplyHandler {
   Stamps delivered_at;
 
  private:
-  IReplyHandler* page_;
+  ReplyHandler* page_;
 };
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -265,15 +265,15 @@ void Upload(benchmark::State& state, Over over) {
     ReceiveState rx;
     BenchModalUi modal;
     modal.file = image;
-    VekSerial serial(rx);
+    SerialPort serial(rx);
     const quint16 local_port = FreeUdpPort();
     const quint16 device_port = FreeUdpPort();
-    CUdpSocket udp(rx, modal, local_port, device_port);
+    UdpEndpoint udp(rx, modal, local_port, device_port);
     AppServices services{rx, modal, serial, udp};
-    CMorvaneDlg window(services);
+    MainWindow window(services);
     window.show();
-    const int page = over == Over::Udp ? CMorvaneDlg::kNetworkPage : CMorvaneDlg::kSerialPage;
-    StampingHandler forward(dynamic_cast<IReplyHandler*>(window.Page(page)));
+    const int page = over == Over::Udp ? MainWindow::kNetworkPage : MainWindow::kSerialPage;
+    StampingHandler forward(dynamic_cast<ReplyHandler*>(window.Page(page)));
 
     std::unique_ptr<UdpDevice> udp_device;
     std::unique_ptr<PtyDevice> pty_device;
@@ -299,7 +299,7 @@ void Upload(benchmark::State& state, Over over) {
       return;
     }
     fota->click();
-    CDialog_Fota* dlg = window.FirmwareDialog();
+    FirmwareDialog* dlg = window.Firmware();
     qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
     QApplication::processEvents();
 

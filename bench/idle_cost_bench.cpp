@@ -38,7 +38,7 @@
 
 #include "app/main_window.h"
 #include "bench_support.h"
-#include "config/ui/dialog_usart.h"
+#include "config/ui/serial_page.h"
 #include "protocol/pump_driver.h"
 #include "support/pty_pair.h"
 #include "support/udp_test_port.h"
@@ -83,11 +83,11 @@ void Settle(int ms) {
 
 // The serial page lists the pseudo-terminal as an adapter in a watched folder; it is picked
 // from the port list and opened with the page's button.
-bool OpenSerial(CMorvaneDlg& window, const test::PtyPair& pty, const QTemporaryDir& dir) {
+bool OpenSerial(MainWindow& window, const test::PtyPair& pty, const QTemporaryDir& dir) {
   const QString link = QDir::cleanPath(dir.filePath(QStringLiteral("ttyIDLE0")));
   if (!QFile::link(pty.SlavePath(), link)) return false;
-  window.ShowPage(CMorvaneDlg::kSerialPage);
-  auto* page = qobject_cast<CDialog_Usart*>(window.Page(CMorvaneDlg::kSerialPage));
+  window.ShowPage(MainWindow::kSerialPage);
+  auto* page = qobject_cast<SerialPage*>(window.Page(MainWindow::kSerialPage));
   page->SetPortFolders({dir.path()});
   auto* ports = qobject_cast<QComboBox*>(FindControl(page, res::kIdcComPort));
   const int i = ports->findText(link);
@@ -98,9 +98,9 @@ bool OpenSerial(CMorvaneDlg& window, const test::PtyPair& pty, const QTemporaryD
 }
 
 // The network page's device address is loopback; nothing is sent either way.
-bool OpenUdp(CMorvaneDlg& window) {
-  window.ShowPage(CMorvaneDlg::kNetworkPage);
-  QWidget* page = window.Page(CMorvaneDlg::kNetworkPage);
+bool OpenUdp(MainWindow& window) {
+  window.ShowPage(MainWindow::kNetworkPage);
+  QWidget* page = window.Page(MainWindow::kNetworkPage);
   qobject_cast<IpAddressEdit*>(FindControl(page, res::kIdcBroadcastAddress))->setText(QStringLiteral("127.0.0.1"));
   qobject_cast<QAbstractButton*>(FindControl(page, res::kIdcOpenClose))->click();
   return window.Services().udp.IsOpen();
@@ -141,11 +141,11 @@ void RunIdle(benchmark::State& state, Scene scene) {
     QTemporaryDir dir;
     ReceiveState rx;
     bench::BenchModalUi modal;
-    VekSerial serial(rx);
+    SerialPort serial(rx);
     // Free loopback ports stand in for 20 and 21, which need rights.
-    CUdpSocket udp(rx, modal, test::FreeUdpPort(), test::FreeUdpPort());
+    UdpEndpoint udp(rx, modal, test::FreeUdpPort(), test::FreeUdpPort());
     AppServices services{rx, modal, serial, udp};
-    CMorvaneDlg window(services);
+    MainWindow window(services);
     window.show();
     std::unique_ptr<PumpDriver> always;
     ReceiveState rx2;

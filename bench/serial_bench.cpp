@@ -57,7 +57,7 @@ struct Pty {
   QString path;
 };
 
-class CountingSerial : public velmora::CXSerial {
+class CountingSerial : public velmora::SerialPort {
  public:
   CountingSerial() : CountingSerial(std::make_shared<Counter>()) {}
   void WaitFor(std::size_t n) {
@@ -77,7 +77,7 @@ class CountingSerial : public velmora::CXSerial {
   };
 
   explicit CountingSerial(std::shared_ptr<Counter> count)
-      : CXSerial([count](uint8_t) {
+      : SerialPort([count](uint8_t) {
           std::lock_guard lock(count->mutex);
           ++count->n;
           count->cv.notify_all();

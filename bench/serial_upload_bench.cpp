@@ -38,7 +38,7 @@
 #include "transport/app_services.h"
 #include "widgets/dialog_builder.h"
 #include "app/main_window.h"
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "protocol/receive_pump.h"
 #include "bench_support.h"
 
@@ -59,9 +59,9 @@ using Clock = std::chrono::steady_clock;
 
 // Between the pump and the serial page: how long after the answer's last byte was stored
 // the reply reached the page (the quiet gap and the tool's own lateness in closing it).
-class ClosingTimes : public IReplyHandler {
+class ClosingTimes : public ReplyHandler {
  public:
-  ClosingTimes(const ReceiveState& rx, IReplyHandler* page) : rx_(rx), page_(page) {}
+  ClosingTimes(const ReceiveState& rx, ReplyHandler* page) : rx_(rx), page_(page) {}
   void HandleReply(const ReplyFrame& f) override {
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - rx_.LastSerialByte()).count());
     if (page_) page_->HandleReply(f);
@@ -70,7 +70,7 @@ class ClosingTimes : public IReplyHandler {
 
  private:
   const ReceiveState& rx_;
-  IReplyHandler* page_;
+  ReplyHandler* page_;
 };
 
 quint16 FreeUdpPort() {
@@ -185,20 +185,20 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
     ReceiveState rx;
     BenchModalUi modal;
     modal.file = image_path;
-    VekSerial serial(rx);
-    CUdpSocket udp(rx, modal, FreeUdpPort(), FreeUdpPort());
+    SerialPort serial(rx);
+    UdpEndpoint udp(rx, modal, FreeUdpPort(), FreeUdpPort());
     AppServices services{rx, modal, serial, udp};
-    CMorvaneDlg window(services);
+    MainWindow window(services);
     window.show();
     if (!serial.Open(sim.Path(), kBaud, 0)) {
       state.SkipWithError("cannot open the simulator's terminal");
       return;
     }
-    ClosingTimes closing(rx, dynamic_cast<IReplyHandler*>(window.Page(CMorvaneDlg::kSerialPage)));
+    ClosingTimes closing(rx, dynamic_cast<ReplyHandler*>(window.Page(MainWindow::kSerialPage)));
     window.Pump().SetSerialPageHandler(&closing);
-    window.ShowPage(CMorvaneDlg::kSerialPage);
-    qobject_cast<QPushButton*>(FindControl(window.Page(CMorvaneDlg::kSerialPage), 1037))->click();
-    CDialog_Fota* dlg = window.FirmwareDialog();
+    window.ShowPage(MainWindow::kSerialPage);
+    qobject_cast<QPushButton*>(FindControl(window.Page(MainWindow::kSerialPage), 1037))->click();
+    FirmwareDialog* dlg = window.Firmware();
     qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
     QApplication::processEvents();
 

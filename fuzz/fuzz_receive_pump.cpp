@@ -13,12 +13,12 @@ using namespace velmora;
 
 namespace {
 
-struct CountingLog : ILogSink {
+struct CountingLog : LogSink {
   void AppendLog(const QString& text) override { chars += static_cast<std::size_t>(text.size()); }
   std::size_t chars = 0;
 };
 
-struct Page : IReplyHandler {
+struct Page : ReplyHandler {
   enum Role { kSerial, kNetwork, kMqtt } role;
   explicit Page(Role r) : role(r) {}
   void HandleReply(const ReplyFrame& f) override {

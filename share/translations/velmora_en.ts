@@ -364,38 +364,50 @@
     </message>
 </context>
 <context>
-    <name>velmora::CDialog_Enet</name>
+    <name>velmora::ConfigFormPage</name>
     <message>
-        <source>打开</source>
-        <translation>Open</translation>
+        <source>本地端口</source>
+        <translation>Local port</translation>
     </message>
     <message>
-        <source>UDP_Server已断开连接:%1</source>
-        <translation>UDP_Server disconnected: %1</translation>
+        <source>目标端口</source>
+        <translation>Remote port</translation>
     </message>
     <message>
-        <source>连接的本地IP地址不能为空!</source>
-        <translation>The local IP address to connect to must not be empty!</translation>
+        <source>固件正在通过串口升级</source>
+        <translation>Firmware upgrade running over serial</translation>
     </message>
     <message>
-        <source>UDP_Server建立连接失败,本地端口%1不可用.</source>
-        <translation>UDP_Server failed to connect: local port %1 is not available.</translation>
+        <source>固件正在通过UDP升级</source>
+        <translation>Firmware upgrade running over UDP</translation>
     </message>
     <message>
-        <source>该端口需要root权限或CAP_NET_BIND_SERVICE能力,可执行: sudo setcap cap_net_bind_service=+ep %1</source>
-        <translation>This port needs root or the CAP_NET_BIND_SERVICE capability; run: sudo setcap cap_net_bind_service=+ep %1</translation>
+        <source>软件复位成功. </source>
+        <translation>Software reset succeeded. </translation>
     </message>
     <message>
-        <source>关闭</source>
-        <translation>Close</translation>
+        <source>读取版本成功. </source>
+        <translation>Version read. </translation>
     </message>
     <message>
-        <source>UDP_Server已建立连接:%1</source>
-        <translation>UDP_Server connected: %1</translation>
+        <source>获取CSQ应答不完整: 没有CSQ数据. </source>
+        <translation>CSQ reply incomplete: no CSQ data. </translation>
+    </message>
+    <message>
+        <source>获取CSQ成功,CSQ:%1 </source>
+        <translation>CSQ read, CSQ:%1 </translation>
+    </message>
+    <message>
+        <source>同步时钟应答不完整: 只有%1字节. </source>
+        <translation>Clock reply incomplete: only %1 bytes. </translation>
+    </message>
+    <message>
+        <source>同步时钟成功: %1 </source>
+        <translation>Clock set: %1 </translation>
     </message>
 </context>
 <context>
-    <name>velmora::CDialog_Fota</name>
+    <name>velmora::FirmwareDialog</name>
     <message>
         <source>打开文件的路径不正确,或不能为空！</source>
         <translation>The file path is wrong or empty!</translation>
@@ -458,69 +470,41 @@
     </message>
 </context>
 <context>
-    <name>velmora::CDialog_SQL</name>
+    <name>velmora::IpAddressEdit</name>
     <message>
-        <source>导出Excel成功!</source>
-        <translation>Exported to Excel!</translation>
+        <source>不是IP地址: %1</source>
+        <translation>Not an IP address: %1</translation>
     </message>
     <message>
-        <source>导出Excel失败,请检查Excel是否正常安装!</source>
-        <translation>Export to Excel failed, please check that Excel is installed correctly!</translation>
-    </message>
-</context>
-<context>
-    <name>velmora::CDialog_Usart</name>
-    <message>
-        <source>序列号 %1</source>
-        <translation>S/N %1</translation>
-    </message>
-    <message>
-        <source>[COM]: 串口设备已移除:%1</source>
-        <translation>[COM]: Serial device removed: %1</translation>
-    </message>
-    <message>
-        <source>[COM]: 串口设备已重新连接,已重新打开:%1</source>
-        <translation>[COM]: Serial device reconnected, reopened: %1</translation>
-    </message>
-    <message>
-        <source>[COM]: 关闭串口成功.</source>
-        <translation>[COM]: Serial port closed.</translation>
-    </message>
-    <message>
-        <source>[COM]: 波特率无效:%1</source>
-        <translation>[COM]: Invalid baud rate: %1</translation>
-    </message>
-    <message>
-        <source>[COM]: 校验方式无效:%1</source>
-        <translation>[COM]: Invalid parity: %1</translation>
-    </message>
-    <message>
-        <source>[COM]: 打开串口失败:%1</source>
-        <translation>[COM]: Failed to open serial port: %1</translation>
-    </message>
-    <message>
-        <source>[COM]: 打开串口成功.</source>
-        <translation>[COM]: Serial port opened.</translation>
-    </message>
-    <message>
-        <source>[COM]: 串口已断开,发送失败,已关闭串口.</source>
-        <translation>[COM]: Serial port disconnected, send failed, port closed.</translation>
-    </message>
-    <message>
-        <source>[COM]: 串口发送失败,数据未发出.</source>
-        <translation>[COM]: Serial send failed, the data was not sent.</translation>
-    </message>
-    <message>
-        <source>关闭</source>
-        <translation>Close</translation>
-    </message>
-    <message>
-        <source>打开</source>
-        <translation>Open</translation>
+        <source>每段取值为 0 到 255</source>
+        <translation>Each part is 0 to 255</translation>
     </message>
 </context>
 <context>
-    <name>velmora::CMorvaneDlg</name>
+    <name>velmora::LogFindBar</name>
+    <message>
+        <source>查找</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>未找到</source>
+        <translation>Not found</translation>
+    </message>
+    <message>
+        <source>上一个 (Shift+F3)</source>
+        <translation>Previous (Shift+F3)</translation>
+    </message>
+    <message>
+        <source>下一个 (F3)</source>
+        <translation>Next (F3)</translation>
+    </message>
+    <message>
+        <source>关闭 (Esc)</source>
+        <translation>Close (Esc)</translation>
+    </message>
+</context>
+<context>
+    <name>velmora::MainWindow</name>
     <message>
         <source>文本文件 (*.txt);;所有文件 (*)</source>
         <translation>Text files (*.txt);;All files (*)</translation>
@@ -589,7 +573,100 @@
     </message>
 </context>
 <context>
-    <name>velmora::CUdpSocket</name>
+    <name>velmora::NetworkPage</name>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>UDP_Server已断开连接:%1</source>
+        <translation>UDP_Server disconnected: %1</translation>
+    </message>
+    <message>
+        <source>连接的本地IP地址不能为空!</source>
+        <translation>The local IP address to connect to must not be empty!</translation>
+    </message>
+    <message>
+        <source>UDP_Server建立连接失败,本地端口%1不可用.</source>
+        <translation>UDP_Server failed to connect: local port %1 is not available.</translation>
+    </message>
+    <message>
+        <source>该端口需要root权限或CAP_NET_BIND_SERVICE能力,可执行: sudo setcap cap_net_bind_service=+ep %1</source>
+        <translation>This port needs root or the CAP_NET_BIND_SERVICE capability; run: sudo setcap cap_net_bind_service=+ep %1</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>UDP_Server已建立连接:%1</source>
+        <translation>UDP_Server connected: %1</translation>
+    </message>
+</context>
+<context>
+    <name>velmora::RecordsDialog</name>
+    <message>
+        <source>导出Excel成功!</source>
+        <translation>Exported to Excel!</translation>
+    </message>
+    <message>
+        <source>导出Excel失败,请检查Excel是否正常安装!</source>
+        <translation>Export to Excel failed, please check that Excel is installed correctly!</translation>
+    </message>
+</context>
+<context>
+    <name>velmora::SerialPage</name>
+    <message>
+        <source>序列号 %1</source>
+        <translation>S/N %1</translation>
+    </message>
+    <message>
+        <source>[COM]: 串口设备已移除:%1</source>
+        <translation>[COM]: Serial device removed: %1</translation>
+    </message>
+    <message>
+        <source>[COM]: 串口设备已重新连接,已重新打开:%1</source>
+        <translation>[COM]: Serial device reconnected, reopened: %1</translation>
+    </message>
+    <message>
+        <source>[COM]: 关闭串口成功.</source>
+        <translation>[COM]: Serial port closed.</translation>
+    </message>
+    <message>
+        <source>[COM]: 波特率无效:%1</source>
+        <translation>[COM]: Invalid baud rate: %1</translation>
+    </message>
+    <message>
+        <source>[COM]: 校验方式无效:%1</source>
+        <translation>[COM]: Invalid parity: %1</translation>
+    </message>
+    <message>
+        <source>[COM]: 打开串口失败:%1</source>
+        <translation>[COM]: Failed to open serial port: %1</translation>
+    </message>
+    <message>
+        <source>[COM]: 打开串口成功.</source>
+        <translation>[COM]: Serial port opened.</translation>
+    </message>
+    <message>
+        <source>[COM]: 串口已断开,发送失败,已关闭串口.</source>
+        <translation>[COM]: Serial port disconnected, send failed, port closed.</translation>
+    </message>
+    <message>
+        <source>[COM]: 串口发送失败,数据未发出.</source>
+        <translation>[COM]: Serial send failed, the data was not sent.</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+</context>
+<context>
+    <name>velmora::UdpEndpoint</name>
     <message>
         <source>UDP连接已经关闭!</source>
         <translation>The UDP link is closed!</translation>
@@ -601,83 +678,6 @@
     <message>
         <source>UDP发送失败,请先打开UDP服务:%1</source>
         <translation>UDP send failed, please open the UDP service first: %1</translation>
-    </message>
-</context>
-<context>
-    <name>velmora::ConfigFormPage</name>
-    <message>
-        <source>本地端口</source>
-        <translation>Local port</translation>
-    </message>
-    <message>
-        <source>目标端口</source>
-        <translation>Remote port</translation>
-    </message>
-    <message>
-        <source>固件正在通过串口升级</source>
-        <translation>Firmware upgrade running over serial</translation>
-    </message>
-    <message>
-        <source>固件正在通过UDP升级</source>
-        <translation>Firmware upgrade running over UDP</translation>
-    </message>
-    <message>
-        <source>软件复位成功. </source>
-        <translation>Software reset succeeded. </translation>
-    </message>
-    <message>
-        <source>读取版本成功. </source>
-        <translation>Version read. </translation>
-    </message>
-    <message>
-        <source>获取CSQ应答不完整: 没有CSQ数据. </source>
-        <translation>CSQ reply incomplete: no CSQ data. </translation>
-    </message>
-    <message>
-        <source>获取CSQ成功,CSQ:%1 </source>
-        <translation>CSQ read, CSQ:%1 </translation>
-    </message>
-    <message>
-        <source>同步时钟应答不完整: 只有%1字节. </source>
-        <translation>Clock reply incomplete: only %1 bytes. </translation>
-    </message>
-    <message>
-        <source>同步时钟成功: %1 </source>
-        <translation>Clock set: %1 </translation>
-    </message>
-</context>
-<context>
-    <name>velmora::IpAddressEdit</name>
-    <message>
-        <source>不是IP地址: %1</source>
-        <translation>Not an IP address: %1</translation>
-    </message>
-    <message>
-        <source>每段取值为 0 到 255</source>
-        <translation>Each part is 0 to 255</translation>
-    </message>
-</context>
-<context>
-    <name>velmora::LogFindBar</name>
-    <message>
-        <source>查找</source>
-        <translation>Find</translation>
-    </message>
-    <message>
-        <source>未找到</source>
-        <translation>Not found</translation>
-    </message>
-    <message>
-        <source>上一个 (Shift+F3)</source>
-        <translation>Previous (Shift+F3)</translation>
-    </message>
-    <message>
-        <source>下一个 (F3)</source>
-        <translation>Next (F3)</translation>
-    </message>
-    <message>
-        <source>关闭 (Esc)</source>
-        <translation>Close (Esc)</translation>
     </message>
 </context>
 </TS>

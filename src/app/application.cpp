@@ -78,7 +78,7 @@ int RunApplication(int argc, char** argv) {
     }
     SetLanguage(QStringLiteral("zh"));  // a settings file naming a language this build lacks
   }
-  ProgramObjects program;
+  Application program;
   settings.Restore(program.Window(), program.Modal());
   program.Window().show();
   const int code = app.exec();
@@ -86,11 +86,11 @@ int RunApplication(int argc, char** argv) {
   return code;
 }
 
-ProgramObjects::ProgramObjects() : window_(std::make_unique<CMorvaneDlg>(services_)) {
+Application::Application() : window_(std::make_unique<MainWindow>(services_)) {
   modal_.SetParent(window_.get());
 }
 
-ProgramObjects::~ProgramObjects() {
+Application::~Application() {
   // The window first: an upload in progress stops with it, and nothing sends any more.
   window_.reset();
   serial_.Close();

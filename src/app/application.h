@@ -10,29 +10,29 @@
 
 namespace velmora {
 
-class CMorvaneDlg;
+class MainWindow;
 
 // The program-wide objects and the main window, made in the order they are torn down in
 // reverse. Needs the QApplication, and is gone before it: when this is destroyed, every
 // serial reader thread has ended, even one held up by a line that does not move.
-class ProgramObjects {
+class Application {
  public:
-  ProgramObjects();
-  ~ProgramObjects();
-  ProgramObjects(const ProgramObjects&) = delete;
-  ProgramObjects& operator=(const ProgramObjects&) = delete;
+  Application();
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
 
-  CMorvaneDlg& Window() { return *window_; }
+  MainWindow& Window() { return *window_; }
   AppServices& Services() { return services_; }
   QtModalUi& Modal() { return modal_; }
 
  private:
   ReceiveState rx_;
   QtModalUi modal_;
-  VekSerial serial_{rx_};
-  CUdpSocket udp_{rx_, modal_};
+  SerialPort serial_{rx_};
+  UdpEndpoint udp_{rx_, modal_};
   AppServices services_{rx_, modal_, serial_, udp_};
-  std::unique_ptr<CMorvaneDlg> window_;
+  std::unique_ptr<MainWindow> window_;
 };
 
 // The application icon, drawn rather than shipped as a file.

@@ -20,12 +20,12 @@
 #include "core/replace_file.h"
 #include "widgets/log_pane.h"
 #include "widgets/translation.h"
-#include "config/ui/dialog_enet.h"
-#include "config/ui/dialog_usart.h"
-#include "fota/ui/dialog_fota.h"
-#include "mqtt/ui/dialog_mqtt.h"
+#include "config/ui/network_page.h"
+#include "config/ui/serial_page.h"
+#include "fota/ui/firmware_dialog.h"
+#include "mqtt/ui/mqtt_page.h"
 #include "profile/profile.h"
-#include "records/ui/dialog_sql.h"
+#include "records/ui/records_dialog.h"
 #include "resources/layout.h"
 
 #ifdef Q_OS_WIN
@@ -45,7 +45,7 @@ QString LogStamp(const LocalTime& t) {
                            t.second, t.msec);
 }
 
-CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
+MainWindow::MainWindow(AppServices& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       services_(services),
       pump_(services.rx, *this) {
@@ -65,7 +65,7 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   log_->setAccessibleName(QStringLiteral("Log"));
   delete placeholder;
   controls_.Add(1049, log_);
-  connect(log_, &QWidget::customContextMenuRequested, this, &CMorvaneDlg::OnLogContextMenu);
+  connect(log_, &QWidget::customContextMenuRequested, this, &MainWindow::OnLogContextMenu);
   BuildLogMenu();
 
   pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
@@ -74,7 +74,7 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   InstallCorner();
   OrderTabStops();
   ShowPage(kSerialPage);
-  records_ = new CDialog_SQL(services_.modal, this);
+  records_ = new RecordsDialog(services_.modal, this);
 
   driver_ = std::make_unique<PumpDriver>(pump_, services_.rx);
   // The endpoint outlives the window: it reports ignored datagrams here only while the
@@ -82,9 +82,9 @@ CMorvaneDlg::CMorvaneDlg(AppServices& services, QWidget* parent)
   services_.udp.SetLog(this);
 }
 
-CMorvaneDlg::~CMorvaneDlg() { services_.udp.SetLog(nullptr); }
+MainWindow::~MainWindow() { services_.udp.SetLog(nullptr); }
 
-void CMorvaneDlg::BuildLogMenu() {
+void MainWindow::BuildLogMenu() {
   log_menu_ = new QMenu(QString::fromUtf8(res::kLogMenuTitle), this);
   // The keys work in the pane itself; the menu shows them.
   auto keys = [](QAction* a, QKeySequence::StandardKey key) {
@@ -113,7 +113,7 @@ void CMorvaneDlg::BuildLogMenu() {
         connect(a, &QAction::triggered, log_, &LogPane::ShowFindBar);
         break;
       case res::kCmdSaveAs:
-        connect(a, &QAction::triggered, this, &CMorvaneDlg::SaveLogAs);
+        connect(a, &QAction::triggered, this, &MainWindow::SaveLogAs);
         break;
       case res::kCmdSessionLog:
         a->setCheckable(true);
@@ -126,7 +126,7 @@ void CMorvaneDlg::BuildLogMenu() {
   }
 }
 
-void CMorvaneDlg::SaveLogAs() {
+void MainWindow::SaveLogAs() {
   const QString path = services_.modal.GetSaveFileName(tr("文本文件 (*.txt);;所有文件 (*)"), QStringLiteral("txt"));
   if (path.isEmpty()) return;
   if (QFileInfo::exists(path) && services_.modal.ShowMessage(tr("%1 已存在,替换它吗?").arg(QFileInfo(path).fileName()),
@@ -137,7 +137,7 @@ void CMorvaneDlg::SaveLogAs() {
     services_.modal.ShowMessage(tr("日志未保存:\n%1").arg(error));
 }
 
-bool CMorvaneDlg::SetSessionLog(bool on) {
+bool MainWindow::SetSessionLog(bool on) {
   if (!on) {
     if (session_log_) session_log_->Stop();
   } else {
@@ -152,34 +152,34 @@ bool CMorvaneDlg::SetSessionLog(bool on) {
   return on;
 }
 
-bool CMorvaneDlg::SessionLogOn() const { return session_log_ && session_log_->IsOn(); }
+bool MainWindow::SessionLogOn() const { return session_log_ && session_log_->IsOn(); }
 
-QString CMorvaneDlg::SessionLogPath() const { return session_log_ ? session_log_->Path() : QString(); }
+QString MainWindow::SessionLogPath() const { return session_log_ ? session_log_->Path() : QString(); }
 
-QWidget* CMorvaneDlg::CreateSerialPage() {
-  auto* page = new CDialog_Usart(*this, services_);
+QWidget* MainWindow::CreateSerialPage() {
+  auto* page = new SerialPage(*this, services_);
   pump_.SetSerialPageHandler(page);
   serial_page_ = page;
   return page;
 }
 
-QWidget* CMorvaneDlg::CreateNetworkPage() {
-  auto* page = new CDialog_Enet(*this, services_);
+QWidget* MainWindow::CreateNetworkPage() {
+  auto* page = new NetworkPage(*this, services_);
   pump_.SetNetworkPageHandler(page);
   return page;
 }
 
-QWidget* CMorvaneDlg::CreateMqttPage() {
-  auto* page = new CDialog_Mqtt(*this, services_);
+QWidget* MainWindow::CreateMqttPage() {
+  auto* page = new MqttPage(*this, services_);
   pump_.SetMqttPageHandler(page);
   return page;
 }
 
-void CMorvaneDlg::OpenFirmwareDialog(Link link) {
+void MainWindow::OpenFirmwareDialog(Link link) {
   if (!fota_) {
-    fota_ = new CDialog_Fota(services_, this);
+    fota_ = new FirmwareDialog(services_, this);
     for (int page : {kSerialPage, kNetworkPage}) {
-      connect(fota_, &CDialog_Fota::UploadChanged, static_cast<ConfigFormPage*>(pages_[page]), &ConfigFormPage::ShowUpload);
+      connect(fota_, &FirmwareDialog::UploadChanged, static_cast<ConfigFormPage*>(pages_[page]), &ConfigFormPage::ShowUpload);
     }
   }
   if (fota_->Transfer().Awaiting() && fota_->Transfer().TransferLink() != link) {
@@ -192,37 +192,37 @@ void CMorvaneDlg::OpenFirmwareDialog(Link link) {
   fota_->ShowNormal();
 }
 
-void CMorvaneDlg::ReportSerialSendFailed() { serial_page_->HandleSerialSendFailed(); }
+void MainWindow::ReportSerialSendFailed() { serial_page_->HandleSerialSendFailed(); }
 
-void CMorvaneDlg::ForwardFirmwareReply(const ReplyFrame& frame) {
+void MainWindow::ForwardFirmwareReply(const ReplyFrame& frame) {
   if (fota_) fota_->HandleFirmwareReply(frame);
 }
 
-void CMorvaneDlg::AppendLog(const QString& text) {
+void MainWindow::AppendLog(const QString& text) {
   const QString entry = LogStamp(clock_()) + text;
   log_->AppendEntry(entry);
   if (session_log_) session_log_->Write(entry);
 }
 
-void CMorvaneDlg::SetStatusText(const QString& text) { status_->setText(text); }
+void MainWindow::SetStatusText(const QString& text) { status_->setText(text); }
 
-QString CMorvaneDlg::StatusText() const { return status_->text(); }
+QString MainWindow::StatusText() const { return status_->text(); }
 
-void CMorvaneDlg::ShowPage(int index) {
+void MainWindow::ShowPage(int index) {
   if (index < 0 || index >= static_cast<int>(pages_.size())) return;
   tabs_->setCurrentIndex(index);
 }
 
-QWidget* CMorvaneDlg::Page(int index) const {
+QWidget* MainWindow::Page(int index) const {
   return index >= 0 && index < static_cast<int>(pages_.size()) ? pages_[static_cast<std::size_t>(index)] : nullptr;
 }
 
-void CMorvaneDlg::OnLogContextMenu() {
+void MainWindow::OnLogContextMenu() {
   // At the cursor, not where the request says: the keyboard's menu key reports the caret.
   log_menu_->popup(QCursor::pos());
 }
 
-void CMorvaneDlg::ShowAbout() {
+void MainWindow::ShowAbout() {
   if (about_) {
     about_->raise();
     return;
@@ -239,7 +239,7 @@ void CMorvaneDlg::ShowAbout() {
   dlg->show();
 }
 
-void CMorvaneDlg::InstallCorner() {
+void MainWindow::InstallCorner() {
   auto* corner = new QWidget(tabs_);
   auto* row = new QHBoxLayout(corner);
   row->setContentsMargins(0, 0, 0, 0);
@@ -250,10 +250,10 @@ void CMorvaneDlg::InstallCorner() {
   SetCaption(menu, staticMetaObject, name);
   QAction* save = menu->addAction(QString());
   SetCaption(save, staticMetaObject, QT_TR_NOOP("保存配置文件..."));
-  connect(save, &QAction::triggered, this, &CMorvaneDlg::SaveProfile);
+  connect(save, &QAction::triggered, this, &MainWindow::SaveProfile);
   QAction* load = menu->addAction(QString());
   SetCaption(load, staticMetaObject, QT_TR_NOOP("载入配置文件..."));
-  connect(load, &QAction::triggered, this, &CMorvaneDlg::LoadProfile);
+  connect(load, &QAction::triggered, this, &MainWindow::LoadProfile);
   profile_button_ = new QToolButton(corner);
   profile_button_->setObjectName(QStringLiteral("profileMenu"));
   SetCaption(profile_button_, staticMetaObject, name);
@@ -269,7 +269,7 @@ void CMorvaneDlg::InstallCorner() {
   tabs_->setCornerWidget(corner, Qt::TopRightCorner);
 }
 
-void CMorvaneDlg::InstallLanguageMenu(QHBoxLayout* corner) {
+void MainWindow::InstallLanguageMenu(QHBoxLayout* corner) {
   language_button_ = new QToolButton(corner->parentWidget());
   language_button_->setObjectName(QStringLiteral("languageMenu"));
   language_button_->setAutoRaise(true);
@@ -304,12 +304,12 @@ void CMorvaneDlg::InstallLanguageMenu(QHBoxLayout* corner) {
   });
 }
 
-QString CMorvaneDlg::ProfileFilter() const { return tr("配置文件 (*.json);;所有文件 (*)"); }
+QString MainWindow::ProfileFilter() const { return tr("配置文件 (*.json);;所有文件 (*)"); }
 
 // Tab reads the window as the engineer does: the tabs and the buttons in their corner,
 // then the page shown, then the Log pane beside them. The pages and the corner join the
 // focus chain after the Log pane, in the order they are placed.
-void CMorvaneDlg::OrderTabStops() {
+void MainWindow::OrderTabStops() {
   QWidget* previous = tabs_->tabBar();
   for (QToolButton* button : tabs_->cornerWidget(Qt::TopRightCorner)->findChildren<QToolButton*>()) {
     QWidget::setTabOrder(previous, button);
@@ -321,13 +321,13 @@ void CMorvaneDlg::OrderTabStops() {
   if (last != log_) QWidget::setTabOrder(last, log_);
 }
 
-ConfigFormPage* CMorvaneDlg::ConfigPage() const {
+ConfigFormPage* MainWindow::ShownConfigPage() const {
   return static_cast<ConfigFormPage*>(pages_[tabs_->currentIndex() == kNetworkPage ? kNetworkPage : kSerialPage]);
 }
 
-CDialog_Mqtt* CMorvaneDlg::MqttPage() const { return static_cast<CDialog_Mqtt*>(pages_[kMqttPage]); }
+MqttPage* MainWindow::Mqtt() const { return static_cast<MqttPage*>(pages_[kMqttPage]); }
 
-void CMorvaneDlg::SaveProfile() {
+void MainWindow::SaveProfile() {
   const QString path = services_.modal.GetSaveFileName(ProfileFilter(), QStringLiteral("json"));
   if (path.isEmpty()) return;
   // The dialog does not ask before replacing a file; a site's known-good profile is
@@ -335,7 +335,7 @@ void CMorvaneDlg::SaveProfile() {
   if (QFileInfo::exists(path) && services_.modal.ShowMessage(tr("%1 已存在,替换它吗?").arg(QFileInfo(path).fileName()),
                                                              MessageButtons::OkCancel) != MessageAnswer::Ok)
     return;
-  const Profile profile{ConfigPage()->ReadForm(), MqttPage()->Credentials(), QString()};
+  const Profile profile{ShownConfigPage()->ReadForm(), Mqtt()->Credentials(), QString()};
   QString error;
   if (!WriteProfileFile(path, profile, &error)) {
     services_.modal.ShowMessage(tr("配置文件未保存:\n%1").arg(error));
@@ -344,7 +344,7 @@ void CMorvaneDlg::SaveProfile() {
   AppendLog(tr("[配置文件]: 已保存 %1").arg(path) + QLatin1String("\r\n"));
 }
 
-void CMorvaneDlg::LoadProfile() {
+void MainWindow::LoadProfile() {
   const QString path = services_.modal.GetOpenFileName(ProfileFilter());
   if (path.isEmpty()) return;
   const ProfileResult read = ReadProfileFile(path);
@@ -352,12 +352,12 @@ void CMorvaneDlg::LoadProfile() {
     services_.modal.ShowMessage(tr("配置文件未载入:\n%1").arg(read.error));
     return;
   }
-  if (read.profile->config) ConfigPage()->ShowSavedForm(*read.profile->config);
-  if (read.profile->mqtt) MqttPage()->ShowCredentials(*read.profile->mqtt);
+  if (read.profile->config) ShownConfigPage()->ShowSavedForm(*read.profile->config);
+  if (read.profile->mqtt) Mqtt()->ShowCredentials(*read.profile->mqtt);
   AppendLog(tr("[配置文件]: 已载入 %1").arg(path) + QLatin1String("\r\n"));
 }
 
-void CMorvaneDlg::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
+void MainWindow::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
 #ifdef Q_OS_WIN
   // The system menu keeps the language the window opened in.
   const QString text = LayoutText(res::kAboutMenuText);
@@ -378,14 +378,14 @@ void CMorvaneDlg::InstallAboutEntry([[maybe_unused]] QHBoxLayout* corner) {
   name();
   OnLanguageChange(about, name);
   corner->addWidget(about);
-  connect(about, &QToolButton::clicked, this, &CMorvaneDlg::ShowAbout);
+  connect(about, &QToolButton::clicked, this, &MainWindow::ShowAbout);
 #endif
   auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
-  connect(f1, &QShortcut::activated, this, &CMorvaneDlg::ShowAbout);
+  connect(f1, &QShortcut::activated, this, &MainWindow::ShowAbout);
 }
 
 #ifdef Q_OS_WIN
-bool CMorvaneDlg::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
+bool MainWindow::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
   const MSG* msg = static_cast<const MSG*>(message);
   if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommand) {
     ShowAbout();

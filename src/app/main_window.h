@@ -26,24 +26,24 @@ class QToolButton;
 
 namespace velmora {
 
-class CDialog_Fota;
-class CDialog_Mqtt;
+class FirmwareDialog;
+class MqttPage;
 class ConfigFormPage;
-class CDialog_Usart;
-class CDialog_SQL;
+class SerialPage;
+class RecordsDialog;
 class LogPane;
 class SessionLog;
 
 // "[2021-03-09 14:05:59 7] \r\n": the stamp line of a log entry (milliseconds unpadded).
 QString LogStamp(const LocalTime& t);
 
-class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
+class MainWindow : public QWidget, public LogSink, public PageHost {
   Q_OBJECT
  public:
   enum PageIndex { kSerialPage = 0, kNetworkPage = 1, kMqttPage = 2 };
 
-  explicit CMorvaneDlg(AppServices& services, QWidget* parent = nullptr);
-  ~CMorvaneDlg() override;
+  explicit MainWindow(AppServices& services, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // A stamp line from the local time, then the text, at the very end of the Log pane.
   void AppendLog(const QString& text) override;
@@ -73,7 +73,7 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   void ForwardFirmwareReply(const ReplyFrame& frame) override;
   void ReportSerialSendFailed() override;
   // Null until a FOTA button first opens it.
-  CDialog_Fota* FirmwareDialog() const { return fota_; }
+  FirmwareDialog* Firmware() const { return fota_; }
 
   // Tests fix the time the stamp lines show.
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
@@ -95,7 +95,7 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   bool SessionLogOn() const;
   QString SessionLogPath() const;
   // Lives with the main window; nothing in the tool opens it (no device command fills it).
-  CDialog_SQL* RecordDialog() const { return records_; }
+  RecordsDialog* Records() const { return records_; }
 
  private:
   void OnLogContextMenu();
@@ -106,8 +106,8 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   void InstallLanguageMenu(QHBoxLayout* corner);
   QString ProfileFilter() const;
   void OrderTabStops();
-  ConfigFormPage* ConfigPage() const;
-  CDialog_Mqtt* MqttPage() const;
+  ConfigFormPage* ShownConfigPage() const;
+  MqttPage* Mqtt() const;
   // Each creates one page of the tab control and connects its replies.
   QWidget* CreateSerialPage();
   QWidget* CreateNetworkPage();
@@ -127,10 +127,10 @@ class CMorvaneDlg : public QWidget, public ILogSink, public PageHost {
   QToolButton* profile_button_ = nullptr;
   QToolButton* language_button_ = nullptr;
   std::array<QWidget*, 3> pages_{};
-  CDialog_Usart* serial_page_ = nullptr;
+  SerialPage* serial_page_ = nullptr;
   QPointer<QDialog> about_;
-  CDialog_SQL* records_ = nullptr;
-  CDialog_Fota* fota_ = nullptr;
+  RecordsDialog* records_ = nullptr;
+  FirmwareDialog* fota_ = nullptr;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   ReceivePump pump_;
   std::unique_ptr<PumpDriver> driver_;

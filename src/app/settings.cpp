@@ -32,12 +32,12 @@ constexpr auto kLanguage = "ui/language";
 
 QString FirmwareFilter() { return QtFileFilter(QString::fromUtf8(res::kFirmwareFileFilter)); }
 
-QComboBox* Combo(const CMorvaneDlg& w, int id) {
-  return qobject_cast<QComboBox*>(FindControl(w.Page(CMorvaneDlg::kSerialPage), id));
+QComboBox* Combo(const MainWindow& w, int id) {
+  return qobject_cast<QComboBox*>(FindControl(w.Page(MainWindow::kSerialPage), id));
 }
 
-IpAddressEdit* Broadcast(const CMorvaneDlg& w) {
-  return qobject_cast<IpAddressEdit*>(FindControl(w.Page(CMorvaneDlg::kNetworkPage), res::kIdcBroadcastAddress));
+IpAddressEdit* Broadcast(const MainWindow& w) {
+  return qobject_cast<IpAddressEdit*>(FindControl(w.Page(MainWindow::kNetworkPage), res::kIdcBroadcastAddress));
 }
 
 QString Text(const QSettings& s, const char* key) {
@@ -76,7 +76,7 @@ QString AppSettings::FileName() const { return settings_->fileName(); }
 
 QString AppSettings::Language() const { return Text(*settings_, kLanguage); }
 
-void AppSettings::Restore(CMorvaneDlg& window, QtModalUi& modal) {
+void AppSettings::Restore(MainWindow& window, QtModalUi& modal) {
   const QSettings& s = *settings_;
   SelectListed(Combo(window, res::kIdcComPort), Text(s, kPort));
   if (QComboBox* baud = Combo(window, res::kIdcBaudRate)) {
@@ -116,7 +116,7 @@ void AppSettings::Restore(CMorvaneDlg& window, QtModalUi& modal) {
   if (Text(s, kSessionLog) == QLatin1String("true")) window.SetSessionLog(true);
 }
 
-void AppSettings::Save(const CMorvaneDlg& window, const QtModalUi& modal) {
+void AppSettings::Save(const MainWindow& window, const QtModalUi& modal) {
   QSettings& s = *settings_;
   if (const QComboBox* port = Combo(window, res::kIdcComPort)) s.setValue(QLatin1String(kPort), port->currentText().trimmed());
   if (const QComboBox* baud = Combo(window, res::kIdcBaudRate)) s.setValue(QLatin1String(kBaud), baud->currentText().trimmed());

@@ -8,7 +8,7 @@ class QSettings;
 
 namespace velmora {
 
-class CMorvaneDlg;
+class MainWindow;
 class QtModalUi;
 
 // What the tool remembers between runs: the serial port, baud rate and parity, the
@@ -23,8 +23,8 @@ class AppSettings {
   AppSettings(const AppSettings&) = delete;
   AppSettings& operator=(const AppSettings&) = delete;
 
-  void Restore(CMorvaneDlg& window, QtModalUi& modal);
-  void Save(const CMorvaneDlg& window, const QtModalUi& modal);
+  void Restore(MainWindow& window, QtModalUi& modal);
+  void Save(const MainWindow& window, const QtModalUi& modal);
   // The interface language the tool last ran in, empty for the default.
   QString Language() const;
   QString FileName() const;

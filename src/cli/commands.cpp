@@ -468,7 +468,7 @@ class PortsCommand : public Command {
   int Prepare(const CommandOptions& o, QString* error) override { return NeedArgs(o, 0, Synopsis(), error); }
   int RunLocal(Output& out) override {
     // The window's own listing: the same ports, none of them opened.
-    for (const SerialPortEntry& port : CXSerial::ListPorts()) {
+    for (const SerialPortEntry& port : SerialPort::ListPorts()) {
       if (out.Json()) {
         out.JsonLine(QJsonObject{{QStringLiteral("port"), port.path},
                                  {QStringLiteral("description"), port.description},

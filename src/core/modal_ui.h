@@ -11,9 +11,9 @@ namespace velmora {
 enum class MessageButtons { Ok, OkCancel };
 enum class MessageAnswer { Ok, Cancel };
 
-class IModalUi {
+class ModalUi {
  public:
-  virtual ~IModalUi() = default;
+  virtual ~ModalUi() = default;
 
   // A modal message box with a fixed text. Returns when the user has answered.
   virtual MessageAnswer ShowMessage(const QString& text, MessageButtons buttons = MessageButtons::Ok) = 0;

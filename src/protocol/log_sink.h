@@ -5,9 +5,9 @@
 namespace velmora {
 
 // Where log entries go: the main window's Log pane. User-interface thread only.
-class ILogSink {
+class LogSink {
  public:
-  virtual ~ILogSink() = default;
+  virtual ~LogSink() = default;
   virtual void AppendLog(const QString& text) = 0;
 };
 

@@ -56,7 +56,7 @@ void ReceivePump::Deliver(Link link, std::span<const uint8_t> burst) {
                  HexText(burst));
   const ReplyFrame frame{link, burst};
   const uint8_t code = frame.Code();
-  IReplyHandler* target = (code == cmd::kWriteMqtt || code == cmd::kReadMqtt) ? mqtt_page_
+  ReplyHandler* target = (code == cmd::kWriteMqtt || code == cmd::kReadMqtt) ? mqtt_page_
                           : serial                                            ? serial_page_
                                                                               : network_page_;
   if (target) target->HandleReply(frame);

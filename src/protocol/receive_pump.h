@@ -29,9 +29,9 @@ struct ReplyFrame {
 // True when the bytes have the Reply frame envelope the pump accepts.
 bool IsReplyFrame(std::span<const uint8_t> burst);
 
-class IReplyHandler {
+class ReplyHandler {
  public:
-  virtual ~IReplyHandler() = default;
+  virtual ~ReplyHandler() = default;
   virtual void HandleReply(const ReplyFrame& frame) = 0;
 };
 
@@ -42,13 +42,13 @@ class ReceivePump {
   // Quiet ticks after which an unfinished Reply frame is closed anyway (~100 ms).
   static constexpr int kSerialGuardTicks = 100;
 
-  ReceivePump(ReceiveState& state, ILogSink& log) : state_(state), log_(log) {}
+  ReceivePump(ReceiveState& state, LogSink& log) : state_(state), log_(log) {}
 
   // Frames with codes 0xE6/0xE7 go to the MQTT handler, all others to the page of the
   // link that carried them. A null handler drops the frame after logging it.
-  void SetSerialPageHandler(IReplyHandler* h) { serial_page_ = h; }
-  void SetNetworkPageHandler(IReplyHandler* h) { network_page_ = h; }
-  void SetMqttPageHandler(IReplyHandler* h) { mqtt_page_ = h; }
+  void SetSerialPageHandler(ReplyHandler* h) { serial_page_ = h; }
+  void SetNetworkPageHandler(ReplyHandler* h) { network_page_ = h; }
+  void SetMqttPageHandler(ReplyHandler* h) { mqtt_page_ = h; }
 
   // One timer tick: the serial side, then the UDP side.
   void Tick();
@@ -60,10 +60,10 @@ class ReceivePump {
   void Deliver(Link link, std::span<const uint8_t> burst);
 
   ReceiveState& state_;
-  ILogSink& log_;
-  IReplyHandler* serial_page_ = nullptr;
-  IReplyHandler* network_page_ = nullptr;
-  IReplyHandler* mqtt_page_ = nullptr;
+  LogSink& log_;
+  ReplyHandler* serial_page_ = nullptr;
+  ReplyHandler* network_page_ = nullptr;
+  ReplyHandler* mqtt_page_ = nullptr;
 };
 
 }  // namespace velmora

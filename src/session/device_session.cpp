@@ -44,7 +44,7 @@ DeviceSession::~DeviceSession() { Close(); }
 bool DeviceSession::Open(QString* error) {
   Close();
   if (link_.kind == Link::Serial) {
-    serial_ = std::make_unique<VekSerial>(rx_);
+    serial_ = std::make_unique<SerialPort>(rx_);
     if (!serial_->Open(link_.path, link_.baud, link_.parity)) {
       serial_->Close();
       serial_.reset();

@@ -51,7 +51,7 @@ struct Answer {
   QString error;               // why there is no reply
 };
 
-class DeviceSession : public QObject, private IReplyHandler, private ILogSink {
+class DeviceSession : public QObject, private ReplyHandler, private LogSink {
  public:
   using AnswerHandler = std::function<void(const Answer&)>;
   using ProgressHandler = std::function<void(uint64_t sent, uint64_t total)>;
@@ -97,7 +97,7 @@ class DeviceSession : public QObject, private IReplyHandler, private ILogSink {
   UdpHub* hub_;
   int timeout_ms_;
   ReceiveState rx_;
-  std::unique_ptr<VekSerial> serial_;
+  std::unique_ptr<SerialPort> serial_;
   ReceivePump pump_;
   std::unique_ptr<PumpDriver> driver_;
   bool open_ = false;

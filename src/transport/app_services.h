@@ -11,9 +11,9 @@ namespace velmora {
 
 struct AppServices {
   ReceiveState& rx;
-  IModalUi& modal;
-  VekSerial& serial;
-  CUdpSocket& udp;
+  ModalUi& modal;
+  SerialPort& serial;
+  UdpEndpoint& udp;
 };
 
 }  // namespace velmora

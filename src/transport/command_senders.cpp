@@ -6,7 +6,7 @@
 
 namespace velmora {
 
-bool SendCommandSerial(CXSerial& port, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
+bool SendCommandSerial(SerialPort& port, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
   const auto frame = BuildCommandFrame(code, payload);
   if (!frame) {
     hex_text.clear();
@@ -16,7 +16,7 @@ bool SendCommandSerial(CXSerial& port, uint8_t code, std::span<const uint8_t> pa
   return port.Write(frame->data(), frame->size());
 }
 
-void SendCommandUdp(CUdpSocket& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
+void SendCommandUdp(UdpEndpoint& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
   const auto frame = BuildCommandFrame(code, payload);
   if (!frame) {
     hex_text.clear();

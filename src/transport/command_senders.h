@@ -9,15 +9,15 @@
 
 namespace velmora {
 
-class CXSerial;
-class CUdpSocket;
+class SerialPort;
+class UdpEndpoint;
 
 // True when the whole frame was written. A payload over 255 bytes cannot be framed:
 // nothing is sent, the hex text is empty and the result is false.
-bool SendCommandSerial(CXSerial& port, uint8_t code, std::span<const uint8_t> payload, QString& hex_text);
+bool SendCommandSerial(SerialPort& port, uint8_t code, std::span<const uint8_t> payload, QString& hex_text);
 
 // A send failure has been shown to the user by the endpoint before this returns. A
 // payload over 255 bytes: nothing is sent and the hex text is empty.
-void SendCommandUdp(CUdpSocket& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text);
+void SendCommandUdp(UdpEndpoint& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text);
 
 }  // namespace velmora

@@ -96,9 +96,15 @@ bool IsSerialDevice(dev_t device) {
 
 }  // namespace
 
-CXSerial::CXSerial(SerialByteSink sink) : sink_(std::move(sink)) {}
+SerialPort::SerialPort(SerialByteSink sink) : sink_(std::move(sink)) {}
 
-CXSerial::~CXSerial() {
+SerialPort::SerialPort(ReceiveState& state)
+    : sink_([&state](uint8_t byte) { state.PutSerialByte(byte); }), state_(&state) {
+  state.SetSerialInputProbe([this] { return InputWaiting(); });
+}
+
+SerialPort::~SerialPort() {
+  if (state_) state_->SetSerialInputProbe({});
   Close();
   // No reader may outlive its port: one left running would go on using the event loop
   // and the application object after they are gone. The wait is bounded by the write
@@ -106,11 +112,11 @@ CXSerial::~CXSerial() {
   for (Stray& s : strays_) s.thread.join();
 }
 
-QString CXSerial::PortName(unsigned number) {
+QString SerialPort::PortName(unsigned number) {
   return number < 10 ? QStringLiteral("COM%1").arg(number) : QStringLiteral("\\\\.\\COM%1").arg(number);
 }
 
-std::vector<SerialPortEntry> CXSerial::ListPorts() {
+std::vector<SerialPortEntry> SerialPort::ListPorts() {
   std::vector<SerialPortEntry> ports;
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     SerialPortEntry entry;
@@ -141,13 +147,13 @@ std::vector<SerialPortEntry> CXSerial::ListPorts() {
   return ports;
 }
 
-QStringList CXSerial::AvailablePorts() {
+QStringList SerialPort::AvailablePorts() {
   QStringList names;
   for (const SerialPortEntry& entry : ListPorts()) names.append(entry.name);
   return names;
 }
 
-bool CXSerial::PortExists(const QString& name) {
+bool SerialPort::PortExists(const QString& name) {
   if (name.isEmpty()) return false;
 #ifdef Q_OS_WIN
   // A COM name is there when the device namespace defines it; other names only when
@@ -184,7 +190,7 @@ bool CXSerial::PortExists(const QString& name) {
 #endif
 }
 
-bool CXSerial::Open(const QString& name, qint32 baud, int parity) {
+bool SerialPort::Open(const QString& name, qint32 baud, int parity) {
   std::lock_guard write_lock(write_mutex_);
   StopReader();
   ReapStrays();
@@ -212,24 +218,24 @@ bool CXSerial::Open(const QString& name, qint32 baud, int parity) {
   return false;
 }
 
-bool CXSerial::Close() {
+bool SerialPort::Close() {
   std::lock_guard write_lock(write_mutex_);
   StopReader();
   ReapStrays();
   return true;
 }
 
-bool CXSerial::IsOpen() const { return link_ != nullptr; }
+bool SerialPort::IsOpen() const { return link_ != nullptr; }
 
-bool CXSerial::InputWaiting() const { return link_ && link_->InputWaiting(); }
+bool SerialPort::InputWaiting() const { return link_ && link_->InputWaiting(); }
 
-bool CXSerial::LineLost() const {
+bool SerialPort::LineLost() const {
   if (!link_) return false;
   std::lock_guard lock(link_->mutex);
   return link_->gone || link_->finished;
 }
 
-void CXSerial::SetLineLostHandler(std::function<void()> handler) {
+void SerialPort::SetLineLostHandler(std::function<void()> handler) {
   std::lock_guard write_lock(write_mutex_);
   line_lost_handler_ = std::move(handler);
   if (link_) {
@@ -238,7 +244,7 @@ void CXSerial::SetLineLostHandler(std::function<void()> handler) {
   }
 }
 
-bool CXSerial::Write(const uint8_t* data, std::size_t len) {
+bool SerialPort::Write(const uint8_t* data, std::size_t len) {
   std::lock_guard write_lock(write_mutex_);
   if (!link_) return false;
   std::size_t sent = 0;
@@ -265,12 +271,12 @@ bool CXSerial::Write(const uint8_t* data, std::size_t len) {
   return true;
 }
 
-std::size_t CXSerial::StrayReaders() const {
+std::size_t SerialPort::StrayReaders() const {
   return static_cast<std::size_t>(
       std::count_if(strays_.begin(), strays_.end(), [](const Stray& s) { return !s.link->Finished(); }));
 }
 
-void CXSerial::StopReader() {
+void SerialPort::StopReader() {
   if (!link_) return;
   {
     std::lock_guard lock(link_->mutex);
@@ -288,7 +294,7 @@ void CXSerial::StopReader() {
   link_.reset();
 }
 
-void CXSerial::ReapStrays() {
+void SerialPort::ReapStrays() {
   for (auto it = strays_.begin(); it != strays_.end();) {
     if (it->link->Finished()) {
       it->thread.join();
@@ -298,12 +304,5 @@ void CXSerial::ReapStrays() {
     }
   }
 }
-
-VekSerial::VekSerial(ReceiveState& state)
-    : CXSerial([&state](uint8_t byte) { state.PutSerialByte(byte); }), state_(state) {
-  state_.SetSerialInputProbe([this] { return InputWaiting(); });
-}
-
-VekSerial::~VekSerial() { state_.SetSerialInputProbe({}); }
 
 }  // namespace velmora

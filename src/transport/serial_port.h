@@ -38,7 +38,7 @@ struct SerialPortEntry {
   bool has_ids = false;
 };
 
-class CXSerial {
+class SerialPort {
  public:
   static constexpr std::size_t kChunkSize = 1024;  // matches the driver's output queue
   static constexpr int kChunkTimeoutMs = 1000;
@@ -49,11 +49,15 @@ class CXSerial {
   static constexpr int kOpenTimeoutMs = 2000;
 
   // The sink, and whatever it refers to, must outlive the port.
-  explicit CXSerial(SerialByteSink sink);
+  explicit SerialPort(SerialByteSink sink);
+  // Received bytes go into the serial receive buffer, which must outlive the port. The
+  // state also learns when bytes are still on their way, so a burst is not cut while the
+  // reader is kept from running.
+  explicit SerialPort(ReceiveState& state);
   // Stops the reader before the sink goes.
-  virtual ~CXSerial();
-  CXSerial(const CXSerial&) = delete;
-  CXSerial& operator=(const CXSerial&) = delete;
+  virtual ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
 
   // "COM3"; "\\.\COM12" from 10 up, the form the Windows device namespace needs.
   static QString PortName(unsigned number);
@@ -104,6 +108,7 @@ class CXSerial {
   void ReapStrays();
 
   const SerialByteSink sink_;
+  ReceiveState* const state_ = nullptr;
   QString port_ = PortName(1);
   qint32 baud_ = 9600;
   int parity_ = 0;
@@ -117,19 +122,6 @@ class CXSerial {
     std::thread thread;
   };
   std::vector<Stray> strays_;
-};
-
-// The program's serial port: received bytes go into the serial receive buffer, which
-// must outlive the port.
-class VekSerial : public CXSerial {
- public:
-  // Tells the receive state when bytes are still on their way, so a burst is not cut
-  // while the reader is kept from running.
-  explicit VekSerial(ReceiveState& state);
-  ~VekSerial() override;
-
- private:
-  ReceiveState& state_;
 };
 
 }  // namespace velmora

@@ -288,7 +288,7 @@ class ReaderSession {
   }
 
   void OnReadyRead() {
-    std::array<uint8_t, CXSerial::kChunkSize> buf;
+    std::array<uint8_t, SerialPort::kChunkSize> buf;
     link_->handing_over = true;
     for (;;) {
       const qint64 n = port_->read(reinterpret_cast<char*>(buf.data()), static_cast<qint64>(buf.size()));

@@ -1,6 +1,6 @@
 #pragma once
 // The serial port's reader thread: it alone opens, reads, writes and closes the device.
-// The user-interface side (CXSerial) talks to it only through a SerialLink.
+// The user-interface side (SerialPort) talks to it only through a SerialLink.
 
 #include <QString>
 

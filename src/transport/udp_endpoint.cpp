@@ -89,23 +89,23 @@ bool ReachesManyHosts(quint32 ipv4) {
   return false;
 }
 
-QString ConnectionClosedText() { return QCoreApplication::translate("velmora::CUdpSocket", "UDP连接已经关闭!"); }
-QString ReceiveFailedText() { return QCoreApplication::translate("velmora::CUdpSocket", "接受数据失败!"); }
+QString ConnectionClosedText() { return QCoreApplication::translate("velmora::UdpEndpoint", "UDP连接已经关闭!"); }
+QString ReceiveFailedText() { return QCoreApplication::translate("velmora::UdpEndpoint", "接受数据失败!"); }
 
 }  // namespace
 
-CUdpSocket::CUdpSocket(ReceiveState& state, IModalUi& ui, quint16 local_port, quint16 remote_port)
+UdpEndpoint::UdpEndpoint(ReceiveState& state, ModalUi& ui, quint16 local_port, quint16 remote_port)
     : state_(state), ui_(ui), local_port_(local_port), remote_port_(remote_port) {
   ignored_flush_.setSingleShot(true);
   ignored_flush_.setTimerType(Qt::PreciseTimer);  // never before the second is up
   QObject::connect(&ignored_flush_, &QTimer::timeout, &context_, [this] { WriteIgnoredLine(); });
 }
 
-CUdpSocket::~CUdpSocket() { CloseEndpoint(); }
+UdpEndpoint::~UdpEndpoint() { CloseEndpoint(); }
 
-int CUdpSocket::NotOpenError() { return kNotSocket; }
+int UdpEndpoint::NotOpenError() { return kNotSocket; }
 
-bool CUdpSocket::OpenEndpoint(const QString& address) {
+bool UdpEndpoint::OpenEndpoint(const QString& address) {
   CloseEndpoint();
   auto socket = std::make_unique<QUdpSocket>();
   // The device is on the local segment: no proxy, and no system proxy lookup (which may
@@ -125,7 +125,7 @@ bool CUdpSocket::OpenEndpoint(const QString& address) {
   return true;
 }
 
-void CUdpSocket::CloseEndpoint() {
+void UdpEndpoint::CloseEndpoint() {
   if (socket_) {
     socket_->disconnect();
     socket_->close();
@@ -140,9 +140,9 @@ void CUdpSocket::CloseEndpoint() {
   last_ignored_line_.reset();
 }
 
-bool CUdpSocket::IsOpen() const { return socket_ != nullptr; }
+bool UdpEndpoint::IsOpen() const { return socket_ != nullptr; }
 
-void CUdpSocket::SendToDevice(const uint8_t* data, std::size_t len) {
+void UdpEndpoint::SendToDevice(const uint8_t* data, std::size_t len) {
   int error = kNotSocket;
   if (socket_) {
     bool ok = false;
@@ -150,11 +150,11 @@ void CUdpSocket::SendToDevice(const uint8_t* data, std::size_t len) {
     error = ok ? SendDatagram(socket_->socketDescriptor(), data, len, ip, remote_port_) : kNoDestination;
   }
   if (error == 0) return;
-  ShowNotice(QCoreApplication::translate("velmora::CUdpSocket", "UDP发送失败,请先打开UDP服务:%1").arg(error) +
+  ShowNotice(QCoreApplication::translate("velmora::UdpEndpoint", "UDP发送失败,请先打开UDP服务:%1").arg(error) +
              QLatin1String("\r\n\r\n"));
 }
 
-void CUdpSocket::OnReadable() {
+void UdpEndpoint::OnReadable() {
   // One byte more than a datagram may hold, so an oversized one shows up as too long.
   std::array<char, ReceiveState::kMaxDatagram + 1> buf{};
   while (socket_ && socket_->hasPendingDatagrams()) {
@@ -184,7 +184,7 @@ void CUdpSocket::OnReadable() {
   }
 }
 
-void CUdpSocket::NoteIgnored(const PeerAddress& from, qint64 bytes) {
+void UdpEndpoint::NoteIgnored(const PeerAddress& from, qint64 bytes) {
   ++ignored_held_;
   ignored_from_ = from;
   ignored_bytes_ = bytes;
@@ -198,7 +198,7 @@ void CUdpSocket::NoteIgnored(const PeerAddress& from, qint64 bytes) {
   WriteIgnoredLine();
 }
 
-void CUdpSocket::WriteIgnoredLine() {
+void UdpEndpoint::WriteIgnoredLine() {
   if (ignored_held_ == 0) return;
   QString line = QCoreApplication::translate("Log", "[UDP]: 忽略来自 %1 的 %2 字节数据")
                      .arg(ignored_from_.Text())
@@ -212,7 +212,7 @@ void CUdpSocket::WriteIgnoredLine() {
   if (log_) log_->AppendLog(line);
 }
 
-void CUdpSocket::QueueNotice(const QString& text) {
+void UdpEndpoint::QueueNotice(const QString& text) {
   // Shown from the event loop rather than from inside the socket notification, so the
   // socket keeps being drained (and the flood dropped) while the box is up.
   if (box_open_ || notice_queued_) {
@@ -226,7 +226,7 @@ void CUdpSocket::QueueNotice(const QString& text) {
   });
 }
 
-void CUdpSocket::ShowNotice(const QString& text) {
+void UdpEndpoint::ShowNotice(const QString& text) {
   if (box_open_) {
     ++dropped_notices_;
     return;

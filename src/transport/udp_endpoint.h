@@ -18,19 +18,19 @@ class QUdpSocket;
 
 namespace velmora {
 
-class ILogSink;
-class IModalUi;
+class LogSink;
+class ModalUi;
 class ReceiveState;
 
-class CUdpSocket {
+class UdpEndpoint {
  public:
   static constexpr quint16 kLocalPort = 20;
   static constexpr quint16 kDevicePort = 21;
 
-  CUdpSocket(ReceiveState& state, IModalUi& ui, quint16 local_port = kLocalPort, quint16 remote_port = kDevicePort);
-  ~CUdpSocket();
-  CUdpSocket(const CUdpSocket&) = delete;
-  CUdpSocket& operator=(const CUdpSocket&) = delete;
+  UdpEndpoint(ReceiveState& state, ModalUi& ui, quint16 local_port = kLocalPort, quint16 remote_port = kDevicePort);
+  ~UdpEndpoint();
+  UdpEndpoint(const UdpEndpoint&) = delete;
+  UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
   // Binds the local port on every IPv4 address, exclusively, with broadcast allowed, and
   // records the device address. False (and closed) when the port cannot be had, also when
@@ -50,7 +50,7 @@ class CUdpSocket {
 
   // Where ignored datagrams are reported; without a sink they go unmentioned. The sink
   // is unset (or the endpoint gone) before the sink is destroyed.
-  void SetLog(ILogSink* log) { log_ = log; }
+  void SetLog(LogSink* log) { log_ = log; }
 
   // At most one line a second about ignored datagrams; the ones in between are counted
   // in the next line.
@@ -78,14 +78,14 @@ class CUdpSocket {
   void ShowNotice(const QString& text);
 
   ReceiveState& state_;
-  IModalUi& ui_;
+  ModalUi& ui_;
   const quint16 local_port_;
   const quint16 remote_port_;
   std::unique_ptr<QUdpSocket> socket_;
   QString device_address_;
   std::optional<quint32> only_from_;  // the device's IPv4 address when it is one host
 
-  ILogSink* log_ = nullptr;
+  LogSink* log_ = nullptr;
   // Ignored datagrams not yet written about, and the latest of them.
   int ignored_held_ = 0;
   PeerAddress ignored_from_;

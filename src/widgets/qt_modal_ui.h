@@ -9,7 +9,7 @@
 namespace velmora {
 
 // The real message boxes and file dialogs, owned by the main window.
-class QtModalUi : public IModalUi {
+class QtModalUi : public ModalUi {
  public:
   void SetParent(QWidget* parent) { parent_ = parent; }
 

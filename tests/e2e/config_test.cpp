@@ -7,7 +7,7 @@
 #include "config/config_record.h"
 #include "e2e_harness.h"
 #include "mqtt/mqtt_record.h"
-#include "mqtt/ui/dialog_mqtt.h"
+#include "mqtt/ui/mqtt_page.h"
 #include "protocol/gbk.h"
 
 namespace velmora {
@@ -149,10 +149,10 @@ INSTANTIATE_TEST_SUITE_P(E2e, ConfigAcrossLinks,
 TEST(MqttOverTheSim, WrittenOverUdpIsReadBackOverSerialIntoTheControls) {
   SimAndTool app;
   app.StartSim();
-  auto* page = qobject_cast<CDialog_Mqtt*>(app.window->Page(CMorvaneDlg::kMqttPage));
+  auto* page = qobject_cast<MqttPage*>(app.window->Page(MainWindow::kMqttPage));
   ASSERT_NE(page, nullptr);
   app.OpenUdpToSim();
-  app.window->ShowPage(CMorvaneDlg::kMqttPage);
+  app.window->ShowPage(MainWindow::kMqttPage);
 
   auto* map = qobject_cast<QComboBox*>(FindControl(page, 1000));
   auto edit = [&](int id) { return qobject_cast<LineEdit*>(FindControl(page, id)); };
@@ -185,7 +185,7 @@ TEST(MqttOverTheSim, WrittenOverUdpIsReadBackOverSerialIntoTheControls) {
   map->setCurrentIndex(0);
   for (int id : {1007, 1008, 1009}) edit(id)->clear();
   app.OpenSerialToSim();
-  app.window->ShowPage(CMorvaneDlg::kMqttPage);
+  app.window->ShowPage(MainWindow::kMqttPage);
   ASSERT_TRUE(click(1020)) << app.LogText().toStdString();
   EXPECT_EQ(app.CountLines(U("串口发送:F5 80 E7 00 5C 0D ")), 1);
   EXPECT_EQ(app.CountLines(U("串口接收:F5 00 E7 81 ")), 1);

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "e2e_harness.h"
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 
 namespace velmora {
 namespace {
@@ -29,7 +29,7 @@ struct Upgrade : SimAndTool {
     ASSERT_TRUE(test::WriteBytes(image_path, image));
   }
 
-  CDialog_Fota* Dialog() const { return window->FirmwareDialog(); }
+  FirmwareDialog* Dialog() const { return window->Firmware(); }
   QPushButton* DialogButton(int id) const { return qobject_cast<QPushButton*>(FindControl(Dialog(), id)); }
   QProgressBar* Progress() const { return qobject_cast<QProgressBar*>(FindControl(Dialog(), 1040)); }
 
@@ -72,7 +72,7 @@ TEST_P(UpgradeOverEachLink, A256KiBImageIsAcceptedAndArrivesByteForByte) {
     page = &app.Network();
   }
   app.StartUpgrade(*page);
-  EXPECT_EQ(app.window->FirmwareDialog()->ActiveLink(), GetParam().serial ? Link::Serial : Link::Udp);
+  EXPECT_EQ(app.window->Firmware()->ActiveLink(), GetParam().serial ? Link::Serial : Link::Udp);
   ASSERT_TRUE(app.WaitForVerdict(90000)) << "stopped at chunk " << app.Progress()->value();
 
   EXPECT_EQ(app.modal.messages, QStringList{kAccepted});

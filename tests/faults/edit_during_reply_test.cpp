@@ -9,9 +9,9 @@
 
 #include "widgets/dialog_builder.h"
 #include "widgets/log_pane.h"
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "mqtt/mqtt_record.h"
-#include "mqtt/ui/dialog_mqtt.h"
+#include "mqtt/ui/mqtt_page.h"
 #include "pages/page_harness.h"
 #include "protocol/gbk.h"
 #include "resources/mqtt_layout.h"
@@ -105,7 +105,7 @@ struct Editing : PageHarness {
     EXPECT_TRUE(pty.Ok());
   }
 
-  CDialog_Mqtt& Mqtt() const { return *qobject_cast<CDialog_Mqtt*>(window->Page(CMorvaneDlg::kMqttPage)); }
+  MqttPage& Mqtt() const { return *qobject_cast<MqttPage*>(window->Page(MainWindow::kMqttPage)); }
 
   // Every page and the Log pane, as the engineer sees them.
   struct Seen {
@@ -186,7 +186,7 @@ std::vector<Place> PlacesOffTheNetworkForm() {
        [](Editing& a) { return a.Edit(a.Serial(), 1019)->cursorPosition(); }},
       {"MQTT page",
        [](Editing& a) {
-         a.window->ShowPage(CMorvaneDlg::kMqttPage);
+         a.window->ShowPage(MainWindow::kMqttPage);
          return FocusEmptied(a.Mqtt().Controls().Edit(res::kIdcProductKey));
        },
        "a1B2", "c3D4", [](Editing& a) { return a.Mqtt().Controls().Edit(res::kIdcProductKey)->text(); },
@@ -256,7 +256,7 @@ TEST(EditDuringReply, ConfigurationReplyLeavesTheFirmwarePathBeingTyped) {
   Editing app;
   app.AskOverUdp();
   app.Click(app.Network(), 1037);
-  CDialog_Fota* fota = app.window->FirmwareDialog();
+  FirmwareDialog* fota = app.window->Firmware();
   ASSERT_NE(fota, nullptr);
   auto* path = qobject_cast<QLineEdit*>(FindControl(fota, 1007));
   fota->activateWindow();
@@ -302,7 +302,7 @@ TEST(EditDuringReply, SerialReplyLeavesTheNetworkAddressBeingTypedAndTheOtherFor
 TEST(EditDuringReply, MqttReplyLeavesBothConfigurationFormsAlone) {
   Editing app;
   app.OpenNetworkOnLoopback();
-  app.window->ShowPage(CMorvaneDlg::kMqttPage);
+  app.window->ShowPage(MainWindow::kMqttPage);
   app.Mqtt().Controls().Button(res::kIdcReadMqtt)->click();
   ASSERT_EQ(app.device.Receive(), (Bytes{0xF5, 0x80, 0xE7, 0x00, 0x5C, 0x0D}));
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "pages/page_harness.h"
 #include "support/sim_process.h"
 
@@ -75,7 +75,7 @@ struct Upload : PageHarness {
     ASSERT_TRUE(serial.IsOpen());
   }
 
-  CDialog_Fota* Dialog() const { return window->FirmwareDialog(); }
+  FirmwareDialog* Dialog() const { return window->Firmware(); }
   template <class T = QWidget>
   T* DialogControl(int id) const {
     return qobject_cast<T*>(FindControl(Dialog(), id));

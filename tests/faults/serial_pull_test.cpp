@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "config/config_defaults.h"
-#include "mqtt/ui/dialog_mqtt.h"
+#include "mqtt/ui/mqtt_page.h"
 #include "pages/page_harness.h"
 #include "support/sim_process.h"
 
@@ -35,14 +35,14 @@ const QString kNotSent = U("[COM]: 串口发送失败,数据未发出.");
 const Bytes kReadConfigFrame{0xF5, 0x80, 0xE2, 0x00, 0x57, 0x0D};
 
 // Longest a command may hold the window on a line that does not move.
-constexpr auto kWriteBound = std::chrono::milliseconds((1 + CXSerial::kChunkRetries) * CXSerial::kChunkTimeoutMs);
+constexpr auto kWriteBound = std::chrono::milliseconds((1 + SerialPort::kChunkRetries) * SerialPort::kChunkTimeoutMs);
 
 long long MsSince(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
 struct SerialPull : PageHarness {
-  CDialog_Usart& page = Serial();
+  SerialPage& page = Serial();
 
   // Clicks a command button and returns how long the window was held.
   long long TimedClick(int id) {
@@ -78,7 +78,7 @@ TEST(SerialPull, ConfigurationWriteAfterThePullFailsAtOnceClosesTheRowAndThePort
   app.Type(app.page, 1026, U("心跳"));
 
   pty->CloseMaster();
-  EXPECT_LT(app.TimedClick(1033), CXSerial::kChunkTimeoutMs) << "a vanished device fails at once";
+  EXPECT_LT(app.TimedClick(1033), SerialPort::kChunkTimeoutMs) << "a vanished device fails at once";
 
   const QStringList lines = app.LogLines();
   ASSERT_GE(lines.size(), 2);
@@ -164,7 +164,7 @@ TEST(SerialPull, AdapterBackUnderTheSameNameOpensAgainFromTheSameRow) {
 
   device->Stop();  // the far end hangs up
   device.reset();
-  EXPECT_LT(app.TimedClick(1035), CXSerial::kChunkTimeoutMs);
+  EXPECT_LT(app.TimedClick(1035), SerialPort::kChunkTimeoutMs);
   EXPECT_EQ(app.LogLines().back(), kPulled);
   app.ExpectClosedRow();
   EXPECT_EQ(app.Combo(app.page, 1000)->currentText(), link) << "the row still names the port";
@@ -267,13 +267,13 @@ TEST(SerialPull, MqttWriteAfterThePullSaysSoAndClosesTheSerialRow) {
   auto pty = std::make_unique<PtyPair>();
   ASSERT_TRUE(pty->Ok());
   app.OpenSerialOn(*pty);
-  auto& mqtt = *qobject_cast<CDialog_Mqtt*>(app.window->Page(CMorvaneDlg::kMqttPage));
-  app.window->ShowPage(CMorvaneDlg::kMqttPage);
+  auto& mqtt = *qobject_cast<MqttPage*>(app.window->Page(MainWindow::kMqttPage));
+  app.window->ShowPage(MainWindow::kMqttPage);
 
   pty->CloseMaster();
   const auto start = Clock::now();
   app.Click(mqtt, 1019);
-  EXPECT_LT(MsSince(start), CXSerial::kChunkTimeoutMs) << "a vanished device fails at once";
+  EXPECT_LT(MsSince(start), SerialPort::kChunkTimeoutMs) << "a vanished device fails at once";
 
   const QStringList lines = app.LogLines();
   ASSERT_GE(lines.size(), 2);

@@ -286,7 +286,7 @@ TEST_F(FirmwareTransferTest, FileBeyondFourGibibytesIsRefused) {
 }
 
 // Replies arrive through the real receive pump, forwarded by both pages.
-class PumpedReplies : public FirmwareTransferTest, public IReplyHandler, public ILogSink {
+class PumpedReplies : public FirmwareTransferTest, public ReplyHandler, public LogSink {
  protected:
   void SetUp() override {
     pump_.SetSerialPageHandler(this);

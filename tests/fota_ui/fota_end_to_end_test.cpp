@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "device.h"
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "support/frames.h"
 #include "support/gui_app_fixture.h"
 #include "support/pty_pair.h"
@@ -81,17 +81,17 @@ class FotaEndToEnd : public ::testing::Test {
 
   // The page's own FOTA button: it picks the link and opens the dialog.
   void PressFota(int page, Link link) {
-    CMorvaneDlg& w = *app_.window;
+    MainWindow& w = *app_.window;
     w.ShowPage(page);
     auto* fota = qobject_cast<QPushButton*>(FindControl(w.Page(page), 1037));
     ASSERT_NE(fota, nullptr);
     fota->click();
-    ASSERT_NE(w.FirmwareDialog(), nullptr);
-    ASSERT_EQ(w.FirmwareDialog()->NextLink(), link);
+    ASSERT_NE(w.Firmware(), nullptr);
+    ASSERT_EQ(w.Firmware()->NextLink(), link);
   }
 
   void RunUpgrade(DeviceThread& device) {
-    CDialog_Fota* dlg = app_.window->FirmwareDialog();
+    FirmwareDialog* dlg = app_.window->Firmware();
     ASSERT_NE(dlg, nullptr);
     app_.modal.file_answers.push_back(path_);
     qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
@@ -156,7 +156,7 @@ TEST_F(FotaEndToEnd, OverUdp) {
     }
   });
   ASSERT_TRUE(app_.udp.OpenEndpoint("127.0.0.1"));
-  PressFota(CMorvaneDlg::kNetworkPage, Link::Udp);
+  PressFota(MainWindow::kNetworkPage, Link::Udp);
   RunUpgrade(device);
   ::close(fd);
   // Firmware frames stay out of the Log pane; the device's answers are logged.
@@ -183,7 +183,7 @@ TEST_F(FotaEndToEnd, OverSerial) {
       }
     }
   });
-  PressFota(CMorvaneDlg::kSerialPage, Link::Serial);
+  PressFota(MainWindow::kSerialPage, Link::Serial);
   RunUpgrade(device);
   app_.serial.Close();
 }

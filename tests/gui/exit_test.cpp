@@ -17,7 +17,7 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "support/frames.h"
 #include "support/pty_pair.h"
 
@@ -31,13 +31,13 @@ TEST(ProgramExit, NoReaderOutlivesTheProgramObjectsWithTheLineBusyAndAnUploadRun
   const QString image = dir.filePath("fw.bin");
   ASSERT_TRUE(test::WriteBytes(image, test::TestImage(64 * 1024)));
   // Qt starts some threads of its own on first use; count after they exist.
-  { ProgramObjects warm_up; }
+  { Application warm_up; }
   const int before = ThreadCount();
 
   for (bool upload : {false, true}) {
     test::PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    auto program = std::make_unique<ProgramObjects>();
+    auto program = std::make_unique<Application>();
     ASSERT_TRUE(program->Services().serial.Open(pty.SlavePath(), 115200, 0));
     // The device never stops talking, and never reads: the reader is busy taking bytes and
     // the line out of the tool does not move.
@@ -48,9 +48,9 @@ TEST(ProgramExit, NoReaderOutlivesTheProgramObjectsWithTheLineBusyAndAnUploadRun
       while (talking) (void)::write(pty.MasterFd(), chatter.data(), chatter.size());
     });
     if (upload) {
-      CMorvaneDlg& w = program->Window();
+      MainWindow& w = program->Window();
       w.OpenFirmwareDialog(Link::Serial);
-      CDialog_Fota* dlg = w.FirmwareDialog();
+      FirmwareDialog* dlg = w.Firmware();
       ASSERT_NE(dlg, nullptr);
       qobject_cast<QLineEdit*>(FindControl(dlg, 1007))->setText(image);
       qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();

@@ -20,7 +20,7 @@ namespace {
 
 using test::AppFixture;
 
-QAction* LogMenuItem(const CMorvaneDlg& w, const QString& text) { return test::MenuItem(w.LogMenu(), text); }
+QAction* LogMenuItem(const MainWindow& w, const QString& text) { return test::MenuItem(w.LogMenu(), text); }
 
 // The whole find path by keyboard: Ctrl+F opens a bar inside the pane's rectangle, typing
 // finds the first match in any letter case, Enter and F3 go forward, Shift+F3 and
@@ -28,7 +28,7 @@ QAction* LogMenuItem(const CMorvaneDlg& w, const QString& text) { return test::M
 // selection, and Escape closes the bar and gives the pane its room back.
 TEST(LogTools, FindGoesBothWaysInAnyCaseAndWraps) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   LogPane* log = w.Log();
   w.AppendLog(QString::fromUtf8("串口接收: beta one\r\n"));
   w.AppendLog(QString::fromUtf8("nothing here, Ünit 1\r\n"));
@@ -101,7 +101,7 @@ TEST(LogTools, FindGoesBothWaysInAnyCaseAndWraps) {
 // folder that does not exist is reported and nothing is written.
 TEST(LogTools, SaveAsWritesThePaneTextAsUtf8ReplacingTheOldFileWhole) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   w.AppendLog(QString::fromUtf8("串口接收:F5 00 E3 0D \r\n"));
   w.AppendLog(QString::fromUtf8("[FOTA]: 固件升级完成.\r\n"));
   w.Log()->SetCaret(w.Log()->AllText().size());
@@ -145,7 +145,7 @@ TEST(LogTools, SaveAsWritesThePaneTextAsUtf8ReplacingTheOldFileWhole) {
 TEST(LogTools, SessionLogHoldsEachEntryAsItIsLogged) {
   QStandardPaths::setTestModeEnabled(true);
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   w.AppendLog(QStringLiteral("before\r\n"));
   QAction* option = LogMenuItem(w, QString::fromUtf8("保存会话日志"));
   ASSERT_NE(option, nullptr);

@@ -13,7 +13,7 @@
 #include <QTest>
 
 #include "widgets/log_pane.h"
-#include "records/ui/dialog_sql.h"
+#include "records/ui/records_dialog.h"
 #include "support/gui_app_fixture.h"
 
 namespace velmora {
@@ -37,7 +37,7 @@ QAction* MenuAction(const QString& text) {
 
 TEST(MainWindow, StartsOnTheSerialPageWithIdleStatus) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   EXPECT_EQ(w.windowTitle(), QString("Velmora v1.2"));
   auto* tabs = qobject_cast<QTabWidget*>(FindControl(&w, 1052));
   ASSERT_NE(tabs, nullptr);
@@ -59,7 +59,7 @@ TEST(MainWindow, StartsOnTheSerialPageWithIdleStatus) {
 
 TEST(MainWindow, PagesSwitchByClickByKeyboardAndByShowPage) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   QTabBar* bar = w.Tabs()->tabBar();
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
   EXPECT_TRUE(w.Page(2)->isVisible());
@@ -88,7 +88,7 @@ TEST(MainWindow, LogEntryIsAStampLineThenTheText) {
 
 TEST(MainWindow, EntriesGoToTheEndWhateverTheCaretAndTypedTextStays) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   w.AppendLog("first\r\n");
   LogPane* log = w.Log();
   log->Flush();
@@ -105,7 +105,7 @@ TEST(MainWindow, EntriesGoToTheEndWhateverTheCaretAndTypedTextStays) {
 
 TEST(MainWindow, ClearThenANewEntryLeavesExactlyThatEntry) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   for (int i = 0; i < 5; ++i) w.AppendLog(QString("line %1\r\n").arg(i));
   RightClick(w.Log()->viewport());
   QAction* clear = MenuAction("Clear");
@@ -119,7 +119,7 @@ TEST(MainWindow, ClearThenANewEntryLeavesExactlyThatEntry) {
 
 TEST(MainWindow, CopyPutsTheSelectionOnTheClipboard) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   w.AppendLog("F5 80 E2 00 57 0D \r\n");
   w.Log()->Flush();
   // The whole second line: the entry's text behind its stamp line.
@@ -136,7 +136,7 @@ TEST(MainWindow, CopyPutsTheSelectionOnTheClipboard) {
 
 TEST(MainWindow, ContextMenuOnlyOnTheLogPane) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   RightClick(w.Page(0));
   RightClick(w.Tabs());
   RightClick(w.Tabs()->tabBar());
@@ -198,7 +198,7 @@ namespace {
 
 TEST(MainWindow, OwnsAHiddenRecordDialog) {
   test::AppFixture app;
-  CDialog_SQL* records = app.window->RecordDialog();
+  RecordsDialog* records = app.window->Records();
   ASSERT_NE(records, nullptr);
   EXPECT_EQ(records->parent(), app.window.get());
   EXPECT_FALSE(records->isVisible());

@@ -14,7 +14,7 @@
 
 #include "config/config_defaults.h"
 #include "config/ui/config_form_page.h"
-#include "mqtt/ui/dialog_mqtt.h"
+#include "mqtt/ui/mqtt_page.h"
 #include "profile/profile.h"
 #include "protocol/gbk.h"
 #include "resources/config_layouts.h"
@@ -29,16 +29,16 @@ namespace {
 using namespace res;
 using test::AppFixture;
 
-QAction* ProfileAction(CMorvaneDlg& w, const char* text) {
+QAction* ProfileAction(MainWindow& w, const char* text) {
   return test::MenuItem(w.ProfileButton()->menu(), QString::fromUtf8(text));
 }
 
 TEST(ProfileMenu, LoadFillsTheSerialPageAsAReplyWouldAndSaveWritesTheSameFileSendingNothing) {
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
-  auto& serial = *static_cast<ConfigFormPage*>(w.Page(CMorvaneDlg::kSerialPage));
-  auto& network = *static_cast<ConfigFormPage*>(w.Page(CMorvaneDlg::kNetworkPage));
-  auto& mqtt = *static_cast<CDialog_Mqtt*>(w.Page(CMorvaneDlg::kMqttPage));
+  MainWindow& w = *app.window;
+  auto& serial = *static_cast<ConfigFormPage*>(w.Page(MainWindow::kSerialPage));
+  auto& network = *static_cast<ConfigFormPage*>(w.Page(MainWindow::kNetworkPage));
+  auto& mqtt = *static_cast<MqttPage*>(w.Page(MainWindow::kMqttPage));
   QAction* load = ProfileAction(w, "载入配置文件...");
   QAction* save = ProfileAction(w, "保存配置文件...");
   ASSERT_TRUE(load && save);
@@ -78,7 +78,7 @@ TEST(ProfileMenu, LoadFillsTheSerialPageAsAReplyWouldAndSaveWritesTheSameFileSen
   ASSERT_TRUE(WriteProfileFile(site, p, &error)) << error.toStdString();
 
   // Loaded while the MQTT page is shown: the configuration goes to the serial page.
-  w.ShowPage(CMorvaneDlg::kMqttPage);
+  w.ShowPage(MainWindow::kMqttPage);
   app.modal.file_answers = {site};
   load->trigger();
   ASSERT_TRUE(app.modal.messages.isEmpty()) << app.modal.messages.join('\n').toStdString();

@@ -25,12 +25,12 @@ namespace {
 
 using test::AppFixture;
 
-QComboBox* Combo(const CMorvaneDlg& w, int id) {
-  return qobject_cast<QComboBox*>(FindControl(w.Page(CMorvaneDlg::kSerialPage), id));
+QComboBox* Combo(const MainWindow& w, int id) {
+  return qobject_cast<QComboBox*>(FindControl(w.Page(MainWindow::kSerialPage), id));
 }
 
-IpAddressEdit* Broadcast(const CMorvaneDlg& w) {
-  return qobject_cast<IpAddressEdit*>(FindControl(w.Page(CMorvaneDlg::kNetworkPage), res::kIdcBroadcastAddress));
+IpAddressEdit* Broadcast(const MainWindow& w) {
+  return qobject_cast<IpAddressEdit*>(FindControl(w.Page(MainWindow::kNetworkPage), res::kIdcBroadcastAddress));
 }
 
 QString FirmwareFilter() { return QtFileFilter(QString::fromUtf8(res::kFirmwareFileFilter)); }
@@ -54,7 +54,7 @@ TEST(Settings, ARestartShowsWhatTheLastRunLeft) {
   QString session_log;
   {
     AppFixture app;
-    CMorvaneDlg& w = *app.window;
+    MainWindow& w = *app.window;
     QtModalUi modal;
     AppSettings settings;
     settings.Restore(w, modal);  // no file: the defaults
@@ -82,7 +82,7 @@ TEST(Settings, ARestartShowsWhatTheLastRunLeft) {
   ASSERT_TRUE(QFile::exists(folder.File()));
 
   AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   Combo(w, res::kIdcComPort)->addItem(port);
   QtModalUi modal;
   AppSettings settings;
@@ -119,7 +119,7 @@ TEST(Settings, ACorruptFileGivesTheDefaultsAndIsWrittenAfresh) {
       f.write(bytes);
     }
     AppFixture app;
-    CMorvaneDlg& w = *app.window;
+    MainWindow& w = *app.window;
     const QPoint pos = w.pos();
     const QString port = Combo(w, res::kIdcComPort)->currentText();
     QtModalUi modal;

@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 // The program's serial port, except that its reader can be stopped in the middle of
 // handing bytes over, as when the system keeps the reader thread from running.
-class HeldSerial : public CXSerial {
+class HeldSerial : public SerialPort {
  public:
   explicit HeldSerial(ReceiveState& state) : HeldSerial(state, std::make_shared<Hold>()) {}
   ~HeldSerial() override {
@@ -62,7 +62,7 @@ class HeldSerial : public CXSerial {
   };
 
   HeldSerial(ReceiveState& state, std::shared_ptr<Hold> hold)
-      : CXSerial([&state, hold](uint8_t byte) {
+      : SerialPort([&state, hold](uint8_t byte) {
           state.PutSerialByte(byte);
           hold->Pass();
         }),
@@ -75,7 +75,7 @@ class HeldSerial : public CXSerial {
   std::shared_ptr<Hold> hold_;
 };
 
-struct Entries : ILogSink {
+struct Entries : LogSink {
   void AppendLog(const QString& text) override { entries << text; }
   QStringList entries;
 };

@@ -6,7 +6,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
 #include "support/frames.h"
 
@@ -60,7 +60,7 @@ TEST(Accessibility, NamesFollowTheTextsThatChangeAndListsAreNamedByTheirLabel) {
   const QString image = dir.filePath("fw.bin");
   ASSERT_TRUE(test::WriteBytes(image, test::TestImage(3000)));
   app.window->OpenFirmwareDialog(Link::Udp);
-  CDialog_Fota* dlg = app.window->FirmwareDialog();
+  FirmwareDialog* dlg = app.window->Firmware();
   app.modal.file_answers.push_back(image);
   qobject_cast<QAbstractButton*>(FindControl(dlg, 1003))->click();
   QWidget* name = FindControl(dlg, 1041);

@@ -9,7 +9,7 @@
 
 #include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
 
 namespace velmora {
@@ -28,8 +28,8 @@ struct PageCase {
 
 void PrintTo(const PageCase& pc, std::ostream* os) { *os << pc.name; }
 
-const PageCase kSerial{"Serial", CMorvaneDlg::kSerialPage, 1016, 1017, "串口发送:", 1};
-const PageCase kNetwork{"Network", CMorvaneDlg::kNetworkPage, 1017, 1029, "UDP发送:", 2};
+const PageCase kSerial{"Serial", MainWindow::kSerialPage, 1016, 1017, "串口发送:", 1};
+const PageCase kNetwork{"Network", MainWindow::kNetworkPage, 1017, 1029, "UDP发送:", 2};
 
 class FormOnEachPage : public ::testing::TestWithParam<PageCase> {
  protected:
@@ -70,7 +70,7 @@ TEST_P(FormOnEachPage, StartsWithTheDefaultFormAndItsLists) {
   };
   for (const auto& [id, items] : lists) EXPECT_EQ(Items(app.Combo(page, id)), items) << id;
 
-  if (pc.index == CMorvaneDlg::kSerialPage) {
+  if (pc.index == MainWindow::kSerialPage) {
     EXPECT_EQ(Items(app.Combo(page, 1001)), bauds);
     EXPECT_EQ(app.Combo(page, 1001)->currentText(), "115200");
     EXPECT_EQ(app.Combo(page, 1002)->currentText(), "NO");
@@ -174,7 +174,7 @@ TEST(MacGenerator, MakesBothEndsEvenAndWrapsAtFF) {
 TEST_P(FormOnEachPage, EveryCommandLogsOneLineWithThePagePrefixLinkOpenOrNot) {
   qobject_cast<ConfigFormPage*>(&page)->SetClock(test::FixedTime);
   const QString prefix = U(pc.prefix);
-  const QString other = U(pc.index == CMorvaneDlg::kSerialPage ? "UDP发送:" : "串口发送:");
+  const QString other = U(pc.index == MainWindow::kSerialPage ? "UDP发送:" : "串口发送:");
   const std::map<int, QString> frames{
       {1034, "F5 80 E2 00 57 0D "},
       {1035, "F5 80 E3 00 58 0D "},
@@ -197,7 +197,7 @@ TEST_P(FormOnEachPage, EveryCommandLogsOneLineWithThePagePrefixLinkOpenOrNot) {
   EXPECT_EQ(write.size(), prefix.size() + 227 * 3);
   EXPECT_EQ(app.CountLines(prefix), 6);
   EXPECT_EQ(app.CountLines(other), 0);
-  if (pc.index == CMorvaneDlg::kNetworkPage) {
+  if (pc.index == MainWindow::kNetworkPage) {
     // Closed link: the endpoint's box first, then the line all the same.
     EXPECT_EQ(app.modal.messages.size(), 6);
   } else {
@@ -212,7 +212,7 @@ TEST_P(FormOnEachPage, TheTwoPageListsFillTheirOwnFieldsOfTheRecord) {
   const ConfigRecord rec = EncodeConfig(form.ReadForm());
   EXPECT_EQ(rec[166], 2);  // transmit power
   EXPECT_EQ(rec[170], 1);  // UART mapping
-  if (pc.index == CMorvaneDlg::kNetworkPage) {
+  if (pc.index == MainWindow::kNetworkPage) {
     // The broadcast address is no part of the record.
     app.TypeAddress(page, 1016, "10.1.2.3");
     EXPECT_EQ(EncodeConfig(form.ReadForm()), rec);
@@ -222,12 +222,12 @@ TEST_P(FormOnEachPage, TheTwoPageListsFillTheirOwnFieldsOfTheRecord) {
 TEST(FormPages, FotaSelectsTheTransportOfItsPage) {
   PageHarness app;
   app.Click(app.Serial(), 1037);
-  ASSERT_NE(app.window->FirmwareDialog(), nullptr);
-  EXPECT_EQ(app.window->FirmwareDialog()->NextLink(), Link::Serial);
+  ASSERT_NE(app.window->Firmware(), nullptr);
+  EXPECT_EQ(app.window->Firmware()->NextLink(), Link::Serial);
   app.Click(app.Network(), 1037);
-  EXPECT_EQ(app.window->FirmwareDialog()->NextLink(), Link::Udp);
+  EXPECT_EQ(app.window->Firmware()->NextLink(), Link::Udp);
   app.Click(app.Serial(), 1037);
-  EXPECT_EQ(app.window->FirmwareDialog()->NextLink(), Link::Serial);
+  EXPECT_EQ(app.window->Firmware()->NextLink(), Link::Serial);
 }
 
 // Every control of a page lies inside the area its tab gives it and clear of its

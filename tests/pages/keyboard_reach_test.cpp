@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
-#include "records/ui/dialog_sql.h"
+#include "records/ui/records_dialog.h"
 #include "resources/config_layouts.h"
 #include "widgets/log_pane.h"
 
@@ -89,7 +89,7 @@ std::vector<QWidget*> ReadingOrder(QWidget* host) {
 // The main window reads as two columns: the tab control, then the Log pane beside it. The
 // tab control reads its tab row (the tabs, then the corner's buttons left to right), then
 // the page it shows.
-std::vector<QWidget*> WindowReadingOrder(const CMorvaneDlg& window) {
+std::vector<QWidget*> WindowReadingOrder(const MainWindow& window) {
   QTabWidget* tabs = window.Tabs();
   std::vector<QWidget*> order{tabs->tabBar()};
   QList<QWidget*> corner = tabs->cornerWidget(Qt::TopRightCorner)->findChildren<QWidget*>();
@@ -179,16 +179,16 @@ TEST(KeyboardReach, EveryControlOfEveryPageAndDialogInReadingOrderBothWays) {
   // Tab must leave the Log pane even when it holds text.
   app.window->AppendLog(QStringLiteral("entry\r\n"));
 
-  for (int page : {CMorvaneDlg::kSerialPage, CMorvaneDlg::kNetworkPage, CMorvaneDlg::kMqttPage}) {
+  for (int page : {MainWindow::kSerialPage, MainWindow::kNetworkPage, MainWindow::kMqttPage}) {
     app.window->ShowPage(page);
     const std::vector<QWidget*> reading = WindowReadingOrder(*app.window);
     // The reading order itself covers the controls that matter.
-    ASSERT_GE(reading.size(), page == CMorvaneDlg::kMqttPage ? 9u : 40u);
+    ASSERT_GE(reading.size(), page == MainWindow::kMqttPage ? 9u : 40u);
     ExpectTabWalk(app.window.get(), reading, qPrintable(app.window->Tabs()->tabText(page)));
   }
 
   // The record dialog, with rows in its list: Tab must not stay in the list's cells.
-  CDialog_SQL* records = app.window->RecordDialog();
+  RecordsDialog* records = app.window->Records();
   records->AddRecord({QStringLiteral("1"), QStringLiteral("a")});
   records->AddRecord({QStringLiteral("2"), QStringLiteral("b")});
   records->show();
@@ -199,7 +199,7 @@ TEST(KeyboardReach, EveryControlOfEveryPageAndDialogInReadingOrderBothWays) {
   records->hide();
 
   app.window->OpenFirmwareDialog(Link::Serial);
-  CDialog_Fota* fota = app.window->FirmwareDialog();
+  FirmwareDialog* fota = app.window->Firmware();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(fota));
   const std::vector<QWidget*> fota_order = ReadingOrder(fota);
   ASSERT_EQ(fota_order.size(), 4u);
@@ -208,7 +208,7 @@ TEST(KeyboardReach, EveryControlOfEveryPageAndDialogInReadingOrderBothWays) {
 
 TEST(KeyboardReach, SpacePressesAndTogglesArrowsChooseOnTheSerialPage) {
   PageHarness app;
-  app.window->ShowPage(CMorvaneDlg::kSerialPage);
+  app.window->ShowPage(MainWindow::kSerialPage);
   ASSERT_NO_FATAL_FAILURE(Activate(app.window.get()));
   app.window->Tabs()->tabBar()->setFocus(Qt::TabFocusReason);
   const QWidget& page = app.Serial();

@@ -15,9 +15,9 @@
 #include <QTableWidget>
 #include <QToolButton>
 
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
-#include "records/ui/dialog_sql.h"
+#include "records/ui/records_dialog.h"
 #include "widgets/log_pane.h"
 #include "widgets/translation.h"
 
@@ -132,7 +132,7 @@ Walk WalkWindows(const std::vector<QWidget*>& windows) {
   return walk;
 }
 
-QAction* LanguageItem(const CMorvaneDlg& window, const char* code) {
+QAction* LanguageItem(const MainWindow& window, const char* code) {
   for (QAction* a : window.LanguageButton()->menu()->actions()) {
     if (a->data().toString() == QLatin1String(code)) return a;
   }
@@ -141,17 +141,17 @@ QAction* LanguageItem(const CMorvaneDlg& window, const char* code) {
 
 TEST(Language, EnglishReachesEveryTextOfEveryWindowFitsItAndChineseComesBackUnchanged) {
   PageHarness app;
-  CMorvaneDlg& window = *app.window;
+  MainWindow& window = *app.window;
   window.OpenFirmwareDialog(Link::Serial);
   window.ShowAbout();
-  window.RecordDialog()->show();
+  window.Records()->show();
   window.Log()->ShowFindBar();
   app.TypeInList(app.Serial(), res::kIdcComPort, QStringLiteral("/nonexistent/port"));
   // A relabelled port label, a closed-and-opened button and a composed tooltip, so texts
   // set after the build are seen switching too.
   app.Show(app.Network());
   app.Choose(app.Network(), res::kIdcNetMode, QStringLiteral("TCP Server"));
-  std::vector<QWidget*> windows{&window, window.FirmwareDialog(), window.RecordDialog()};
+  std::vector<QWidget*> windows{&window, window.Firmware(), window.Records()};
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (qobject_cast<QDialog*>(w) && w->isVisible() && std::find(windows.begin(), windows.end(), w) == windows.end())
       windows.push_back(w);  // the About box

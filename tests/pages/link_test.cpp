@@ -18,7 +18,7 @@ TEST(SerialLink, OpensATypedPortWithTheChosenSettingsAndLocksTheRowUntilClosed) 
   PageHarness app;
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
-  CDialog_Usart& page = app.Serial();
+  SerialPage& page = app.Serial();
   app.Choose(page, 1001, "19200");
   app.OpenSerialOn(pty);
   EXPECT_EQ(app.serial.Port(), pty.SlavePath());
@@ -40,7 +40,7 @@ TEST(SerialLink, TypedBaudAndParityAreUsedWhenReadableElseNothingOpens) {
   PageHarness app;
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
-  CDialog_Usart& page = app.Serial();
+  SerialPage& page = app.Serial();
   app.TypeInList(page, 1000, pty.SlavePath());
 
   app.TypeInList(page, 1001, "96OO");
@@ -64,7 +64,7 @@ TEST(SerialLink, TypedBaudAndParityAreUsedWhenReadableElseNothingOpens) {
   EXPECT_FALSE(app.serial.IsOpen());
   EXPECT_EQ(app.Button(page, 1003)->text(), U("打开"));
   EXPECT_EQ(app.LogLines().back(), U("[COM]: 打开串口失败:") + pty.SlavePath());
-  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
 
   app.TypeInList(page, 1002, "no");
   app.Click(page, 1003);
@@ -75,7 +75,7 @@ TEST(SerialLink, TypedBaudAndParityAreUsedWhenReadableElseNothingOpens) {
 
 TEST(SerialLink, NoPortDoesNothingAndAFailedOpenSaysSo) {
   PageHarness app;
-  CDialog_Usart& page = app.Serial();
+  SerialPage& page = app.Serial();
   app.TypeInList(page, 1000, "");
   app.Click(page, 1003);
   EXPECT_TRUE(app.LogLines().isEmpty());
@@ -92,7 +92,7 @@ TEST(SerialLink, NoPortDoesNothingAndAFailedOpenSaysSo) {
 
 TEST(SerialLink, RefreshReplacesTheListAndSelectsTheFirstPort) {
   PageHarness app;
-  CDialog_Usart& page = app.Serial();
+  SerialPage& page = app.Serial();
   app.TypeInList(page, 1000, "typed");
   app.Click(page, 1039);
   app.Click(page, 1039);
@@ -107,7 +107,7 @@ TEST(SerialLink, RefreshReplacesTheListAndSelectsTheFirstPort) {
 
 TEST(NetworkLink, BlankAddressAsksForOneAndChangesNothing) {
   PageHarness app;
-  CDialog_Enet& page = app.Network();
+  NetworkPage& page = app.Network();
   app.Ip(page, 1016)->Clear();
   app.Click(page, 1003);
   EXPECT_EQ(app.modal.messages, QStringList{U("连接的本地IP地址不能为空!")});
@@ -118,7 +118,7 @@ TEST(NetworkLink, BlankAddressAsksForOneAndChangesNothing) {
 
 TEST(NetworkLink, OpenAndCloseLogTheAddressAndLockItWhileOpen) {
   PageHarness app;
-  CDialog_Enet& page = app.Network();
+  NetworkPage& page = app.Network();
   app.Click(page, 1003);  // the default broadcast address
   ASSERT_TRUE(app.udp.IsOpen());
   EXPECT_EQ(app.udp.DeviceAddress(), "255.255.255.255");
@@ -141,7 +141,7 @@ TEST(NetworkLink, APortHeldElsewhereLeavesTheLinkClosedWithALogLine) {
   PageHarness app;
   QUdpSocket holder;
   ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, app.udp_local_port, QAbstractSocket::DontShareAddress));
-  CDialog_Enet& page = app.Network();
+  NetworkPage& page = app.Network();
   app.Click(page, 1003);
   EXPECT_FALSE(app.udp.IsOpen());
   EXPECT_EQ(app.Button(page, 1003)->text(), U("打开"));

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "widgets/controls.h"
-#include "config/ui/dialog_enet.h"
-#include "config/ui/dialog_usart.h"
+#include "config/ui/network_page.h"
+#include "config/ui/serial_page.h"
 #include "support/frames.h"
 #include "support/gui_app_fixture.h"
 #include "support/gui_typing.h"
@@ -57,8 +57,8 @@ class UdpDevice {
 };
 
 struct PageHarness : AppFixture {
-  CDialog_Usart& Serial() const { return *qobject_cast<CDialog_Usart*>(window->Page(CMorvaneDlg::kSerialPage)); }
-  CDialog_Enet& Network() const { return *qobject_cast<CDialog_Enet*>(window->Page(CMorvaneDlg::kNetworkPage)); }
+  SerialPage& Serial() const { return *qobject_cast<SerialPage*>(window->Page(MainWindow::kSerialPage)); }
+  NetworkPage& Network() const { return *qobject_cast<NetworkPage*>(window->Page(MainWindow::kNetworkPage)); }
 
   template <class T = QWidget>
   static T* Ctl(const QWidget& page, int id) {

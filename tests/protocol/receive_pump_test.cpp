@@ -159,7 +159,7 @@ TEST_F(PumpTest, TwoDatagramsWithinTwoTicksOnlyTheSecondIsHandled) {
 }
 
 TEST_F(PumpTest, BytesArrivingWhileAHandlerRunsAreDropped) {
-  struct Intruder : IReplyHandler {
+  struct Intruder : ReplyHandler {
     ReceiveState* rx;
     void HandleReply(const ReplyFrame&) override { rx->PutSerialByte('z'); }
   } intruder;

@@ -11,7 +11,7 @@
 
 namespace velmora::test {
 
-class FakeModalUi : public IModalUi {
+class FakeModalUi : public ModalUi {
  public:
   MessageAnswer ShowMessage(const QString& text, MessageButtons buttons) override {
     messages.append(text);

@@ -20,16 +20,16 @@ inline LocalTime FixedTime() { return LocalTime{2021, 3, 9, 14, 5, 59, 7}; }
 struct AppFixture {
   ReceiveState rx;
   FakeModalUi modal;
-  VekSerial serial{rx};
+  SerialPort serial{rx};
   // Free loopback ports stand in for 20 and 21.
   quint16 udp_local_port = FreeUdpPort();
   quint16 udp_device_port = FreeUdpPort();
-  CUdpSocket udp{rx, modal, udp_local_port, udp_device_port};
+  UdpEndpoint udp{rx, modal, udp_local_port, udp_device_port};
   AppServices services{rx, modal, serial, udp};
-  std::unique_ptr<CMorvaneDlg> window;
+  std::unique_ptr<MainWindow> window;
 
   AppFixture() {
-    window = std::make_unique<CMorvaneDlg>(services);
+    window = std::make_unique<MainWindow>(services);
     window->SetClock(FixedTime);
     window->show();
     (void)QTest::qWaitForWindowExposed(window.get());

@@ -11,14 +11,14 @@
 
 namespace velmora::test {
 
-class RecordingLog : public ILogSink {
+class RecordingLog : public LogSink {
  public:
   void AppendLog(const QString& text) override { entries.append(text); }
   QStringList entries;
 };
 
 // Copies what it is handed, as a real handler must.
-class RecordingHandler : public IReplyHandler {
+class RecordingHandler : public ReplyHandler {
  public:
   struct Call {
     Link link;

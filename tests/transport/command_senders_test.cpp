@@ -36,7 +36,7 @@ TEST(SendCommandSerial, WritesWholeFramesOnlyAndAlwaysGivesTheirHexText) {
   test::PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   ReceiveState state;
-  VekSerial port(state);
+  SerialPort port(state);
   QString hex;
   EXPECT_FALSE(SendCommandSerial(port, cmd::kReadConfig, {}, hex)) << "port closed";
   EXPECT_EQ(hex, kReadConfigHex) << "the page logs the frame even when nothing went out";
@@ -64,7 +64,7 @@ TEST(SendCommandUdp, SendsOneDatagramPerFrameAndNothingOversized) {
   QUdpSocket device;
   test::NoProxy(device);
   ASSERT_TRUE(device.bind(QHostAddress::AnyIPv4, 0));
-  CUdpSocket endpoint(state, ui, test::FreeUdpPort(), device.localPort());
+  UdpEndpoint endpoint(state, ui, test::FreeUdpPort(), device.localPort());
 
   QString hex;
   SendCommandUdp(endpoint, cmd::kReadConfig, {}, hex);

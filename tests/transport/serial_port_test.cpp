@@ -57,7 +57,7 @@ SerialByteSink SinkInto(std::shared_ptr<Recorder> recorder) {
   return [recorder = std::move(recorder)](uint8_t byte) { recorder->Put(byte); };
 }
 
-class RecordingSerial : public CXSerial {
+class RecordingSerial : public SerialPort {
  public:
   RecordingSerial() : RecordingSerial(std::make_shared<Recorder>()) {}
   bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) { return recorder_->WaitFor(count, timeout); }
@@ -65,7 +65,7 @@ class RecordingSerial : public CXSerial {
 
  private:
   explicit RecordingSerial(std::shared_ptr<Recorder> recorder)
-      : CXSerial(SinkInto(recorder)), recorder_(std::move(recorder)) {}
+      : SerialPort(SinkInto(recorder)), recorder_(std::move(recorder)) {}
   std::shared_ptr<Recorder> recorder_;
 };
 
@@ -108,12 +108,12 @@ long ElapsedMs(Clock::time_point since) {
 }
 
 TEST(SerialPortName, ShortFormBelowTenDeviceNamespaceFromTen) {
-  EXPECT_EQ(CXSerial::PortName(1), QStringLiteral("COM1"));
-  EXPECT_EQ(CXSerial::PortName(3), QStringLiteral("COM3"));
-  EXPECT_EQ(CXSerial::PortName(9), QStringLiteral("COM9"));
-  EXPECT_EQ(CXSerial::PortName(10), QStringLiteral("\\\\.\\COM10"));
-  EXPECT_EQ(CXSerial::PortName(12), QStringLiteral("\\\\.\\COM12"));
-  EXPECT_EQ(CXSerial::PortName(255), QStringLiteral("\\\\.\\COM255"));
+  EXPECT_EQ(SerialPort::PortName(1), QStringLiteral("COM1"));
+  EXPECT_EQ(SerialPort::PortName(3), QStringLiteral("COM3"));
+  EXPECT_EQ(SerialPort::PortName(9), QStringLiteral("COM9"));
+  EXPECT_EQ(SerialPort::PortName(10), QStringLiteral("\\\\.\\COM10"));
+  EXPECT_EQ(SerialPort::PortName(12), QStringLiteral("\\\\.\\COM12"));
+  EXPECT_EQ(SerialPort::PortName(255), QStringLiteral("\\\\.\\COM255"));
 }
 
 TEST(SerialPort, DeviceBytesReachTheSinkInOrder) {
@@ -156,19 +156,19 @@ TEST(SerialPort, WriteSendsEveryByteInOrderAndNothingWhenClosed) {
 TEST(SerialPort, OpenPortIsHeldExclusivelyAndReleasedOnClose) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
-  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
 
   RecordingSerial port;
   ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_TRUE(port.IsOpen());
-  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath())) << "still there while held";
+  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath())) << "still there while held";
 
   RecordingSerial other;
   EXPECT_FALSE(other.Open(pty.SlavePath(), 9600, 0));
   EXPECT_FALSE(other.IsOpen());
 
   port.Close();
-  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
   EXPECT_TRUE(other.Open(pty.SlavePath(), 9600, 0));
 }
 
@@ -183,7 +183,7 @@ TEST(SerialPort, PortLockedByAnotherProgramIsThereButCannotBeOpened) {
   ASSERT_TRUE(pty.WriteMaster(theirs));  // waiting to be read by the program holding the port
 
   RecordingSerial port;
-  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath())) << "only opening it tells who holds it";
+  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath())) << "only opening it tells who holds it";
   EXPECT_FALSE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_FALSE(port.IsOpen());
 
@@ -200,7 +200,7 @@ TEST(SerialPort, PortLockedByAnotherProgramIsThereButCannotBeOpened) {
 TEST(SerialPort, MissingOrNonSerialDevicesFailToOpen) {
   for (const QString& name : {QStringLiteral("/dev/velmora-no-such-port"), QStringLiteral("/dev/null"), QString()}) {
     RecordingSerial port;
-    EXPECT_FALSE(CXSerial::PortExists(name)) << name.toStdString();
+    EXPECT_FALSE(SerialPort::PortExists(name)) << name.toStdString();
     EXPECT_FALSE(port.Open(name, 9600, 0)) << name.toStdString();
     EXPECT_FALSE(port.IsOpen()) << name.toStdString();
     EXPECT_TRUE(port.Close());
@@ -212,7 +212,7 @@ TEST(SerialPort, ListingAndCheckingPortsNeverOpensThem) {
   ASSERT_TRUE(pty.Ok());
   // Opening a port raises DTR and RTS, which resets many boards: every device the list
   // names, and a typed path, are watched for any open while they are looked at.
-  const std::vector<SerialPortEntry> listed = CXSerial::ListPorts();
+  const std::vector<SerialPortEntry> listed = SerialPort::ListPorts();
   OpenWatch watch;
   ASSERT_TRUE(watch.Add(pty.SlavePath()));
   QStringList names;
@@ -221,11 +221,11 @@ TEST(SerialPort, ListingAndCheckingPortsNeverOpensThem) {
     names << entry.name;
   }
 
-  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
-  EXPECT_EQ(CXSerial::AvailablePorts(), names);
-  for (const SerialPortEntry& entry : CXSerial::ListPorts()) {
-    EXPECT_TRUE(CXSerial::PortExists(entry.name)) << entry.name.toStdString();
-    EXPECT_TRUE(CXSerial::PortExists(entry.path)) << entry.path.toStdString();
+  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
+  EXPECT_EQ(SerialPort::AvailablePorts(), names);
+  for (const SerialPortEntry& entry : SerialPort::ListPorts()) {
+    EXPECT_TRUE(SerialPort::PortExists(entry.name)) << entry.name.toStdString();
+    EXPECT_TRUE(SerialPort::PortExists(entry.path)) << entry.path.toStdString();
   }
   EXPECT_EQ(watch.Opens(), 0);
 
@@ -282,7 +282,7 @@ TEST(SerialPort, RefusedSettingFailsTheOpenAndLeavesThePortClosedAndFree) {
   }
   EXPECT_TRUE(port.Close());
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_TRUE(CXSerial::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
   EXPECT_TRUE(port.Received().empty());
 }
 
@@ -301,7 +301,7 @@ TEST(SerialPort, FarSideGoneWhileReadingEndsCleanly) {
   const auto data = Pattern(100);
   const auto write_start = Clock::now();
   EXPECT_FALSE(port.Write(data.data(), data.size()));
-  EXPECT_LT(ElapsedMs(write_start), CXSerial::kChunkTimeoutMs) << "a vanished device fails at once";
+  EXPECT_LT(ElapsedMs(write_start), SerialPort::kChunkTimeoutMs) << "a vanished device fails at once";
   EXPECT_TRUE(port.IsOpen()) << "held until the user closes it";
 
   port.Close();
@@ -329,7 +329,7 @@ TEST(SerialPort, FarSideGoneWhileWritePendingFailsTheWrite) {
   unplug.join();
 
   EXPECT_FALSE(ok);
-  EXPECT_LT(elapsed, CXSerial::kChunkTimeoutMs) << "the hang-up ends the wait, not the time-out";
+  EXPECT_LT(elapsed, SerialPort::kChunkTimeoutMs) << "the hang-up ends the wait, not the time-out";
   port.Close();
   EXPECT_EQ(port.StrayReaders(), 0u);
 }
@@ -344,7 +344,7 @@ TEST(SerialPort, StalledLineFailsWriteWithinBoundAndDropsTheStaleBytes) {
   const auto stale = Pattern(300);
   const auto start = Clock::now();
   EXPECT_FALSE(port.Write(stale.data(), stale.size()));
-  const long bound = (1 + CXSerial::kChunkRetries) * CXSerial::kChunkTimeoutMs;
+  const long bound = (1 + SerialPort::kChunkRetries) * SerialPort::kChunkTimeoutMs;
   EXPECT_LT(ElapsedMs(start), bound + 500);
 
   // Once the line moves again only new data goes out; the stalled frame does not burst
@@ -388,7 +388,7 @@ TEST(SerialPort, CloseOrDestructionStopsTheReaderDuringTraffic) {
   // A port destroyed while open stops its own reader before its sink goes.
   auto recorder = std::make_shared<Recorder>();
   {
-    CXSerial dropped(SinkInto(recorder));
+    SerialPort dropped(SinkInto(recorder));
     ASSERT_TRUE(dropped.Open(pty.SlavePath(), 115200, 0));
     ASSERT_TRUE(recorder->WaitFor(4096, 5s));
   }
@@ -397,11 +397,11 @@ TEST(SerialPort, CloseOrDestructionStopsTheReaderDuringTraffic) {
   EXPECT_EQ(recorder->Received().size(), after_destruction) << "no byte is delivered after destruction";
 }
 
-TEST(VekSerial, FillsTheSerialReceiveStateUnderTheGate) {
+TEST(SerialPort, FillsTheSerialReceiveStateUnderTheGate) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   ReceiveState state;
-  VekSerial port(state);
+  SerialPort port(state);
   ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
 
   auto wait_count = [&](std::size_t n) {

@@ -40,12 +40,12 @@ QByteArray UdpBytes(const ReceiveState& state) {
   return Bytes(state.UdpBuffer().first(state.UdpCount()));
 }
 
-struct CollectingLog : ILogSink {
+struct CollectingLog : LogSink {
   void AppendLog(const QString& text) override { lines.append(text); }
   QStringList lines;
 };
 
-struct CollectingHandler : IReplyHandler {
+struct CollectingHandler : ReplyHandler {
   void HandleReply(const ReplyFrame& frame) override { frames.push_back(Bytes(frame.bytes)); }
   std::vector<QByteArray> frames;
 };
@@ -58,7 +58,7 @@ class UdpEndpointTest : public ::testing::Test {
     device_port_ = device_.localPort();
     local_port_ = test::FreeUdpPort();
     ASSERT_NE(local_port_, 0);
-    endpoint_ = std::make_unique<CUdpSocket>(state_, ui_, local_port_, device_port_);
+    endpoint_ = std::make_unique<UdpEndpoint>(state_, ui_, local_port_, device_port_);
   }
 
   void DeviceSends(const QByteArray& bytes) {
@@ -80,7 +80,7 @@ class UdpEndpointTest : public ::testing::Test {
   QUdpSocket device_;
   quint16 device_port_ = 0;
   quint16 local_port_ = 0;
-  std::unique_ptr<CUdpSocket> endpoint_;
+  std::unique_ptr<UdpEndpoint> endpoint_;
 };
 
 const QString kSendFailed = QString::fromUtf8("UDP发送失败,请先打开UDP服务:");
@@ -141,7 +141,7 @@ TEST_F(UdpEndpointTest, SendGoesAsOneDatagramFromTheLocalPortToTheDevicePort) {
 }
 
 TEST_F(UdpEndpointTest, SendWhileClosedShowsTheFailureBoxAndSendsNothing) {
-  EXPECT_EQ(CUdpSocket::NotOpenError(), ENOTSOCK);
+  EXPECT_EQ(UdpEndpoint::NotOpenError(), ENOTSOCK);
   const QString expected = kSendFailed + QString::number(ENOTSOCK) + QStringLiteral("\r\n\r\n");
   const std::vector<uint8_t> frame{0xF5, 0x80, 0xE4, 0x00, 0x59, 0x0D};
 
@@ -175,7 +175,7 @@ TEST_F(UdpEndpointTest, PortIsHeldExclusively) {
   EXPECT_EQ(endpoint_->DeviceAddress(), QStringLiteral("192.168.1.255"));
 
   ReceiveState other_state;
-  CUdpSocket second(other_state, ui_, local_port_, device_port_);
+  UdpEndpoint second(other_state, ui_, local_port_, device_port_);
   EXPECT_FALSE(second.OpenEndpoint(QStringLiteral("127.0.0.1"))) << "another instance of the tool";
   EXPECT_FALSE(second.IsOpen());
   EXPECT_TRUE(second.DeviceAddress().isEmpty());
@@ -274,7 +274,7 @@ TEST_F(UdpEndpointTest, FloodOfEmptyDatagramsShowsOneBoxAndStaysResponsive) {
 }
 
 // Log entries with the time each was written.
-struct TimedLog : ILogSink {
+struct TimedLog : LogSink {
   void AppendLog(const QString& text) override {
     lines.append(text);
     times.push_back(std::chrono::steady_clock::now());
@@ -371,7 +371,7 @@ TEST_F(UdpEndpointTest, WithTheDeviceAtOneAddressOtherSendersAreLoggedAtMostOnce
   }
   ASSERT_GE(ignored.size(), 2);
   for (std::size_t i = 1; i < times.size(); ++i) {
-    EXPECT_GE(times[i] - times[i - 1], CUdpSocket::kIgnoredLinePeriod - 5ms) << i;
+    EXPECT_GE(times[i] - times[i - 1], UdpEndpoint::kIgnoredLinePeriod - 5ms) << i;
   }
   const QRegularExpression shape(QString::fromUtf8("^\\[UDP\\]: 忽略来自 127\\.0\\.0\\.2:%1 的 \\d+ 字节数据"
                                                    "(\\(另有 \\d+ 个数据包被忽略\\))?\\.\r\n$")

@@ -28,7 +28,7 @@ struct ConfigPageTraits {
   Link link;                 // the link the page's FOTA button uploads over
 };
 
-class ConfigFormPage : public QWidget, public IReplyHandler {
+class ConfigFormPage : public QWidget, public ReplyHandler {
   Q_OBJECT
  public:
   ConfigFormPage(PageHost& host, ConfigPageTraits traits, QWidget* parent = nullptr);

@@ -1,4 +1,4 @@
-#include "config/ui/dialog_enet.h"
+#include "config/ui/network_page.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -24,7 +24,7 @@ bool RefusedForRights(quint16 port) {
          probe.error() == QAbstractSocket::SocketAccessError;
 }
 
-ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
+ConfigPageTraits NetworkTraits(UdpEndpoint& udp) {
   return ConfigPageTraits{
       NetworkConfigDialog(),
       kNetworkFormLists,
@@ -39,13 +39,13 @@ ConfigPageTraits NetworkTraits(CUdpSocket& udp) {
 
 }  // namespace
 
-CDialog_Enet::CDialog_Enet(PageHost& host, AppServices& services, QWidget* parent)
+NetworkPage::NetworkPage(PageHost& host, AppServices& services, QWidget* parent)
     : ConfigFormPage(host, NetworkTraits(services.udp), parent), udp_(services.udp), modal_(services.modal) {
   Controls().Ip(kIdcBroadcastAddress)->setText(QStringLiteral("255.255.255.255"));
-  BindClicks(Controls(), this, ClickTable<CDialog_Enet>{{kIdcOpenClose, &CDialog_Enet::OnOpenClose}});
+  BindClicks(Controls(), this, ClickTable<NetworkPage>{{kIdcOpenClose, &NetworkPage::OnOpenClose}});
 }
 
-void CDialog_Enet::OnOpenClose() {
+void NetworkPage::OnOpenClose() {
   IpAddressEdit* address = Controls().Ip(kIdcBroadcastAddress);
   QAbstractButton* button = Controls().Button(kIdcOpenClose);
   if (udp_.IsOpen()) {

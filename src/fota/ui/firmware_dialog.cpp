@@ -1,4 +1,4 @@
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,16 +33,16 @@ FirmwareTransfer::Sender Watched(QTimer& timer, FirmwareTransfer::Sender send) {
 // The message box an outcome asks for; an empty text means none.
 QString MessageText(FotaOutcome outcome) {
   switch (outcome) {
-    case FotaOutcome::kEmptyPath: return QCoreApplication::translate("velmora::CDialog_Fota", "打开文件的路径不正确,或不能为空！");
-    case FotaOutcome::kCannotOpen: return QCoreApplication::translate("velmora::CDialog_Fota", "无法打开固件文件,请检查文件路径!");
-    case FotaOutcome::kFileTooLarge: return QCoreApplication::translate("velmora::CDialog_Fota", "固件文件超过4GB,无法升级!");
-    case FotaOutcome::kReadFailed: return QCoreApplication::translate("velmora::CDialog_Fota", "读取固件文件失败,升级已停止!");
-    case FotaOutcome::kFileChanged: return QCoreApplication::translate("velmora::CDialog_Fota", "固件文件在升级过程中被改动,升级已停止!");
-    case FotaOutcome::kSerialLost: return QCoreApplication::translate("velmora::CDialog_Fota", "串口已断开,升级已停止!");
-    case FotaOutcome::kCheckFailed: return QCoreApplication::translate("velmora::CDialog_Fota", "校验错误,升级失败!");
-    case FotaOutcome::kAccepted: return QCoreApplication::translate("velmora::CDialog_Fota", "升级成功，等待从新启动");
-    case FotaOutcome::kTimedOut: return QCoreApplication::translate("velmora::CDialog_Fota", "升级超时,请重试!");
-    case FotaOutcome::kStopped: return QCoreApplication::translate("velmora::CDialog_Fota", "停止下载程序成功！");
+    case FotaOutcome::kEmptyPath: return QCoreApplication::translate("velmora::FirmwareDialog", "打开文件的路径不正确,或不能为空！");
+    case FotaOutcome::kCannotOpen: return QCoreApplication::translate("velmora::FirmwareDialog", "无法打开固件文件,请检查文件路径!");
+    case FotaOutcome::kFileTooLarge: return QCoreApplication::translate("velmora::FirmwareDialog", "固件文件超过4GB,无法升级!");
+    case FotaOutcome::kReadFailed: return QCoreApplication::translate("velmora::FirmwareDialog", "读取固件文件失败,升级已停止!");
+    case FotaOutcome::kFileChanged: return QCoreApplication::translate("velmora::FirmwareDialog", "固件文件在升级过程中被改动,升级已停止!");
+    case FotaOutcome::kSerialLost: return QCoreApplication::translate("velmora::FirmwareDialog", "串口已断开,升级已停止!");
+    case FotaOutcome::kCheckFailed: return QCoreApplication::translate("velmora::FirmwareDialog", "校验错误,升级失败!");
+    case FotaOutcome::kAccepted: return QCoreApplication::translate("velmora::FirmwareDialog", "升级成功，等待从新启动");
+    case FotaOutcome::kTimedOut: return QCoreApplication::translate("velmora::FirmwareDialog", "升级超时,请重试!");
+    case FotaOutcome::kStopped: return QCoreApplication::translate("velmora::FirmwareDialog", "停止下载程序成功！");
     default: return {};
   }
 }
@@ -57,20 +57,20 @@ QString FirmwareSizeText(uint64_t length) { return QString::asprintf("%.3f kb", 
 
 int FirmwareProgressRange(uint64_t length) { return static_cast<int>((length >> 10) & 0xFFFF); }
 
-CDialog_Fota::CDialog_Fota(AppServices& services, QWidget* parent)
-    : CDialog_Fota(
+FirmwareDialog::FirmwareDialog(AppServices& services, QWidget* parent)
+    : FirmwareDialog(
           // A failed write is not reported here: on a port never opened the watch resends
           // and then times out; a device that has gone away ends the transfer in Apply.
           [&serial = services.serial](std::span<const uint8_t> f) { (void)serial.Write(f.data(), f.size()); },
           [&udp = services.udp](std::span<const uint8_t> f) { udp.SendToDevice(f.data(), f.size()); },
           [&serial = services.serial] { return serial.LineLost(); }, services.modal, parent) {}
 
-CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, IModalUi& modal,
+FirmwareDialog::FirmwareDialog(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, ModalUi& modal,
                            QWidget* parent)
-    : CDialog_Fota(std::move(serial), std::move(udp), {}, modal, parent) {}
+    : FirmwareDialog(std::move(serial), std::move(udp), {}, modal, parent) {}
 
-CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
-                           std::function<bool()> serial_lost, IModalUi& modal, QWidget* parent)
+FirmwareDialog::FirmwareDialog(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp,
+                           std::function<bool()> serial_lost, ModalUi& modal, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       modal_(modal),
       serial_lost_(std::move(serial_lost)),
@@ -97,20 +97,20 @@ CDialog_Fota::CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Se
   // an idle engine ignores ticks, and every send arms the watch.
   timer_.setTimerType(Qt::PreciseTimer);
   timer_.setInterval(FirmwareTransfer::kTickPeriodMs);
-  connect(&timer_, &QTimer::timeout, this, &CDialog_Fota::OnTick);
+  connect(&timer_, &QTimer::timeout, this, &FirmwareDialog::OnTick);
 
   BindClicks(controls_, this,
-             ClickTable<CDialog_Fota>{
-                 {res::kIdcFirmwareOpen, &CDialog_Fota::OnOpenFile},
-                 {res::kIdcFirmwareStart, &CDialog_Fota::OnStartUpgrade},
-                 {res::kIdcFirmwareStop, &CDialog_Fota::OnStopUpgrade},
+             ClickTable<FirmwareDialog>{
+                 {res::kIdcFirmwareOpen, &FirmwareDialog::OnOpenFile},
+                 {res::kIdcFirmwareStart, &FirmwareDialog::OnStartUpgrade},
+                 {res::kIdcFirmwareStop, &FirmwareDialog::OnStopUpgrade},
              });
   ShowProgress();
 }
 
-CDialog_Fota::~CDialog_Fota() = default;
+FirmwareDialog::~FirmwareDialog() = default;
 
-void CDialog_Fota::ShowNormal() {
+void FirmwareDialog::ShowNormal() {
   // A dialog is centred over its parent at every show unless it counts as placed.
   if (shown_before_) setAttribute(Qt::WA_Moved, true);
   showNormal();
@@ -119,7 +119,7 @@ void CDialog_Fota::ShowNormal() {
   activateWindow();
 }
 
-void CDialog_Fota::HandleFirmwareReply(const ReplyFrame& frame) {
+void FirmwareDialog::HandleFirmwareReply(const ReplyFrame& frame) {
   if (frame.bytes.size() < 3 || frame.Code() != cmd::kFirmware) return;
   // Acted on once the reply handling has returned. The next frame must not go out while
   // the pump still holds the serial receive gate closed: a device that answers at once
@@ -130,7 +130,7 @@ void CDialog_Fota::HandleFirmwareReply(const ReplyFrame& frame) {
       Qt::QueuedConnection);
 }
 
-void CDialog_Fota::OnOpenFile() {
+void FirmwareDialog::OnOpenFile() {
   const QString chosen = modal_.GetOpenFileName(QtFileFilter(QString::fromUtf8(res::kFirmwareFileFilter)));
   if (chosen.isEmpty()) return;
   const QString path = QDir::toNativeSeparators(chosen);
@@ -140,7 +140,7 @@ void CDialog_Fota::OnOpenFile() {
   Apply(outcome);
 }
 
-void CDialog_Fota::OnStartUpgrade() {
+void FirmwareDialog::OnStartUpgrade() {
   const FotaOutcome outcome = transfer_.Start(path_->text(), link_);
   // The engine takes the length again at every start, so a hand-typed path shows the
   // file that is really being sent.
@@ -148,11 +148,11 @@ void CDialog_Fota::OnStartUpgrade() {
   Apply(outcome);
 }
 
-void CDialog_Fota::OnStopUpgrade() { Apply(transfer_.Stop()); }
+void FirmwareDialog::OnStopUpgrade() { Apply(transfer_.Stop()); }
 
-void CDialog_Fota::OnTick() { Apply(transfer_.Tick()); }
+void FirmwareDialog::OnTick() { Apply(transfer_.Tick()); }
 
-void CDialog_Fota::Apply(FotaOutcome outcome) {
+void FirmwareDialog::Apply(FotaOutcome outcome) {
   // A serial device that has gone away can neither take the next frame nor answer the
   // last one: the transfer ends now, not after the resend and the time-out.
   if (transfer_.Awaiting() && transfer_.TransferLink() == Link::Serial && serial_lost_ && serial_lost_()) {
@@ -167,14 +167,14 @@ void CDialog_Fota::Apply(FotaOutcome outcome) {
   if (!text.isEmpty()) modal_.ShowMessage(text, MessageButtonsFor(outcome));
 }
 
-void CDialog_Fota::ShowFileInfo() {
+void FirmwareDialog::ShowFileInfo() {
   const FirmwareFileInfo& file = transfer_.File();
   // Nothing is shown of a file that is not open.
   name_->setText(file.name);
   size_->setText(file.name.isEmpty() ? QString() : FirmwareSizeText(file.length));
 }
 
-void CDialog_Fota::ShowProgress() {
+void FirmwareDialog::ShowProgress() {
   // A file under 1 KiB has range 0; a bar from 0 to 0 would show Qt's busy animation,
   // so it gets one step, which its one frame fills.
   const int top = std::max(FirmwareProgressRange(transfer_.File().length), 1);
@@ -182,7 +182,7 @@ void CDialog_Fota::ShowProgress() {
   progress_->setValue(std::min(transfer_.ProgressPosition(), top));
 }
 
-void CDialog_Fota::SyncWatch() {
+void FirmwareDialog::SyncWatch() {
   if (!transfer_.Awaiting()) {
     timer_.stop();
   } else if (!timer_.isActive()) {
@@ -190,7 +190,7 @@ void CDialog_Fota::SyncWatch() {
   }
 }
 
-void CDialog_Fota::ShowUploadState() {
+void FirmwareDialog::ShowUploadState() {
   const bool running = transfer_.Awaiting();
   if (running == uploading_) return;
   uploading_ = running;
@@ -198,7 +198,7 @@ void CDialog_Fota::ShowUploadState() {
   emit UploadChanged(running, transfer_.TransferLink());
 }
 
-void CDialog_Fota::ShowTitle() {
+void FirmwareDialog::ShowTitle() {
   const QString title = LayoutText(res::FirmwareDialog().title);
   if (!uploading_) {
     setWindowTitle(title);
@@ -207,7 +207,7 @@ void CDialog_Fota::ShowTitle() {
   setWindowTitle(title + (transfer_.TransferLink() == Link::Serial ? tr(" (串口)") : QStringLiteral(" (UDP)")));
 }
 
-void CDialog_Fota::keyPressEvent(QKeyEvent* event) {
+void FirmwareDialog::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   const auto mods = event->modifiers() & ~Qt::KeypadModifier;
   if (enter && mods == Qt::NoModifier) {

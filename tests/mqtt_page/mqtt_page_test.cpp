@@ -1,4 +1,4 @@
-#include "mqtt/ui/dialog_mqtt.h"
+#include "mqtt/ui/mqtt_page.h"
 
 #include <gtest/gtest.h>
 
@@ -74,9 +74,9 @@ using Form = std::tuple<int, QString, QString, QString>;
 class MqttPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    page_ = qobject_cast<CDialog_Mqtt*>(app_.window->Page(CMorvaneDlg::kMqttPage));
+    page_ = qobject_cast<MqttPage*>(app_.window->Page(MainWindow::kMqttPage));
     ASSERT_NE(page_, nullptr);
-    app_.window->ShowPage(CMorvaneDlg::kMqttPage);
+    app_.window->ShowPage(MainWindow::kMqttPage);
     ASSERT_TRUE(pty_.Ok());
     test::NoProxy(device_);
     ASSERT_TRUE(device_.bind(QHostAddress::LocalHost, app_.udp_device_port));
@@ -124,7 +124,7 @@ class MqttPageTest : public ::testing::Test {
   PtyPair pty_;  // outlives the fixture, so the port closes before its far end does
   AppFixture app_;
   QUdpSocket device_;
-  CDialog_Mqtt* page_ = nullptr;
+  MqttPage* page_ = nullptr;
 };
 
 TEST_F(MqttPageTest, StartsWithTheDefaultCredentialsAndItsControls) {

@@ -17,16 +17,16 @@ class QTableWidget;
 
 namespace velmora {
 
-class IModalUi;
+class ModalUi;
 
-class CDialog_SQL : public QDialog {
+class RecordsDialog : public QDialog {
   Q_OBJECT
  public:
   // `modal` asks for the file name and shows the result; it must outlive the dialog.
   // Without an exporter the dialog writes .xlsx files itself.
-  explicit CDialog_SQL(IModalUi& modal, QWidget* parent = nullptr,
+  explicit RecordsDialog(ModalUi& modal, QWidget* parent = nullptr,
                        std::unique_ptr<IWorkbookExporter> exporter = nullptr);
-  ~CDialog_SQL() override;
+  ~RecordsDialog() override;
 
   // Appends one row; cells in column order (0 to 11). Missing cells stay empty, cells
   // beyond the twelfth are dropped. Returns the new row's index.
@@ -46,7 +46,7 @@ class CDialog_SQL : public QDialog {
   void OnReadRecords() {}
   void OnClearRecords() {}
 
-  IModalUi& modal_;
+  ModalUi& modal_;
   std::unique_ptr<IWorkbookExporter> exporter_;
   ControlMap controls_;
   QTableWidget* list_ = nullptr;

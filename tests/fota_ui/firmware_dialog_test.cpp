@@ -1,4 +1,4 @@
-#include "fota/ui/dialog_fota.h"
+#include "fota/ui/firmware_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +64,7 @@ class FotaDialogTest : public ::testing::Test {
   test::FakeModalUi modal_;
   std::vector<Bytes> serial_sent_;
   std::vector<Bytes> udp_sent_;
-  CDialog_Fota dlg_{[this](std::span<const uint8_t> f) { serial_sent_.emplace_back(f.begin(), f.end()); },
+  FirmwareDialog dlg_{[this](std::span<const uint8_t> f) { serial_sent_.emplace_back(f.begin(), f.end()); },
                     [this](std::span<const uint8_t> f) { udp_sent_.emplace_back(f.begin(), f.end()); }, modal_};
 };
 
@@ -263,15 +263,15 @@ TEST_F(FotaDialogTest, SilentDeviceGetsOneResendThenTheTimeOut) {
 
 TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
   test::AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   const Bytes yes = FirmwareReply("YES");
   w.ForwardFirmwareReply(ReplyFrame{Link::Udp, yes});  // no dialog yet: goes nowhere
   QCoreApplication::processEvents();
-  EXPECT_EQ(w.FirmwareDialog(), nullptr);
+  EXPECT_EQ(w.Firmware(), nullptr);
   EXPECT_TRUE(app.modal.messages.isEmpty());
 
   w.OpenFirmwareDialog(Link::Udp);
-  CDialog_Fota* dlg = w.FirmwareDialog();
+  FirmwareDialog* dlg = w.Firmware();
   ASSERT_NE(dlg, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg));
   EXPECT_EQ(dlg->parentWidget(), &w);
@@ -291,8 +291,8 @@ TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
   ASSERT_FALSE(dlg->isVisible());
 
   w.OpenFirmwareDialog(Link::Serial);
-  EXPECT_EQ(w.FirmwareDialog(), dlg);
-  EXPECT_EQ(w.findChildren<CDialog_Fota*>().size(), 1);
+  EXPECT_EQ(w.Firmware(), dlg);
+  EXPECT_EQ(w.findChildren<FirmwareDialog*>().size(), 1);
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_EQ(dlg->geometry().topLeft(), placed);
   EXPECT_EQ(qobject_cast<QLabel*>(FindControl(dlg, 1041))->text(), "keep.bin");
@@ -307,11 +307,11 @@ TEST(FotaInMainWindow, CreatedOnceOnFirstUseAndShownAgainWithItsState) {
 
 TEST(FotaInMainWindow, AnUploadKeepsItsLinkWhenTheOtherPagesFotaIsPressed) {
   test::AppFixture app;
-  CMorvaneDlg& w = *app.window;
+  MainWindow& w = *app.window;
   QTemporaryDir dir;
   auto fota_button = [&](int page) { return qobject_cast<QPushButton*>(FindControl(w.Page(page), 1037)); };
-  fota_button(CMorvaneDlg::kSerialPage)->click();
-  CDialog_Fota* dlg = w.FirmwareDialog();
+  fota_button(MainWindow::kSerialPage)->click();
+  FirmwareDialog* dlg = w.Firmware();
   ASSERT_NE(dlg, nullptr);
   app.modal.file_answers.push_back(MakeFile(dir, "fw.bin", 5000));
   qobject_cast<QPushButton*>(FindControl(dlg, 1003))->click();
@@ -322,11 +322,11 @@ TEST(FotaInMainWindow, AnUploadKeepsItsLinkWhenTheOtherPagesFotaIsPressed) {
   // Both pages and the dialog say which link the upload runs over.
   const QString title = dlg->windowTitle();
   EXPECT_TRUE(title.endsWith(QString::fromUtf8(" (串口)"))) << title.toStdString();
-  for (int page : {CMorvaneDlg::kSerialPage, CMorvaneDlg::kNetworkPage}) {
+  for (int page : {MainWindow::kSerialPage, MainWindow::kNetworkPage}) {
     EXPECT_EQ(fota_button(page)->toolTip(), QString::fromUtf8("固件正在通过串口升级")) << page;
   }
 
-  fota_button(CMorvaneDlg::kNetworkPage)->click();
+  fota_button(MainWindow::kNetworkPage)->click();
   EXPECT_EQ(dlg->ActiveLink(), Link::Serial);
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_TRUE(app.LogText().contains(QString::fromUtf8("固件正在通过串口升级")));
@@ -345,7 +345,7 @@ TEST(FotaInMainWindow, AnUploadKeepsItsLinkWhenTheOtherPagesFotaIsPressed) {
   qobject_cast<QPushButton*>(FindControl(dlg, 1022))->click();
   EXPECT_EQ(dlg->ActiveLink(), Link::Udp);
   EXPECT_EQ(dlg->windowTitle(), title.chopped(5));
-  for (int page : {CMorvaneDlg::kSerialPage, CMorvaneDlg::kNetworkPage}) {
+  for (int page : {MainWindow::kSerialPage, MainWindow::kNetworkPage}) {
     EXPECT_TRUE(fota_button(page)->toolTip().isEmpty()) << page;
   }
 
@@ -353,7 +353,7 @@ TEST(FotaInMainWindow, AnUploadKeepsItsLinkWhenTheOtherPagesFotaIsPressed) {
   qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
   ASSERT_TRUE(dlg->Transfer().Awaiting());
   EXPECT_EQ(dlg->windowTitle(), title.chopped(5) + QStringLiteral(" (UDP)"));
-  EXPECT_EQ(fota_button(CMorvaneDlg::kSerialPage)->toolTip(), QString::fromUtf8("固件正在通过UDP升级"));
+  EXPECT_EQ(fota_button(MainWindow::kSerialPage)->toolTip(), QString::fromUtf8("固件正在通过UDP升级"));
   qobject_cast<QPushButton*>(FindControl(dlg, 1022))->click();
 }
 

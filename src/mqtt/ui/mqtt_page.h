@@ -22,13 +22,13 @@ namespace velmora {
 
 struct AppServices;
 
-class CDialog_Mqtt : public QWidget, public IReplyHandler {
+class MqttPage : public QWidget, public ReplyHandler {
   Q_OBJECT
  public:
   // `host` gives the Log pane and the status text, `links` the two links; both must
   // outlive the page.
-  CDialog_Mqtt(PageHost& host, AppServices& links, QWidget* parent = nullptr);
-  ~CDialog_Mqtt() override;
+  MqttPage(PageHost& host, AppServices& links, QWidget* parent = nullptr);
+  ~MqttPage() override;
 
   // Replies to 0xE6 and 0xE7 both carry the credential record; other codes are ignored.
   void HandleReply(const ReplyFrame& frame) override;

@@ -1,4 +1,4 @@
-#include "records/ui/dialog_sql.h"
+#include "records/ui/records_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +77,7 @@ class RecordDialog : public ::testing::Test {
 
   QTemporaryDir dir_;
   test::FakeModalUi ui_;
-  CDialog_SQL dlg_{ui_};
+  RecordsDialog dlg_{ui_};
 };
 
 TEST_F(RecordDialog, RecordListHasTheTwelveColumnsAndNoRows) {
@@ -153,7 +153,7 @@ TEST_F(RecordDialog, AddRecordFillsShortRowsAndDropsCellsBeyondTheTwelfth) {
 TEST_F(RecordDialog, CancelledSaveDialogEndsTheExportSilently) {
   auto exporter = std::make_unique<RecordingExporter>(kExportOk);
   RecordingExporter* spy = exporter.get();
-  CDialog_SQL dlg(ui_, nullptr, std::move(exporter));
+  RecordsDialog dlg(ui_, nullptr, std::move(exporter));
   dlg.AddRecord(FullRecord("r"));
   ui_.file_answers.push_back({});
   QTest::mouseClick(qobject_cast<QPushButton*>(FindControl(&dlg, 1022)), Qt::LeftButton);
@@ -228,7 +228,7 @@ TEST(RecordDialogExporter, ResultDecidesTheMessageAndOnlyZeroIsSuccess) {
     test::FakeModalUi ui;
     auto exporter = std::make_unique<RecordingExporter>(c.result);
     RecordingExporter* spy = exporter.get();
-    CDialog_SQL dlg(ui, nullptr, std::move(exporter));
+    RecordsDialog dlg(ui, nullptr, std::move(exporter));
     dlg.AddRecord({QStringLiteral("1"), QStringLiteral("北纬")});
     ui.file_answers.push_back(QString::fromUtf8("/tmp/数据/记录.xlsx"));
     dlg.ExportExcel();

@@ -11,14 +11,14 @@ class QFileSystemWatcher;
 
 namespace velmora {
 
-class CXSerial;
+class SerialPort;
 struct AppServices;
 
-class CDialog_Usart : public ConfigFormPage {
+class SerialPage : public ConfigFormPage {
   Q_OBJECT
  public:
-  CDialog_Usart(PageHost& host, AppServices& services, QWidget* parent = nullptr);
-  ~CDialog_Usart() override;
+  SerialPage(PageHost& host, AppServices& services, QWidget* parent = nullptr);
+  ~SerialPage() override;
 
   // Lists the ports that can be opened now and selects the first.
   void RefreshPorts();
@@ -51,7 +51,7 @@ class CDialog_Usart : public ConfigFormPage {
   void ReopenReturnedPort();
   bool InWatchedFolder(const QString& path) const;
 
-  CXSerial& serial_;
+  SerialPort& serial_;
   QFileSystemWatcher* watcher_ = nullptr;
   QStringList port_folders_;
   // The port whose adapter went away while it was open, with its settings.

@@ -1,4 +1,4 @@
-#include "mqtt/ui/dialog_mqtt.h"
+#include "mqtt/ui/mqtt_page.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -27,25 +27,25 @@ constexpr const char* kStatusSent = "....";
 constexpr const char* kStatusDone = "Successful!";
 }  // namespace
 
-CDialog_Mqtt::CDialog_Mqtt(PageHost& host, AppServices& links, QWidget* parent)
+MqttPage::MqttPage(PageHost& host, AppServices& links, QWidget* parent)
     : QWidget(parent), host_(host), links_(links) {
   controls_ = BuildDialog(res::MqttDialog(), this);
   for (QGroupBox* box : findChildren<QGroupBox*>()) frames_.push_back({box, box->geometry()});
   ShowCredentials(DefaultMqttCredentials());
 
   BindClicks(controls_, this,
-             ClickTable<CDialog_Mqtt>{
-                 {res::kIdcWriteMqtt, &CDialog_Mqtt::OnWriteConfig},
-                 {res::kIdcReadMqtt, &CDialog_Mqtt::OnReadConfig},
+             ClickTable<MqttPage>{
+                 {res::kIdcWriteMqtt, &MqttPage::OnWriteConfig},
+                 {res::kIdcReadMqtt, &MqttPage::OnReadConfig},
              });
 }
 
-CDialog_Mqtt::~CDialog_Mqtt() = default;
+MqttPage::~MqttPage() = default;
 
 // The tab control may give the page less width than the layout asks for: its fonts are
 // not the ones the layout was drawn with. The frames then end as far inside the page's
 // right edge as they start from its left one, instead of running out of view.
-void CDialog_Mqtt::resizeEvent(QResizeEvent* e) {
+void MqttPage::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   for (const auto& [box, designed] : frames_) {
     QRect r = designed;
@@ -54,7 +54,7 @@ void CDialog_Mqtt::resizeEvent(QResizeEvent* e) {
   }
 }
 
-MqttCredentials CDialog_Mqtt::Credentials() const {
+MqttCredentials MqttPage::Credentials() const {
   MqttCredentials c;
   c.port_map = ListPosition(controls_.Combo(res::kIdcMqttPortMap));
   c.product_key = ToGbk(controls_.Edit(res::kIdcProductKey)->text());
@@ -63,21 +63,21 @@ MqttCredentials CDialog_Mqtt::Credentials() const {
   return c;
 }
 
-void CDialog_Mqtt::ShowCredentials(const MqttCredentials& c) {
+void MqttPage::ShowCredentials(const MqttCredentials& c) {
   SetListPosition(controls_.Combo(res::kIdcMqttPortMap), c.port_map);
   controls_.Edit(res::kIdcProductKey)->setText(FromGbk(c.product_key));
   controls_.Edit(res::kIdcDeviceName)->setText(FromGbk(c.device_name));
   controls_.Edit(res::kIdcDeviceSecret)->setText(FromGbk(c.device_secret));
 }
 
-void CDialog_Mqtt::OnWriteConfig() {
+void MqttPage::OnWriteConfig() {
   const MqttRecordBytes record = EncodeMqtt(Credentials());
   Send(cmd::kWriteMqtt, record);
 }
 
-void CDialog_Mqtt::OnReadConfig() { Send(cmd::kReadMqtt, {}); }
+void MqttPage::OnReadConfig() { Send(cmd::kReadMqtt, {}); }
 
-void CDialog_Mqtt::Send(uint8_t code, std::span<const uint8_t> payload) {
+void MqttPage::Send(uint8_t code, std::span<const uint8_t> payload) {
   QString hex;
   // Asked at every send: the engineer may open or close the serial port at any time.
   if (links_.serial.IsOpen()) {
@@ -94,7 +94,7 @@ void CDialog_Mqtt::Send(uint8_t code, std::span<const uint8_t> payload) {
   host_.SetStatusText(QString::fromUtf8(kStatusSent));
 }
 
-void CDialog_Mqtt::HandleReply(const ReplyFrame& frame) {
+void MqttPage::HandleReply(const ReplyFrame& frame) {
   if (frame.Code() != cmd::kWriteMqtt && frame.Code() != cmd::kReadMqtt) return;
   // The payload is taken from the frame the link delivered and no further: a short reply
   // leaves the missing fields empty instead of showing older traffic from the buffer.

@@ -5,20 +5,20 @@
 
 namespace velmora {
 
-class CUdpSocket;
-class IModalUi;
+class UdpEndpoint;
+class ModalUi;
 struct AppServices;
 
-class CDialog_Enet : public ConfigFormPage {
+class NetworkPage : public ConfigFormPage {
   Q_OBJECT
  public:
-  CDialog_Enet(PageHost& host, AppServices& services, QWidget* parent = nullptr);
+  NetworkPage(PageHost& host, AppServices& services, QWidget* parent = nullptr);
 
  private:
   void OnOpenClose();
 
-  CUdpSocket& udp_;
-  IModalUi& modal_;
+  UdpEndpoint& udp_;
+  ModalUi& modal_;
 };
 
 }  // namespace velmora

@@ -21,7 +21,7 @@ class QProgressBar;
 
 namespace velmora {
 
-class IModalUi;
+class ModalUi;
 struct AppServices;
 
 // "%.3f kb" of length / 1000.0: the size label.
@@ -29,15 +29,15 @@ QString FirmwareSizeText(uint64_t length);
 // (length >> 10) cut to 16 bits: the progress bar's range.
 int FirmwareProgressRange(uint64_t length);
 
-class CDialog_Fota : public QDialog {
+class FirmwareDialog : public QDialog {
   Q_OBJECT
  public:
   // Sends over the program's serial port or UDP endpoint. `services` must outlive the dialog.
-  explicit CDialog_Fota(AppServices& services, QWidget* parent = nullptr);
+  explicit FirmwareDialog(AppServices& services, QWidget* parent = nullptr);
   // With senders of the caller's choosing (tests, tools).
-  CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, IModalUi& modal,
+  FirmwareDialog(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, ModalUi& modal,
                QWidget* parent = nullptr);
-  ~CDialog_Fota() override;
+  ~FirmwareDialog() override;
 
   // Shows the window in its normal state in front; centred over its parent the first
   // time, where the engineer left it afterwards.
@@ -73,8 +73,8 @@ class CDialog_Fota : public QDialog {
 
  private:
   // `serial_lost` tells whether the serial device has gone away; may be empty.
-  CDialog_Fota(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, std::function<bool()> serial_lost,
-               IModalUi& modal, QWidget* parent);
+  FirmwareDialog(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, std::function<bool()> serial_lost,
+               ModalUi& modal, QWidget* parent);
 
   void OnTick();
   // Mirrors the engine into the controls and the timer, then shows the outcome's message.
@@ -87,7 +87,7 @@ class CDialog_Fota : public QDialog {
   // The dialog's title, and while an upload runs the link it uses.
   void ShowTitle();
 
-  IModalUi& modal_;
+  ModalUi& modal_;
   Link link_ = Link::Serial;
   std::function<bool()> serial_lost_;
   QTimer timer_;

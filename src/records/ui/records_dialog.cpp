@@ -1,4 +1,4 @@
-#include "records/ui/dialog_sql.h"
+#include "records/ui/records_dialog.h"
 
 #include <QHeaderView>
 #include <QProxyStyle>
@@ -34,7 +34,7 @@ std::string Utf8(const QString& s) {
 
 }  // namespace
 
-CDialog_SQL::CDialog_SQL(IModalUi& modal, QWidget* parent, std::unique_ptr<IWorkbookExporter> exporter)
+RecordsDialog::RecordsDialog(ModalUi& modal, QWidget* parent, std::unique_ptr<IWorkbookExporter> exporter)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       modal_(modal),
       exporter_(exporter ? std::move(exporter) : std::make_unique<XlsxWorkbookExporter>()) {
@@ -45,16 +45,16 @@ CDialog_SQL::CDialog_SQL(IModalUi& modal, QWidget* parent, std::unique_ptr<IWork
 
   // 1003 and 1004 stay enabled and do nothing: no record source stands behind them.
   BindClicks(controls_, this,
-             ClickTable<CDialog_SQL>{
-                 {res::kIdcReadRecords, &CDialog_SQL::OnReadRecords},
-                 {res::kIdcClearRecords, &CDialog_SQL::OnClearRecords},
-                 {res::kIdcExportExcel, &CDialog_SQL::ExportExcel},
+             ClickTable<RecordsDialog>{
+                 {res::kIdcReadRecords, &RecordsDialog::OnReadRecords},
+                 {res::kIdcClearRecords, &RecordsDialog::OnClearRecords},
+                 {res::kIdcExportExcel, &RecordsDialog::ExportExcel},
              });
 }
 
-CDialog_SQL::~CDialog_SQL() = default;
+RecordsDialog::~RecordsDialog() = default;
 
-void CDialog_SQL::SetUpRecordList() {
+void RecordsDialog::SetUpRecordList() {
   list_->setColumnCount(static_cast<int>(kRecordColumns.size()));
   for (int c = 0; c < list_->columnCount(); ++c) {
     const RecordColumn& col = kRecordColumns[static_cast<std::size_t>(c)];
@@ -92,7 +92,7 @@ void CDialog_SQL::SetUpRecordList() {
   list_->setStyle(style);
 }
 
-int CDialog_SQL::AddRecord(const QStringList& cells) {
+int RecordsDialog::AddRecord(const QStringList& cells) {
   const int row = list_->rowCount();
   list_->insertRow(row);
   const int n = std::min<int>(static_cast<int>(cells.size()), list_->columnCount());
@@ -105,11 +105,11 @@ int CDialog_SQL::AddRecord(const QStringList& cells) {
   return row;
 }
 
-int CDialog_SQL::RecordCount() const { return list_->rowCount(); }
+int RecordsDialog::RecordCount() const { return list_->rowCount(); }
 
 // Model columns, not the order the headers are shown in: a dragged header moves the
 // column on screen only.
-RecordTable CDialog_SQL::CurrentTable() const {
+RecordTable RecordsDialog::CurrentTable() const {
   RecordTable table;
   const int columns = list_->columnCount();
   for (int c = 0; c < columns; ++c) {
@@ -129,7 +129,7 @@ RecordTable CDialog_SQL::CurrentTable() const {
   return table;
 }
 
-void CDialog_SQL::ExportExcel() {
+void RecordsDialog::ExportExcel() {
   const QString path = modal_.GetSaveFileName(QtFileFilter(QString::fromUtf8(kWorkbookFilter)),
                                               QString::fromLatin1(kWorkbookSuffix));
   if (path.isEmpty()) return;

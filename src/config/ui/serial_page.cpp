@@ -1,4 +1,4 @@
-#include "config/ui/dialog_usart.h"
+#include "config/ui/serial_page.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -24,7 +24,7 @@ namespace {
 
 using namespace res;
 
-ConfigPageTraits SerialTraits(CXSerial& serial) {
+ConfigPageTraits SerialTraits(SerialPort& serial) {
   return ConfigPageTraits{
       SerialConfigDialog(),
       kSerialFormLists,
@@ -80,7 +80,7 @@ QString Description(const SerialPortEntry& e) {
     if (!s.isEmpty() && !parts.contains(s)) parts << s;
   }
   if (!e.serial_number.isEmpty()) {
-    parts << QCoreApplication::translate("velmora::CDialog_Usart", "序列号 %1").arg(e.serial_number);
+    parts << QCoreApplication::translate("velmora::SerialPage", "序列号 %1").arg(e.serial_number);
   }
   return parts.join(QStringLiteral(", "));
 }
@@ -106,14 +106,14 @@ class PortItemDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-CDialog_Usart::CDialog_Usart(PageHost& host, AppServices& services, QWidget* parent)
+SerialPage::SerialPage(PageHost& host, AppServices& services, QWidget* parent)
     : ConfigFormPage(host, SerialTraits(services.serial), parent), serial_(services.serial) {
   SetListPosition(Controls().Combo(kIdcBaudRate), 7);  // 115200
   SetListPosition(Controls().Combo(kIdcParity), 0);    // NO
   BindClicks(Controls(), this,
-             ClickTable<CDialog_Usart>{
-                 {kIdcOpenClose, &CDialog_Usart::OnOpenClose},
-                 {kIdcRefreshPorts, &CDialog_Usart::RefreshPorts},
+             ClickTable<SerialPage>{
+                 {kIdcOpenClose, &SerialPage::OnOpenClose},
+                 {kIdcRefreshPorts, &SerialPage::RefreshPorts},
              });
   QComboBox* ports = Controls().Combo(kIdcComPort);
   ports->setItemDelegate(new PortItemDelegate(ports));
@@ -130,17 +130,17 @@ CDialog_Usart::CDialog_Usart(PageHost& host, AppServices& services, QWidget* par
   OnLanguageChange(this, [this] { FillPorts(true); });
 }
 
-CDialog_Usart::~CDialog_Usart() { serial_.SetLineLostHandler({}); }
+SerialPage::~SerialPage() { serial_.SetLineLostHandler({}); }
 
-void CDialog_Usart::RefreshPorts() { FillPorts(false); }
+void SerialPage::RefreshPorts() { FillPorts(false); }
 
-void CDialog_Usart::SetPortFolders(const QStringList& folders) {
+void SerialPage::SetPortFolders(const QStringList& folders) {
   port_folders_.clear();
   for (const QString& f : folders) port_folders_ << QDir::cleanPath(QFileInfo(f).absoluteFilePath());
   OnDevicesChanged();
 }
 
-void CDialog_Usart::WatchFolders() {
+void SerialPage::WatchFolders() {
   QStringList wanted;
   for (const char* f : kDeviceFolders) wanted << QString::fromUtf8(f);
   wanted << port_folders_;
@@ -154,16 +154,16 @@ void CDialog_Usart::WatchFolders() {
   }
 }
 
-void CDialog_Usart::FillPorts(bool keep_text) {
+void SerialPage::FillPorts(bool keep_text) {
   QComboBox* ports = Controls().Combo(kIdcComPort);
   const QString text = ports->currentText();
-  std::vector<SerialPortEntry> entries = CXSerial::ListPorts();
+  std::vector<SerialPortEntry> entries = SerialPort::ListPorts();
   for (const QString& folder : port_folders_) {
     const QFileInfoList found =
         QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& info : found) {
       const QString path = QDir::cleanPath(info.absoluteFilePath());
-      if (!CXSerial::PortExists(path)) continue;
+      if (!SerialPort::PortExists(path)) continue;
       SerialPortEntry e;
       e.name = info.fileName();
       e.path = path;
@@ -201,23 +201,23 @@ void CDialog_Usart::FillPorts(bool keep_text) {
   ShowPortTip();
 }
 
-void CDialog_Usart::ShowPortTip() {
+void SerialPage::ShowPortTip() {
   QComboBox* ports = Controls().Combo(kIdcComPort);
   const QString text = ports->currentText().trimmed();
   const int i = ports->findText(text);
   ports->setToolTip(i >= 0 ? ports->itemData(i, Qt::ToolTipRole).toString() : text);
 }
 
-bool CDialog_Usart::InWatchedFolder(const QString& path) const {
+bool SerialPage::InWatchedFolder(const QString& path) const {
   return watcher_->directories().contains(QFileInfo(FullPath(path)).absolutePath());
 }
 
-void CDialog_Usart::OnDevicesChanged() {
+void SerialPage::OnDevicesChanged() {
   WatchFolders();
   // Ports elsewhere (a pseudo-terminal typed by hand) are let go on the next failed write,
   // as they cannot be seen coming back.
   if (serial_.IsOpen() && InWatchedFolder(serial_.Port()) &&
-      (serial_.LineLost() || !CXSerial::PortExists(serial_.Port()))) {
+      (serial_.LineLost() || !SerialPort::PortExists(serial_.Port()))) {
     const QString port = serial_.Port();
     LetGoOfLostPort();
     Log(tr("[COM]: 串口设备已移除:%1").arg(port) + QLatin1String("\r\n"));
@@ -226,7 +226,7 @@ void CDialog_Usart::OnDevicesChanged() {
   ReopenReturnedPort();
 }
 
-void CDialog_Usart::LetGoOfLostPort() {
+void SerialPage::LetGoOfLostPort() {
   const QString port = serial_.Port();
   QString serial_number;
   const QComboBox* ports = Controls().Combo(kIdcComPort);
@@ -236,9 +236,9 @@ void CDialog_Usart::LetGoOfLostPort() {
   ShowLinkState(false);
 }
 
-void CDialog_Usart::ReopenReturnedPort() {
+void SerialPage::ReopenReturnedPort() {
   if (!lost_ || serial_.IsOpen()) return;
-  const bool there = CXSerial::PortExists(lost_->path);
+  const bool there = SerialPort::PortExists(lost_->path);
   if (!there) lost_->seen_gone = true;
   QString path;
   if (there && lost_->seen_gone) {
@@ -265,7 +265,7 @@ void CDialog_Usart::ReopenReturnedPort() {
   Log(tr("[COM]: 串口设备已重新连接,已重新打开:%1").arg(path) + QLatin1String("\r\n"));
 }
 
-void CDialog_Usart::OnOpenClose() {
+void SerialPage::OnOpenClose() {
   lost_.reset();  // the engineer's choice stands over waiting for an adapter
   if (serial_.IsOpen()) {
     serial_.Close();
@@ -298,7 +298,7 @@ void CDialog_Usart::OnOpenClose() {
   Log(tr("[COM]: 打开串口成功.") + QLatin1String("\r\n"));
 }
 
-void CDialog_Usart::HandleSerialSendFailed() {
+void SerialPage::HandleSerialSendFailed() {
   // A port the engineer has not opened says nothing more: the frame is logged as tried.
   if (!serial_.IsOpen()) return;
   if (serial_.LineLost()) {
@@ -311,7 +311,7 @@ void CDialog_Usart::HandleSerialSendFailed() {
   Log(tr("[COM]: 串口发送失败,数据未发出.") + QLatin1String("\r\n"));
 }
 
-void CDialog_Usart::ShowLinkState(bool open) {
+void SerialPage::ShowLinkState(bool open) {
   SetCaption(Controls().Button(kIdcOpenClose), staticMetaObject, open ? QT_TR_NOOP("关闭") : QT_TR_NOOP("打开"));
   for (int id : {kIdcComPort, kIdcBaudRate, kIdcParity, kIdcRefreshPorts}) Controls().Get(id)->setEnabled(!open);
 }
