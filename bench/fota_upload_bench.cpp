@@ -45,7 +45,7 @@
 #include <thread>
 #include <vector>
 
-#include "transport/app_services.h"
+#include "app/app_services.h"
 #include "widgets/dialog_builder.h"
 #include "app/application.h"
 #include "app/main_window.h"
@@ -87,19 +87,15 @@ struct DeviceScript {
 
 using bench::BenchModalUi;
 
-// Sits between the pump and a configuration page, noting when each reply arrived; the
-// page hands it on to the dialog as in the tool.
-class StampingHandler : public ReplyHandler {
+// Notes when each firmware reply of one link was closed, before the dialog has it.
+class StampingHandler {
  public:
-  explicit StampingHandler(ReplyHandler* page) : page_(page) {}
-  void HandleReply(const ReplyFrame& f) override {
-    delivered_at.push_back(Clock::now());
-    if (page_) page_->HandleReply(f);
+  StampingHandler(ReceivePump& pump, Link link) {
+    pump.WatchBursts([this, link](const ClosedBurst& b) {
+      if (b.is_reply && b.link == link && KindOfReply(b.bytes[2]) == ReplyKind::Firmware) delivered_at.push_back(Clock::now());
+    });
   }
   Stamps delivered_at;
-
- private:
-  ReplyHandler* page_;
 };
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -273,7 +269,7 @@ void Upload(benchmark::State& state, Over over) {
     MainWindow window(services);
     window.show();
     const int page = over == Over::Udp ? MainWindow::kNetworkPage : MainWindow::kSerialPage;
-    StampingHandler forward(dynamic_cast<ReplyHandler*>(window.Page(page)));
+    StampingHandler forward(window.Pump(), over == Over::Udp ? Link::Udp : Link::Serial);
 
     std::unique_ptr<UdpDevice> udp_device;
     std::unique_ptr<PtyDevice> pty_device;
@@ -283,14 +279,12 @@ void Upload(benchmark::State& state, Over over) {
         state.SkipWithError("no UDP on loopback");
         return;
       }
-      window.Pump().SetNetworkPageHandler(&forward);
     } else {
       pty_device = std::make_unique<PtyDevice>();
       if (!pty_device->Ok() || !serial.Open(pty_device->Path(), 115200, 0)) {
         state.SkipWithError("no pseudo-terminal");
         return;
       }
-      window.Pump().SetSerialPageHandler(&forward);
     }
     window.ShowPage(page);
     auto* fota = qobject_cast<QPushButton*>(FindControl(window.Page(page), 1037));  // the page's FOTA button

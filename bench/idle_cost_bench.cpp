@@ -43,7 +43,7 @@
 #include "support/pty_pair.h"
 #include "support/udp_test_port.h"
 #include "resources/config_layouts.h"
-#include "transport/app_services.h"
+#include "app/app_services.h"
 #include "widgets/controls.h"
 #include "widgets/dialog_builder.h"
 

@@ -35,7 +35,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "transport/app_services.h"
+#include "app/app_services.h"
 #include "widgets/dialog_builder.h"
 #include "app/main_window.h"
 #include "fota/ui/firmware_dialog.h"
@@ -57,20 +57,21 @@ double LineMs(int bytes) { return bytes * 1000.0 / kLineBytesPerSecond; }
 using bench::BenchModalUi;
 using Clock = std::chrono::steady_clock;
 
-// Between the pump and the serial page: how long after the answer's last byte was stored
-// the reply reached the page (the quiet gap and the tool's own lateness in closing it).
-class ClosingTimes : public ReplyHandler {
+// How long after the answer's last byte was stored each serial reply was closed (the
+// quiet gap and the tool's own lateness in closing it).
+class ClosingTimes {
  public:
-  ClosingTimes(const ReceiveState& rx, ReplyHandler* page) : rx_(rx), page_(page) {}
-  void HandleReply(const ReplyFrame& f) override {
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - rx_.LastSerialByte()).count());
-    if (page_) page_->HandleReply(f);
+  ClosingTimes(const ReceiveState& rx, ReceivePump& pump) : rx_(rx) {
+    pump.WatchBursts([this](const ClosedBurst& b) {
+      if (b.is_reply && b.link == Link::Serial) {
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - rx_.LastSerialByte()).count());
+      }
+    });
   }
   std::vector<double> ms;
 
  private:
   const ReceiveState& rx_;
-  ReplyHandler* page_;
 };
 
 quint16 FreeUdpPort() {
@@ -194,8 +195,7 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
       state.SkipWithError("cannot open the simulator's terminal");
       return;
     }
-    ClosingTimes closing(rx, dynamic_cast<ReplyHandler*>(window.Page(MainWindow::kSerialPage)));
-    window.Pump().SetSerialPageHandler(&closing);
+    ClosingTimes closing(rx, window.Pump());
     window.ShowPage(MainWindow::kSerialPage);
     qobject_cast<QPushButton*>(FindControl(window.Page(MainWindow::kSerialPage), 1037))->click();
     FirmwareDialog* dlg = window.Firmware();

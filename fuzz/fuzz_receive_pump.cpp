@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "log/traffic_log.h"
 #include "protocol/receive_pump.h"
 
 #include "fuzz_check.h"
@@ -18,10 +19,10 @@ struct CountingLog : LogSink {
   std::size_t chars = 0;
 };
 
-struct Page : ReplyHandler {
+struct Page {
   enum Role { kSerial, kNetwork, kMqtt } role;
   explicit Page(Role r) : role(r) {}
-  void HandleReply(const ReplyFrame& f) override {
+  void HandleReply(const ReplyFrame& f) {
     CHECK(IsReplyFrame(f.bytes));
     CHECK(f.bytes.size() <= ReceiveState::kBufferSize);
     const bool mqtt = f.Code() == 0xE6 || f.Code() == 0xE7;
@@ -44,11 +45,15 @@ struct Page : ReplyHandler {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   ReceiveState rx;
   CountingLog log;
-  ReceivePump pump(rx, log);
+  ReceivePump pump(rx);
+  TrafficLog traffic(log);
+  traffic.Watch(pump);
   Page serial(Page::kSerial), network(Page::kNetwork), mqtt(Page::kMqtt);
-  pump.SetSerialPageHandler(&serial);
-  pump.SetNetworkPageHandler(&network);
-  pump.SetMqttPageHandler(&mqtt);
+  for (ReplyKind kind : {ReplyKind::Config, ReplyKind::Firmware}) {
+    pump.Subscribe(kind, Link::Serial, [&serial](const ReplyFrame& f) { serial.HandleReply(f); });
+    pump.Subscribe(kind, Link::Udp, [&network](const ReplyFrame& f) { network.HandleReply(f); });
+  }
+  pump.Subscribe(ReplyKind::Mqtt, std::nullopt, [&mqtt](const ReplyFrame& f) { mqtt.HandleReply(f); });
 
   std::size_t i = 0;
   auto next = [&]() -> uint8_t { return i < size ? data[i++] : 0; };

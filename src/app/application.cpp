@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "transport/app_services.h"
+#include "app/app_services.h"
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "widgets/qt_modal_ui.h"

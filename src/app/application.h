@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "protocol/receive_state.h"
-#include "transport/app_services.h"
+#include "app/app_services.h"
 #include "widgets/qt_modal_ui.h"
 
 namespace velmora {

@@ -48,7 +48,7 @@ QString LogStamp(const LocalTime& t) {
 MainWindow::MainWindow(AppServices& services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       services_(services),
-      pump_(services.rx, *this) {
+      pump_(services.rx) {
   controls_ = BuildDialog(res::MainDialog(), this);
   setFixedSize(size());
 
@@ -68,6 +68,9 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
   connect(log_, &QWidget::customContextMenuRequested, this, &MainWindow::OnLogContextMenu);
   BuildLogMenu();
 
+  traffic_.Watch(pump_);
+  // The upgrade dialog hears firmware replies before the page of their link sets the status.
+  pump_.Subscribe(ReplyKind::Firmware, std::nullopt, [this](const ReplyFrame& f) { ForwardFirmwareReply(f); });
   pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
   const auto& tab_names = res::MainDialog().controls.front().items;
   for (std::size_t i = 0; i < pages_.size(); ++i) tabs_->addTab(pages_[i], QString::fromUtf8(tab_names[i]));
@@ -79,10 +82,10 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
   driver_ = std::make_unique<PumpDriver>(pump_, services_.rx);
   // The endpoint outlives the window: it reports ignored datagrams here only while the
   // window exists.
-  services_.udp.SetLog(this);
+  traffic_.Watch(services_.udp);
 }
 
-MainWindow::~MainWindow() { services_.udp.SetLog(nullptr); }
+MainWindow::~MainWindow() { services_.udp.SetIgnoredHandler({}); }
 
 void MainWindow::BuildLogMenu() {
   log_menu_ = new QMenu(QString::fromUtf8(res::kLogMenuTitle), this);
@@ -157,27 +160,34 @@ bool MainWindow::SessionLogOn() const { return session_log_ && session_log_->IsO
 QString MainWindow::SessionLogPath() const { return session_log_ ? session_log_->Path() : QString(); }
 
 QWidget* MainWindow::CreateSerialPage() {
-  auto* page = new SerialPage(*this, services_);
-  pump_.SetSerialPageHandler(page);
+  auto* page = new SerialPage(*this, services_.serial);
+  SubscribeConfigPage(page, Link::Serial);
   serial_page_ = page;
   return page;
 }
 
 QWidget* MainWindow::CreateNetworkPage() {
-  auto* page = new NetworkPage(*this, services_);
-  pump_.SetNetworkPageHandler(page);
+  auto* page = new NetworkPage(*this, services_.udp, services_.modal);
+  SubscribeConfigPage(page, Link::Udp);
   return page;
 }
 
+void MainWindow::SubscribeConfigPage(ConfigFormPage* page, Link link) {
+  for (ReplyKind kind : {ReplyKind::Config, ReplyKind::Firmware}) {
+    pump_.Subscribe(kind, link, [page](const ReplyFrame& f) { page->HandleReply(f); });
+  }
+}
+
 QWidget* MainWindow::CreateMqttPage() {
-  auto* page = new MqttPage(*this, services_);
-  pump_.SetMqttPageHandler(page);
+  auto* page = new MqttPage(*this, services_.serial, services_.udp);
+  // The credentials come back over whichever link carried the request.
+  pump_.Subscribe(ReplyKind::Mqtt, std::nullopt, [page](const ReplyFrame& f) { page->HandleReply(f); });
   return page;
 }
 
 void MainWindow::OpenFirmwareDialog(Link link) {
   if (!fota_) {
-    fota_ = new FirmwareDialog(services_, this);
+    fota_ = new FirmwareDialog(services_.serial, services_.udp, services_.modal, this);
     for (int page : {kSerialPage, kNetworkPage}) {
       connect(fota_, &FirmwareDialog::UploadChanged, static_cast<ConfigFormPage*>(pages_[page]), &ConfigFormPage::ShowUpload);
     }

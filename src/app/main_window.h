@@ -8,11 +8,12 @@
 #include <functional>
 #include <memory>
 
-#include "transport/app_services.h"
+#include "app/app_services.h"
+#include "log/log_sink.h"
+#include "log/traffic_log.h"
 #include "widgets/dialog_builder.h"
 #include "widgets/page_host.h"
 #include "protocol/command_frame.h"
-#include "protocol/log_sink.h"
 #include "protocol/pump_driver.h"
 #include "protocol/receive_pump.h"
 
@@ -69,8 +70,8 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   // for uploads over `link`. An upload in progress keeps its link: the dialog comes to the
   // front and the Log pane says which link it runs on.
   void OpenFirmwareDialog(Link link) override;
-  // Replies with code 0xE5, handed on by the page of the link that carried them.
-  void ForwardFirmwareReply(const ReplyFrame& frame) override;
+  // Replies with code 0xE5 from either link go to the upgrade dialog, once it exists.
+  void ForwardFirmwareReply(const ReplyFrame& frame);
   void ReportSerialSendFailed() override;
   // Null until a FOTA button first opens it.
   FirmwareDialog* Firmware() const { return fota_; }
@@ -112,6 +113,8 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   QWidget* CreateSerialPage();
   QWidget* CreateNetworkPage();
   QWidget* CreateMqttPage();
+  // Configuration and firmware replies of `link` go to the page.
+  void SubscribeConfigPage(ConfigFormPage* page, Link link);
 #ifdef Q_OS_WIN
   bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
 #endif
@@ -133,6 +136,7 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   FirmwareDialog* fota_ = nullptr;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   ReceivePump pump_;
+  TrafficLog traffic_{*this};
   std::unique_ptr<PumpDriver> driver_;
 };
 

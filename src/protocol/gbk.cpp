@@ -10,7 +10,7 @@
 namespace velmora {
 
 #ifdef Q_OS_WIN
-// Windows ships code page 936 (GBK) itself; Qt there may be built without ICU.
+// Windows converts GBK (its CP936) itself; Qt there may be built without ICU.
 std::string ToGbk(const QString& text) {
   if (text.isEmpty()) return {};
   const auto* w = reinterpret_cast<const wchar_t*>(text.utf16());

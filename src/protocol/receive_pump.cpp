@@ -1,13 +1,8 @@
 #include "protocol/receive_pump.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
-#include <cstring>
 
 #include "protocol/command_frame.h"
-#include "protocol/gbk.h"
-#include "protocol/text_field.h"
 
 namespace velmora {
 
@@ -27,39 +22,58 @@ bool IsReplyFrame(std::span<const uint8_t> b) {
   return b.size() >= 3 && b[0] == kFrameStart && b[1] == kDirToTool && b.back() == kFrameEnd && b[2] != 0;
 }
 
+ReplyKind KindOfReply(uint8_t code) {
+  if (code == cmd::kFirmware) return ReplyKind::Firmware;
+  if (code == cmd::kWriteMqtt || code == cmd::kReadMqtt) return ReplyKind::Mqtt;
+  return ReplyKind::Config;
+}
+
+int ReceivePump::Subscribe(ReplyKind kind, std::optional<Link> link, ReplyHandler handler) {
+  subscribers_.push_back(Subscriber{next_id_, kind, link, std::move(handler), {}});
+  return next_id_++;
+}
+
+int ReceivePump::WatchBursts(BurstHandler handler) {
+  subscribers_.push_back(Subscriber{next_id_, std::nullopt, std::nullopt, {}, std::move(handler)});
+  return next_id_++;
+}
+
+void ReceivePump::Unsubscribe(int id) {
+  std::erase_if(subscribers_, [id](const Subscriber& s) { return s.id == id; });
+}
+
 void ReceivePump::Tick() {
   const auto serial = state_.TickSerial(kSerialCloseTicks, kSerialGuardTicks);
   if (serial.close) {
-    Deliver(Link::Serial, state_.SerialBuffer().first(serial.length));
+    const auto bytes = state_.SerialBuffer().first(serial.length);
+    Deliver(ClosedBurst{Link::Serial, bytes, {}, false, IsReplyFrame(bytes)});
     state_.ReopenSerial();
   }
   const auto udp = state_.TickUdp(kUdpCloseTicks);
   if (udp.close) {
-    if (udp.new_sender) {
-      log_.AppendLog(QCoreApplication::translate("Log", "[UDP]: 以下数据来自 %1.").arg(udp.sender.Text()) +
-                     QLatin1String("\r\n"));
-    }
-    Deliver(Link::Udp, state_.UdpBuffer().first(udp.length));
+    const auto bytes = state_.UdpBuffer().first(udp.length);
+    Deliver(ClosedBurst{Link::Udp, bytes, udp.sender, udp.new_sender, IsReplyFrame(bytes)});
     state_.ResetUdp();
   }
 }
 
-void ReceivePump::Deliver(Link link, std::span<const uint8_t> burst) {
-  const bool serial = link == Link::Serial;
-  if (!IsReplyFrame(burst)) {
-    // Device text output: its first (length mod 512) bytes, up to the first zero byte.
-    const QString text = FromGbk(TextFieldBytes(burst.first(burst.size() % 512)));
-    log_.AppendLog(QString::fromUtf8(serial ? "[UART_RECV]: " : "[UDP_RECV]: ") + text + QLatin1String("\r\n"));
-    return;
+void ReceivePump::Deliver(const ClosedBurst& burst) {
+  // A handler may subscribe or unsubscribe while it runs: the ones called are those
+  // subscribed when the burst closed.
+  std::vector<Subscriber> now;
+  const std::optional<ReplyKind> kind =
+      burst.is_reply ? std::optional(KindOfReply(burst.bytes[2])) : std::nullopt;
+  for (const Subscriber& s : subscribers_) {
+    if (!s.kind || (kind && s.kind == kind && (!s.link || s.link == burst.link))) now.push_back(s);
   }
-  log_.AppendLog((serial ? QCoreApplication::translate("Log", "串口接收:") : QCoreApplication::translate("Log", "UDP接收:")) +
-                 HexText(burst));
-  const ReplyFrame frame{link, burst};
-  const uint8_t code = frame.Code();
-  ReplyHandler* target = (code == cmd::kWriteMqtt || code == cmd::kReadMqtt) ? mqtt_page_
-                          : serial                                            ? serial_page_
-                                                                              : network_page_;
-  if (target) target->HandleReply(frame);
+  for (const Subscriber& s : now) {
+    if (s.burst) s.burst(burst);
+  }
+  if (!kind) return;
+  const ReplyFrame frame{burst.link, burst.bytes, burst.sender};
+  for (const Subscriber& s : now) {
+    if (s.reply) s.reply(frame);
+  }
 }
 
 }  // namespace velmora

@@ -1,12 +1,14 @@
 #pragma once
-// Closes received bursts into Reply frames or text, logs them and routes the frames.
-
-#include <QString>
+// Closes received bursts into Reply frames or text, and hands each Reply frame to whoever
+// subscribed to its kind of reply on its link.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
+#include <vector>
 
-#include "protocol/log_sink.h"
+#include "core/peer_address.h"
 #include "protocol/receive_state.h"
 
 namespace velmora {
@@ -16,6 +18,7 @@ namespace velmora {
 struct ReplyFrame {
   Link link = Link::Serial;
   std::span<const uint8_t> bytes;
+  PeerAddress sender;  // the datagram's sender; empty for the serial link
 
   uint8_t Code() const { return bytes[2]; }
   // The length byte N, or 0 when the frame is too short to carry one.
@@ -29,10 +32,18 @@ struct ReplyFrame {
 // True when the bytes have the Reply frame envelope the pump accepts.
 bool IsReplyFrame(std::span<const uint8_t> burst);
 
-class ReplyHandler {
- public:
-  virtual ~ReplyHandler() = default;
-  virtual void HandleReply(const ReplyFrame& frame) = 0;
+// Who a reply is for: the firmware transfer (0xE5), the MQTT credentials (0xE6, 0xE7), or
+// the configuration commands (every other code, unknown ones included).
+enum class ReplyKind : uint8_t { Config, Firmware, Mqtt };
+ReplyKind KindOfReply(uint8_t code);
+
+// Every burst the pump closes, a Reply frame or not, as the Log shows it.
+struct ClosedBurst {
+  Link link = Link::Serial;
+  std::span<const uint8_t> bytes;
+  PeerAddress sender;
+  bool new_sender = false;  // the link names its senders and this one differs from the last
+  bool is_reply = false;
 };
 
 class ReceivePump {
@@ -42,13 +53,18 @@ class ReceivePump {
   // Quiet ticks after which an unfinished Reply frame is closed anyway (~100 ms).
   static constexpr int kSerialGuardTicks = 100;
 
-  ReceivePump(ReceiveState& state, LogSink& log) : state_(state), log_(log) {}
+  using ReplyHandler = std::function<void(const ReplyFrame&)>;
+  using BurstHandler = std::function<void(const ClosedBurst&)>;
 
-  // Frames with codes 0xE6/0xE7 go to the MQTT handler, all others to the page of the
-  // link that carried them. A null handler drops the frame after logging it.
-  void SetSerialPageHandler(ReplyHandler* h) { serial_page_ = h; }
-  void SetNetworkPageHandler(ReplyHandler* h) { network_page_ = h; }
-  void SetMqttPageHandler(ReplyHandler* h) { mqtt_page_ = h; }
+  explicit ReceivePump(ReceiveState& state) : state_(state) {}
+
+  // Replies of `kind` that came over `link` (either link when none is given) go to
+  // `handler`, after the burst watchers have seen them. Handlers run in the order they
+  // subscribed; a reply nobody subscribed to is dropped. Returns the id Unsubscribe takes.
+  int Subscribe(ReplyKind kind, std::optional<Link> link, ReplyHandler handler);
+  // Every closed burst goes to `handler` before any reply handler runs.
+  int WatchBursts(BurstHandler handler);
+  void Unsubscribe(int id);
 
   // One timer tick: the serial side, then the UDP side.
   void Tick();
@@ -57,13 +73,19 @@ class ReceivePump {
   bool Pending() const { return state_.SerialPending() || state_.UdpPending(); }
 
  private:
-  void Deliver(Link link, std::span<const uint8_t> burst);
+  void Deliver(const ClosedBurst& burst);
+
+  struct Subscriber {
+    int id = 0;
+    std::optional<ReplyKind> kind;  // none: a burst watcher
+    std::optional<Link> link;
+    ReplyHandler reply;
+    BurstHandler burst;
+  };
 
   ReceiveState& state_;
-  LogSink& log_;
-  ReplyHandler* serial_page_ = nullptr;
-  ReplyHandler* network_page_ = nullptr;
-  ReplyHandler* mqtt_page_ = nullptr;
+  std::vector<Subscriber> subscribers_;
+  int next_id_ = 1;
 };
 
 }  // namespace velmora

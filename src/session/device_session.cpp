@@ -17,11 +17,12 @@ DeviceSession::DeviceSession(DeviceLink device, UdpHub* hub, int timeout_ms)
     : link_(std::move(device)),
       hub_(hub),
       timeout_ms_(timeout_ms),
-      pump_(rx_, *this),
+      pump_(rx_),
       transfer_([this](std::span<const uint8_t> f) { SendRaw(f); }, [this](std::span<const uint8_t> f) { SendRaw(f); }) {
-  pump_.SetSerialPageHandler(this);
-  pump_.SetNetworkPageHandler(this);
-  pump_.SetMqttPageHandler(this);
+  // Every kind of reply on the session's one link: the awaited request sorts them.
+  for (ReplyKind kind : {ReplyKind::Config, ReplyKind::Firmware, ReplyKind::Mqtt}) {
+    pump_.Subscribe(kind, std::nullopt, [this](const ReplyFrame& f) { HandleReply(f); });
+  }
   request_timer_.setSingleShot(true);
   // Never early: "no answer within N ms" must be true.
   request_timer_.setTimerType(Qt::PreciseTimer);
@@ -146,9 +147,6 @@ void DeviceSession::OnReply(uint8_t code, QByteArray payload) {
   a.reply = Reply{code, std::move(payload)};
   FinishRequest(a);
 }
-
-// The frame log is the window's; here the replies themselves are the result.
-void DeviceSession::AppendLog(const QString&) {}
 
 FotaOutcome DeviceSession::StartUpload(const QString& path, ProgressHandler progress, UploadHandler done) {
   upload_progress_ = std::move(progress);

@@ -17,7 +17,6 @@
 #include <span>
 
 #include "fota/firmware_transfer.h"
-#include "protocol/log_sink.h"
 #include "protocol/pump_driver.h"
 #include "protocol/receive_pump.h"
 #include "protocol/receive_state.h"
@@ -51,7 +50,7 @@ struct Answer {
   QString error;               // why there is no reply
 };
 
-class DeviceSession : public QObject, private ReplyHandler, private LogSink {
+class DeviceSession : public QObject {
  public:
   using AnswerHandler = std::function<void(const Answer&)>;
   using ProgressHandler = std::function<void(uint64_t sent, uint64_t total)>;
@@ -84,8 +83,7 @@ class DeviceSession : public QObject, private ReplyHandler, private LogSink {
   bool Uploading() const { return upload_done_ != nullptr; }
 
  private:
-  void HandleReply(const ReplyFrame& frame) override;
-  void AppendLog(const QString& text) override;
+  void HandleReply(const ReplyFrame& frame);
   void OnReply(uint8_t code, QByteArray payload);
   void FinishRequest(const Answer& answer);
   bool SendFrame(uint8_t code, std::span<const uint8_t> payload);

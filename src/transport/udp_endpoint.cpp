@@ -12,7 +12,6 @@
 #include <span>
 
 #include "core/modal_ui.h"
-#include "protocol/log_sink.h"
 #include "protocol/receive_state.h"
 
 #ifdef Q_OS_WIN
@@ -98,7 +97,7 @@ UdpEndpoint::UdpEndpoint(ReceiveState& state, ModalUi& ui, quint16 local_port, q
     : state_(state), ui_(ui), local_port_(local_port), remote_port_(remote_port) {
   ignored_flush_.setSingleShot(true);
   ignored_flush_.setTimerType(Qt::PreciseTimer);  // never before the second is up
-  QObject::connect(&ignored_flush_, &QTimer::timeout, &context_, [this] { WriteIgnoredLine(); });
+  QObject::connect(&ignored_flush_, &QTimer::timeout, &context_, [this] { ReportIgnored(); });
 }
 
 UdpEndpoint::~UdpEndpoint() { CloseEndpoint(); }
@@ -136,7 +135,7 @@ void UdpEndpoint::CloseEndpoint() {
   state_.SetNameUdpSenders(false);
   // What was held back is said at once rather than lost.
   ignored_flush_.stop();
-  WriteIgnoredLine();
+  ReportIgnored();
   last_ignored_line_.reset();
 }
 
@@ -195,21 +194,15 @@ void UdpEndpoint::NoteIgnored(const PeerAddress& from, qint64 bytes) {
     ignored_flush_.start(std::chrono::ceil<std::chrono::milliseconds>(*last_ignored_line_ + kIgnoredLinePeriod - now));
     return;
   }
-  WriteIgnoredLine();
+  ReportIgnored();
 }
 
-void UdpEndpoint::WriteIgnoredLine() {
+void UdpEndpoint::ReportIgnored() {
   if (ignored_held_ == 0) return;
-  QString line = QCoreApplication::translate("Log", "[UDP]: 忽略来自 %1 的 %2 字节数据")
-                     .arg(ignored_from_.Text())
-                     .arg(ignored_bytes_);
-  if (ignored_held_ > 1) {
-    line += QCoreApplication::translate("Log", "(另有 %1 个数据包被忽略)").arg(ignored_held_ - 1);
-  }
-  line += QLatin1String(".\r\n");
+  const IgnoredDatagrams report{ignored_from_, ignored_bytes_, ignored_held_};
   ignored_held_ = 0;
   last_ignored_line_ = std::chrono::steady_clock::now();
-  if (log_) log_->AppendLog(line);
+  if (ignored_handler_) ignored_handler_(report);
 }
 
 void UdpEndpoint::QueueNotice(const QString& text) {

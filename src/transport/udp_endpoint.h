@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -18,9 +19,16 @@ class QUdpSocket;
 
 namespace velmora {
 
-class LogSink;
 class ModalUi;
 class ReceiveState;
+
+// Datagrams not taken as replies since the last report: the latest one's sender and
+// size, and how many there were in all.
+struct IgnoredDatagrams {
+  PeerAddress from;
+  qint64 bytes = 0;
+  int count = 0;
+};
 
 class UdpEndpoint {
  public:
@@ -48,14 +56,14 @@ class UdpEndpoint {
   // True while closed, or open towards an address that reaches many hosts.
   bool HearsEverySender() const { return !only_from_.has_value(); }
 
-  // Where ignored datagrams are reported; without a sink they go unmentioned. The sink
-  // is unset (or the endpoint gone) before the sink is destroyed.
-  void SetLog(LogSink* log) { log_ = log; }
+  // Where ignored datagrams are reported; without a handler they go unmentioned. The
+  // handler is unset (or the endpoint gone) before what it refers to is destroyed.
+  void SetIgnoredHandler(std::function<void(const IgnoredDatagrams&)> handler) { ignored_handler_ = std::move(handler); }
 
-  // At most one line a second about ignored datagrams; the ones in between are counted
-  // in the next line.
+  // At most one report a second about ignored datagrams; the ones in between are counted
+  // in the next report.
   static constexpr std::chrono::milliseconds kIgnoredLinePeriod{1000};
-  // True while ignored datagrams wait for that next line; only then does a timer run.
+  // True while ignored datagrams wait for that next report; only then does a timer run.
   bool IgnoredLinePending() const { return ignored_flush_.isActive(); }
 
   // One datagram to the device address at the device port. A failure is shown in a
@@ -71,7 +79,7 @@ class UdpEndpoint {
  private:
   void OnReadable();
   void NoteIgnored(const PeerAddress& from, qint64 bytes);
-  void WriteIgnoredLine();
+  void ReportIgnored();
   // At most one box of this endpoint at a time: a flood of bad datagrams would otherwise
   // pile up boxes without end.
   void QueueNotice(const QString& text);
@@ -85,7 +93,7 @@ class UdpEndpoint {
   QString device_address_;
   std::optional<quint32> only_from_;  // the device's IPv4 address when it is one host
 
-  LogSink* log_ = nullptr;
+  std::function<void(const IgnoredDatagrams&)> ignored_handler_;
   // Ignored datagrams not yet written about, and the latest of them.
   int ignored_held_ = 0;
   PeerAddress ignored_from_;

@@ -8,8 +8,6 @@
 
 namespace velmora {
 
-struct ReplyFrame;
-
 class PageHost {
  public:
   virtual ~PageHost() = default;
@@ -19,8 +17,6 @@ class PageHost {
   virtual void SetStatusText(const QString& text) = 0;
   // The FOTA buttons: the firmware upgrade dialog, shown for uploads over `link`.
   virtual void OpenFirmwareDialog(Link link) = 0;
-  // Replies with code 0xE5, handed on by the page of the link that carried them.
-  virtual void ForwardFirmwareReply(const ReplyFrame& frame) = 0;
   // A page's write to the serial port failed: the serial page says why and, when the
   // adapter has gone, closes the port and shows it closed.
   virtual void ReportSerialSendFailed() = 0;

@@ -286,16 +286,14 @@ TEST_F(FirmwareTransferTest, FileBeyondFourGibibytesIsRefused) {
 }
 
 // Replies arrive through the real receive pump, forwarded by both pages.
-class PumpedReplies : public FirmwareTransferTest, public ReplyHandler, public LogSink {
+class PumpedReplies : public FirmwareTransferTest {
  protected:
   void SetUp() override {
-    pump_.SetSerialPageHandler(this);
-    pump_.SetNetworkPageHandler(this);
+    pump_.Subscribe(ReplyKind::Firmware, std::nullopt, [this](const ReplyFrame& f) { HandleReply(f); });
   }
-  void HandleReply(const ReplyFrame& frame) override {
+  void HandleReply(const ReplyFrame& frame) {
     if (frame.Code() == cmd::kFirmware) outcomes_.push_back(engine_.HandleReply(frame));
   }
-  void AppendLog(const QString&) override {}
 
   void SerialBurst(const Bytes& b) {
     for (uint8_t x : b) state_.PutSerialByte(x);
@@ -307,7 +305,7 @@ class PumpedReplies : public FirmwareTransferTest, public ReplyHandler, public L
   }
 
   ReceiveState state_;
-  ReceivePump pump_{state_, *this};
+  ReceivePump pump_{state_};
   std::vector<FotaOutcome> outcomes_;
 };
 

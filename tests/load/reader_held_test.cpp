@@ -10,6 +10,7 @@
 
 #include "protocol/receive_pump.h"
 #include "protocol/receive_state.h"
+#include "support/logging_pump.h"
 #include "support/pty_pair.h"
 #include "transport/serial_port.h"
 
@@ -102,7 +103,7 @@ struct HeldReader : ::testing::Test {
   }
   ReceiveState state;
   Entries log;
-  ReceivePump pump{state, log};
+  test::LoggingPump pump{state, log};
   PtyPair pty;
   HeldSerial port{state};
 };

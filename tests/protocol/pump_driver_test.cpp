@@ -9,6 +9,7 @@
 #include <chrono>
 #include <vector>
 
+#include "support/logging_pump.h"
 #include "support/recording_sinks.h"
 
 namespace velmora {
@@ -35,7 +36,7 @@ std::vector<Clock::time_point> WaitForEntries(const test::RecordingLog& log, int
 TEST(PumpDriver, ClosesABurstWhenItsLineHasBeenQuietForTheWholeGapAfterTheLastByte) {
   ReceiveState rx;
   test::RecordingLog log;
-  ReceivePump pump(rx, log);
+  test::LoggingPump pump(rx, log);
   PumpDriver driver(pump, rx);
 
   const auto sent = Clock::now();

@@ -12,6 +12,7 @@
 
 #include "protocol/gbk.h"
 #include "protocol/pump_driver.h"
+#include "support/logging_pump.h"
 #include "support/recording_sinks.h"
 #include "support/wait.h"
 
@@ -24,9 +25,11 @@ using test::RecordingLog;
 class PumpTest : public ::testing::Test {
  protected:
   PumpTest() {
-    pump.SetSerialPageHandler(&serial_page);
-    pump.SetNetworkPageHandler(&network_page);
-    pump.SetMqttPageHandler(&mqtt_page);
+    for (ReplyKind kind : {ReplyKind::Config, ReplyKind::Firmware}) {
+      serial_page.Subscribe(pump, kind, Link::Serial);
+      network_page.Subscribe(pump, kind, Link::Udp);
+    }
+    mqtt_page.Subscribe(pump, ReplyKind::Mqtt, std::nullopt);
   }
   void Serial(std::initializer_list<uint8_t> bytes) {
     for (uint8_t b : bytes) rx.PutSerialByte(b);
@@ -41,7 +44,7 @@ class PumpTest : public ::testing::Test {
 
   ReceiveState rx;
   RecordingLog log;
-  ReceivePump pump{rx, log};
+  test::LoggingPump pump{rx, log};
   RecordingHandler serial_page, network_page, mqtt_page;
 };
 
@@ -159,12 +162,7 @@ TEST_F(PumpTest, TwoDatagramsWithinTwoTicksOnlyTheSecondIsHandled) {
 }
 
 TEST_F(PumpTest, BytesArrivingWhileAHandlerRunsAreDropped) {
-  struct Intruder : ReplyHandler {
-    ReceiveState* rx;
-    void HandleReply(const ReplyFrame&) override { rx->PutSerialByte('z'); }
-  } intruder;
-  intruder.rx = &rx;
-  pump.SetSerialPageHandler(&intruder);
+  pump.Subscribe(ReplyKind::Config, Link::Serial, [this](const ReplyFrame&) { rx.PutSerialByte('z'); });
   Serial(kVersionReply);
   Ticks(5);
   EXPECT_EQ(rx.SerialCount(), 0u);
@@ -224,7 +222,7 @@ TEST_F(PumpTest, TextThatMerelyStartsWithF5IsNotHeld) {
 TEST(PumpDriver, TicksOnlyWhileSomethingIsPending) {
   ReceiveState rx;
   RecordingLog log;
-  ReceivePump pump(rx, log);
+  test::LoggingPump pump(rx, log);
   PumpDriver driver(pump, rx);
   EXPECT_FALSE(driver.Ticking());
   rx.PutDatagram(std::vector<uint8_t>{'h', 'i'});
@@ -250,7 +248,7 @@ namespace {
 TEST(PumpDriver, ComesAndGoesWhileTheReaderStoresBytes) {
   ReceiveState rx;
   test::RecordingLog log;
-  ReceivePump pump(rx, log);
+  test::LoggingPump pump(rx, log);
   std::atomic<bool> stop{false};
   std::atomic<long> stored{0};
   std::thread reader([&] {

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "transport/app_services.h"
+#include "app/app_services.h"
 #include "app/main_window.h"
 #include "protocol/receive_state.h"
 #include "support/fake_modal_ui.h"

@@ -4,9 +4,10 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
-#include "protocol/log_sink.h"
+#include "log/log_sink.h"
 #include "protocol/receive_pump.h"
 
 namespace velmora::test {
@@ -18,14 +19,18 @@ class RecordingLog : public LogSink {
 };
 
 // Copies what it is handed, as a real handler must.
-class RecordingHandler : public ReplyHandler {
+class RecordingHandler {
  public:
   struct Call {
     Link link;
     uint8_t code;
     std::vector<uint8_t> bytes;
   };
-  void HandleReply(const ReplyFrame& f) override { calls.push_back({f.link, f.Code(), {f.bytes.begin(), f.bytes.end()}}); }
+  void HandleReply(const ReplyFrame& f) { calls.push_back({f.link, f.Code(), {f.bytes.begin(), f.bytes.end()}}); }
+  // Replies of `kind` on `link` (either link when none) come here.
+  void Subscribe(ReceivePump& pump, ReplyKind kind, std::optional<Link> link) {
+    pump.Subscribe(kind, link, [this](const ReplyFrame& f) { HandleReply(f); });
+  }
   std::vector<Call> calls;
 };
 

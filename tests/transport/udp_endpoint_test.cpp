@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "protocol/command_frame.h"
+#include "log/traffic_log.h"
 #include "protocol/receive_pump.h"
+#include "support/logging_pump.h"
 #include "protocol/receive_state.h"
 #include "support/fake_modal_ui.h"
 #include "support/udp_test_port.h"
@@ -45,8 +47,11 @@ struct CollectingLog : LogSink {
   QStringList lines;
 };
 
-struct CollectingHandler : ReplyHandler {
-  void HandleReply(const ReplyFrame& frame) override { frames.push_back(Bytes(frame.bytes)); }
+struct CollectingHandler {
+  void HandleReply(const ReplyFrame& frame) { frames.push_back(Bytes(frame.bytes)); }
+  void Subscribe(ReceivePump& pump) {
+    pump.Subscribe(ReplyKind::Config, Link::Udp, [this](const ReplyFrame& f) { HandleReply(f); });
+  }
   std::vector<QByteArray> frames;
 };
 
@@ -108,8 +113,8 @@ TEST_F(UdpEndpointTest, OnlyTheLastDatagramBeforeThePumpClosesIsDelivered) {
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
   CollectingLog log;
   CollectingHandler network;
-  ReceivePump pump(state_, log);
-  pump.SetNetworkPageHandler(&network);
+  test::LoggingPump pump(state_, log);
+  network.Subscribe(pump);
 
   const QByteArray first("\xF5\x00\xE3\x05\x31\x2E\x30\x2E\x30\x00\x0D", 11);
   const QByteArray second("\xF5\x00\xEB\x01\x17\x00\x0D", 7);
@@ -311,12 +316,13 @@ TEST_F(UdpEndpointTest, WithTheDeviceAtOneAddressOtherSendersAreLoggedAtMostOnce
   Stranger stranger;
   ASSERT_TRUE(stranger.Bound());
   TimedLog log;
-  endpoint_->SetLog(&log);
+  TrafficLog traffic(log);
+  traffic.Watch(*endpoint_);
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
   EXPECT_FALSE(endpoint_->HearsEverySender());
-  ReceivePump pump(state_, log);
+  test::LoggingPump pump(state_, log);
   CollectingHandler network;
-  pump.SetNetworkPageHandler(&network);
+  network.Subscribe(pump);
   auto pump_until = [&](const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     return WaitUntil(
         [&] {
@@ -381,20 +387,21 @@ TEST_F(UdpEndpointTest, WithTheDeviceAtOneAddressOtherSendersAreLoggedAtMostOnce
   // Nothing is left waiting: the endpoint does not wake up while nobody sends.
   EXPECT_FALSE(endpoint_->IgnoredLinePending());
   EXPECT_FALSE(state_.UdpPending());
-  endpoint_->SetLog(nullptr);
+  endpoint_->SetIgnoredHandler({});
 }
 
 TEST_F(UdpEndpointTest, WithABroadcastAddressEveryoneIsHeardAndEachNewSenderIsNamed) {
   Stranger stranger;
   ASSERT_TRUE(stranger.Bound());
   CollectingLog log;
-  endpoint_->SetLog(&log);
+  TrafficLog traffic(log);
+  traffic.Watch(*endpoint_);
   // Nothing is sent: only the answers of two hosts are received.
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("255.255.255.255")));
   EXPECT_TRUE(endpoint_->HearsEverySender());
-  ReceivePump pump(state_, log);
+  test::LoggingPump pump(state_, log);
   CollectingHandler network;
-  pump.SetNetworkPageHandler(&network);
+  network.Subscribe(pump);
 
   const QByteArray a("\xF5\x00\xE3\x01\x41\x2A\x0D", 7);
   const QByteArray b("\xF5\x00\xE3\x01\x42\x2A\x0D", 7);
@@ -430,7 +437,7 @@ TEST_F(UdpEndpointTest, WithABroadcastAddressEveryoneIsHeardAndEachNewSenderIsNa
   ASSERT_TRUE(stranger.Send(b, local_port_));
   deliver([&] { DeviceSends(a); });
   EXPECT_EQ(log.lines, (QStringList{IgnoredLine(stranger.Port(), 7), hex(a)}));
-  endpoint_->SetLog(nullptr);
+  endpoint_->SetIgnoredHandler({});
 }
 
 }  // namespace

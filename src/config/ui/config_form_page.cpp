@@ -11,6 +11,7 @@
 #include "widgets/translation.h"
 #include "config/config_defaults.h"
 #include "config/ui/mac_generator.h"
+#include "log/traffic_log.h"
 #include "protocol/gbk.h"
 #include "protocol/text_field.h"
 
@@ -161,7 +162,7 @@ void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
   QString hex;
   const bool sent = traits_.send(code, payload, hex);
   // Logged whether or not the link took the frame: the engineer sees what was attempted.
-  Log(Translate(kLogContext, traits_.send_prefix) + hex);
+  Log(SentFrameLine(traits_.link, hex));
   host_.SetStatusText(QStringLiteral("...."));
   if (!sent) OnSendFailed();
 }
@@ -206,7 +207,6 @@ void ConfigFormPage::HandleReply(const ReplyFrame& frame) {
       Log(tr("软件复位成功. ") + QLatin1String("\r\n"));
       break;
     case cmd::kFirmware:
-      host_.ForwardFirmwareReply(frame);
       break;
     case cmd::kReadCsq:
       if (!ShowCsq(frame)) return;

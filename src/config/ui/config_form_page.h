@@ -24,11 +24,10 @@ struct ConfigPageTraits {
   // Sends one Command frame over the page's link and gives back its hex text. False when
   // the link did not take the frame (the UDP endpoint shows its own failures: always true).
   std::function<bool(uint8_t code, std::span<const uint8_t> payload, QString& hex)> send;
-  const char* send_prefix;   // UTF-8, names the link that carries the frames
-  Link link;                 // the link the page's FOTA button uploads over
+  Link link;  // carries the page's frames; the page's FOTA button uploads over it
 };
 
-class ConfigFormPage : public QWidget, public ReplyHandler {
+class ConfigFormPage : public QWidget {
   Q_OBJECT
  public:
   ConfigFormPage(PageHost& host, ConfigPageTraits traits, QWidget* parent = nullptr);
@@ -46,7 +45,9 @@ class ConfigFormPage : public QWidget, public ReplyHandler {
   // it alone), then as ShowForm.
   void ShowSavedForm(const ConfigForm& form);
 
-  void HandleReply(const ReplyFrame& frame) override;
+  // Configuration and firmware replies from the page's link; the firmware dialog takes
+  // the firmware replies themselves.
+  void HandleReply(const ReplyFrame& frame);
 
   // An upload runs, or has ended: the FOTA button's tip says which link it uses.
   void ShowUpload(bool running, Link link);

@@ -7,7 +7,6 @@
 #include "widgets/controls.h"
 #include "widgets/translation.h"
 #include "core/modal_ui.h"
-#include "transport/app_services.h"
 #include "transport/command_senders.h"
 #include "transport/udp_endpoint.h"
 
@@ -32,15 +31,14 @@ ConfigPageTraits NetworkTraits(UdpEndpoint& udp) {
         SendCommandUdp(udp, code, payload, hex);
         return true;
       },
-      QT_TRANSLATE_NOOP("Log", "UDP发送:"),
       Link::Udp,
   };
 }
 
 }  // namespace
 
-NetworkPage::NetworkPage(PageHost& host, AppServices& services, QWidget* parent)
-    : ConfigFormPage(host, NetworkTraits(services.udp), parent), udp_(services.udp), modal_(services.modal) {
+NetworkPage::NetworkPage(PageHost& host, UdpEndpoint& udp, ModalUi& modal, QWidget* parent)
+    : ConfigFormPage(host, NetworkTraits(udp), parent), udp_(udp), modal_(modal) {
   Controls().Ip(kIdcBroadcastAddress)->setText(QStringLiteral("255.255.255.255"));
   BindClicks(Controls(), this, ClickTable<NetworkPage>{{kIdcOpenClose, &NetworkPage::OnOpenClose}});
 }

@@ -7,12 +7,11 @@ namespace velmora {
 
 class UdpEndpoint;
 class ModalUi;
-struct AppServices;
 
 class NetworkPage : public ConfigFormPage {
   Q_OBJECT
  public:
-  NetworkPage(PageHost& host, AppServices& services, QWidget* parent = nullptr);
+  NetworkPage(PageHost& host, UdpEndpoint& udp, ModalUi& modal, QWidget* parent = nullptr);
 
  private:
   void OnOpenClose();

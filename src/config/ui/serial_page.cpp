@@ -14,7 +14,6 @@
 
 #include "widgets/controls.h"
 #include "widgets/translation.h"
-#include "transport/app_services.h"
 #include "transport/command_senders.h"
 #include "transport/serial_port.h"
 
@@ -31,7 +30,6 @@ ConfigPageTraits SerialTraits(SerialPort& serial) {
       [&serial](uint8_t code, std::span<const uint8_t> payload, QString& hex) {
         return SendCommandSerial(serial, code, payload, hex);
       },
-      QT_TRANSLATE_NOOP("Log", "串口发送:"),
       Link::Serial,
   };
 }
@@ -106,8 +104,8 @@ class PortItemDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-SerialPage::SerialPage(PageHost& host, AppServices& services, QWidget* parent)
-    : ConfigFormPage(host, SerialTraits(services.serial), parent), serial_(services.serial) {
+SerialPage::SerialPage(PageHost& host, SerialPort& serial, QWidget* parent)
+    : ConfigFormPage(host, SerialTraits(serial), parent), serial_(serial) {
   SetListPosition(Controls().Combo(kIdcBaudRate), 7);  // 115200
   SetListPosition(Controls().Combo(kIdcParity), 0);    // NO
   BindClicks(Controls(), this,

@@ -12,12 +12,11 @@ class QFileSystemWatcher;
 namespace velmora {
 
 class SerialPort;
-struct AppServices;
 
 class SerialPage : public ConfigFormPage {
   Q_OBJECT
  public:
-  SerialPage(PageHost& host, AppServices& services, QWidget* parent = nullptr);
+  SerialPage(PageHost& host, SerialPort& serial, QWidget* parent = nullptr);
   ~SerialPage() override;
 
   // Lists the ports that can be opened now and selects the first.

@@ -12,7 +12,8 @@
 #include <span>
 #include <vector>
 
-#include "transport/app_services.h"
+#include "transport/serial_port.h"
+#include "transport/udp_endpoint.h"
 #include "protocol/command_frame.h"
 #include "resources/fota_layout.h"
 #include "widgets/translation.h"
@@ -57,13 +58,13 @@ QString FirmwareSizeText(uint64_t length) { return QString::asprintf("%.3f kb", 
 
 int FirmwareProgressRange(uint64_t length) { return static_cast<int>((length >> 10) & 0xFFFF); }
 
-FirmwareDialog::FirmwareDialog(AppServices& services, QWidget* parent)
+FirmwareDialog::FirmwareDialog(SerialPort& serial, UdpEndpoint& udp, ModalUi& modal, QWidget* parent)
     : FirmwareDialog(
           // A failed write is not reported here: on a port never opened the watch resends
           // and then times out; a device that has gone away ends the transfer in Apply.
-          [&serial = services.serial](std::span<const uint8_t> f) { (void)serial.Write(f.data(), f.size()); },
-          [&udp = services.udp](std::span<const uint8_t> f) { udp.SendToDevice(f.data(), f.size()); },
-          [&serial = services.serial] { return serial.LineLost(); }, services.modal, parent) {}
+          [&serial](std::span<const uint8_t> f) { (void)serial.Write(f.data(), f.size()); },
+          [&udp](std::span<const uint8_t> f) { udp.SendToDevice(f.data(), f.size()); },
+          [&serial] { return serial.LineLost(); }, modal, parent) {}
 
 FirmwareDialog::FirmwareDialog(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, ModalUi& modal,
                            QWidget* parent)

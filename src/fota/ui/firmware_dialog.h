@@ -22,7 +22,9 @@ class QProgressBar;
 namespace velmora {
 
 class ModalUi;
-struct AppServices;
+class ModalUi;
+class SerialPort;
+class UdpEndpoint;
 
 // "%.3f kb" of length / 1000.0: the size label.
 QString FirmwareSizeText(uint64_t length);
@@ -32,8 +34,9 @@ int FirmwareProgressRange(uint64_t length);
 class FirmwareDialog : public QDialog {
   Q_OBJECT
  public:
-  // Sends over the program's serial port or UDP endpoint. `services` must outlive the dialog.
-  explicit FirmwareDialog(AppServices& services, QWidget* parent = nullptr);
+  // Sends over the program's serial port or UDP endpoint; they and `modal` must outlive
+  // the dialog.
+  FirmwareDialog(SerialPort& serial, UdpEndpoint& udp, ModalUi& modal, QWidget* parent = nullptr);
   // With senders of the caller's choosing (tests, tools).
   FirmwareDialog(FirmwareTransfer::Sender serial, FirmwareTransfer::Sender udp, ModalUi& modal,
                QWidget* parent = nullptr);

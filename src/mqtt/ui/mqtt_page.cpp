@@ -7,12 +7,13 @@
 
 #include "widgets/controls.h"
 #include "widgets/translation.h"
-#include "transport/app_services.h"
+#include "log/traffic_log.h"
 #include "mqtt/mqtt_defaults.h"
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
 #include "resources/mqtt_layout.h"
 #include "transport/command_senders.h"
+#include "transport/serial_port.h"
 
 namespace velmora {
 
@@ -21,14 +22,12 @@ static_assert(res::kProductKeyLimit == kProductKeyBytes && res::kDeviceNameLimit
               "the credential boxes take exactly what the record's fields hold");
 
 namespace {
-constexpr const char* kSerialSendPrefix = QT_TRANSLATE_NOOP("Log", "串口发送:");
-constexpr const char* kUdpSendPrefix = QT_TRANSLATE_NOOP("Log", "UDP发送:");
 constexpr const char* kStatusSent = "....";
 constexpr const char* kStatusDone = "Successful!";
 }  // namespace
 
-MqttPage::MqttPage(PageHost& host, AppServices& links, QWidget* parent)
-    : QWidget(parent), host_(host), links_(links) {
+MqttPage::MqttPage(PageHost& host, SerialPort& serial, UdpEndpoint& udp, QWidget* parent)
+    : QWidget(parent), host_(host), serial_(serial), udp_(udp) {
   controls_ = BuildDialog(res::MqttDialog(), this);
   for (QGroupBox* box : findChildren<QGroupBox*>()) frames_.push_back({box, box->geometry()});
   ShowCredentials(DefaultMqttCredentials());
@@ -80,17 +79,17 @@ void MqttPage::OnReadConfig() { Send(cmd::kReadMqtt, {}); }
 void MqttPage::Send(uint8_t code, std::span<const uint8_t> payload) {
   QString hex;
   // Asked at every send: the engineer may open or close the serial port at any time.
-  if (links_.serial.IsOpen()) {
-    const bool sent = SendCommandSerial(links_.serial, code, payload, hex);
+  if (serial_.IsOpen()) {
+    const bool sent = SendCommandSerial(serial_, code, payload, hex);
     // Logged as tried, as the configuration pages do; the serial page then says why it
     // failed and lets a port whose adapter has gone go.
-    host_.AppendLog(Translate(kLogContext, kSerialSendPrefix) + hex);
+    host_.AppendLog(SentFrameLine(Link::Serial, hex));
     host_.SetStatusText(QString::fromUtf8(kStatusSent));
     if (!sent) host_.ReportSerialSendFailed();
     return;
   }
-  SendCommandUdp(links_.udp, code, payload, hex);
-  host_.AppendLog(Translate(kLogContext, kUdpSendPrefix) + hex);
+  SendCommandUdp(udp_, code, payload, hex);
+  host_.AppendLog(SentFrameLine(Link::Udp, hex));
   host_.SetStatusText(QString::fromUtf8(kStatusSent));
 }
 

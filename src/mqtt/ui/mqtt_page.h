@@ -20,18 +20,19 @@ class QGroupBox;
 
 namespace velmora {
 
-struct AppServices;
+class SerialPort;
+class UdpEndpoint;
 
-class MqttPage : public QWidget, public ReplyHandler {
+class MqttPage : public QWidget {
   Q_OBJECT
  public:
-  // `host` gives the Log pane and the status text, `links` the two links; both must
-  // outlive the page.
-  MqttPage(PageHost& host, AppServices& links, QWidget* parent = nullptr);
+  // `host` gives the Log pane and the status text; it and the two links must outlive the
+  // page.
+  MqttPage(PageHost& host, SerialPort& serial, UdpEndpoint& udp, QWidget* parent = nullptr);
   ~MqttPage() override;
 
   // Replies to 0xE6 and 0xE7 both carry the credential record; other codes are ignored.
-  void HandleReply(const ReplyFrame& frame) override;
+  void HandleReply(const ReplyFrame& frame);
 
   // What the controls hold, texts as the GBK bytes that travel.
   MqttCredentials Credentials() const;
@@ -48,7 +49,8 @@ class MqttPage : public QWidget, public ReplyHandler {
   void Send(uint8_t code, std::span<const uint8_t> payload);
 
   PageHost& host_;
-  AppServices& links_;
+  SerialPort& serial_;
+  UdpEndpoint& udp_;
   ControlMap controls_;
   struct Frame {
     QGroupBox* box;

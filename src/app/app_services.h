@@ -1,6 +1,6 @@
 #pragma once
 // The program-wide objects that live for the whole run, created before the main window
-// and destroyed after it.
+// and destroyed after it; the window hands each page the ones it uses.
 
 #include "core/modal_ui.h"
 #include "protocol/receive_state.h"

@@ -1,0 +1,45 @@
+#pragma once
+// The Log's own lines about the link traffic, each composed here and nowhere else: frames
+// sent and received, text the device sent, who sent a datagram, datagrams ignored.
+
+#include <QString>
+
+#include <cstdint>
+#include <span>
+
+#include "core/link.h"
+#include "core/peer_address.h"
+#include "log/log_sink.h"
+#include "protocol/receive_pump.h"
+#include "transport/udp_endpoint.h"
+
+namespace velmora {
+
+// "串口发送:" or "UDP发送:", then the frame's hex text.
+QString SentFrameLine(Link link, const QString& hex);
+// A closed burst: "串口接收:"/"UDP接收:" and the hex text for a Reply frame, else
+// "[UART_RECV]: "/"[UDP_RECV]: " and the device's text.
+QString ReceivedLine(const ClosedBurst& burst);
+// "[UDP]: 以下数据来自 ADDRESS:PORT."
+QString SenderLine(const PeerAddress& sender);
+// "[UDP]: 忽略来自 …", with the count of the others held back since the last such line.
+QString IgnoredLine(const IgnoredDatagrams& ignored);
+
+// Writes those lines into a sink as the traffic happens.
+class TrafficLog {
+ public:
+  explicit TrafficLog(LogSink& sink) : sink_(sink) {}
+
+  // Every burst the pump closes is logged before its reply is handled.
+  void Watch(ReceivePump& pump);
+  // Datagrams the endpoint ignores are logged as it reports them.
+  void Watch(UdpEndpoint& endpoint);
+
+  void Sent(Link link, const QString& hex) { sink_.AppendLog(SentFrameLine(link, hex)); }
+  void Received(const ClosedBurst& burst);
+
+ private:
+  LogSink& sink_;
+};
+
+}  // namespace velmora
