@@ -362,6 +362,10 @@
         <source>(另有 %1 个数据包被忽略)</source>
         <translation> (%1 more datagrams ignored)</translation>
     </message>
+    <message>
+        <source>[UDP]: %1 个数据包来得太快,未能处理.</source>
+        <translation>[UDP]: %1 datagrams came too fast and were not handled.</translation>
+    </message>
 </context>
 <context>
     <name>velmora::ConfigFormPage</name>

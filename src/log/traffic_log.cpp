@@ -47,6 +47,9 @@ void TrafficLog::Watch(UdpEndpoint& endpoint) {
 }
 
 void TrafficLog::Received(const ClosedBurst& burst) {
+  if (burst.dropped_before > 0) {
+    sink_.AppendLog(Tr(QT_TRANSLATE_NOOP("Log", "[UDP]: %1 个数据包来得太快,未能处理.")).arg(burst.dropped_before) + kLineEnd);
+  }
   if (burst.new_sender) sink_.AppendLog(SenderLine(burst.sender));
   sink_.AppendLog(ReceivedLine(burst));
 }

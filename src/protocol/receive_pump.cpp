@@ -49,10 +49,14 @@ void ReceivePump::Tick() {
     Deliver(ClosedBurst{Link::Serial, bytes, {}, false, IsReplyFrame(bytes)});
     state_.ReopenSerial();
   }
+  // Datagrams that a later one closed come first: they arrived first.
+  while (auto d = state_.TakeClosedDatagram()) {
+    Deliver(ClosedBurst{Link::Udp, d->bytes, d->sender, d->new_sender, IsReplyFrame(d->bytes), d->dropped_before});
+  }
   const auto udp = state_.TickUdp(kUdpCloseTicks);
   if (udp.close) {
     const auto bytes = state_.UdpBuffer().first(udp.length);
-    Deliver(ClosedBurst{Link::Udp, bytes, udp.sender, udp.new_sender, IsReplyFrame(bytes)});
+    Deliver(ClosedBurst{Link::Udp, bytes, udp.sender, udp.new_sender, IsReplyFrame(bytes), udp.dropped_before});
     state_.ResetUdp();
   }
 }

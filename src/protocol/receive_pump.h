@@ -44,6 +44,7 @@ struct ClosedBurst {
   PeerAddress sender;
   bool new_sender = false;  // the link names its senders and this one differs from the last
   bool is_reply = false;
+  std::size_t dropped_before = 0;  // datagrams that came too fast to be kept, before this one
 };
 
 class ReceivePump {

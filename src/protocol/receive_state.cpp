@@ -1,6 +1,7 @@
 #include "protocol/receive_state.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "protocol/command_frame.h"
 
@@ -34,6 +35,14 @@ void ReceiveState::PutSerialByte(uint8_t byte) {
 }
 
 void ReceiveState::PutDatagram(std::span<const uint8_t> datagram, PeerAddress from) {
+  if (udp_idle_ >= 0) {
+    if (udp_closed_.size() < kMaxClosedDatagrams) {
+      const auto held = std::span(udp_buf_).first(udp_count_);
+      udp_closed_.push_back(ClosedDatagram{{held.begin(), held.end()}, udp_sender_, NameSender(udp_sender_), 0});
+    } else {
+      ++udp_dropped_;
+    }
+  }
   const std::size_t n = std::min(datagram.size(), kMaxDatagram);
   std::copy_n(datagram.begin(), n, udp_buf_.begin());
   udp_count_ = n;
@@ -80,13 +89,23 @@ ReceiveState::UdpSnapshot ReceiveState::TickUdp(int close_ticks) {
   ++udp_idle_;
   if (udp_idle_ < close_ticks) return {};
   udp_idle_ = -1;
-  UdpSnapshot snap{true, udp_count_, udp_sender_, false};
-  if (name_udp_senders_) {
-    snap.new_sender = !udp_sender_named_ || previous_udp_sender_ != udp_sender_;
-    previous_udp_sender_ = udp_sender_;
-    udp_sender_named_ = true;
-  }
-  return snap;
+  return UdpSnapshot{true, udp_count_, udp_sender_, NameSender(udp_sender_), std::exchange(udp_dropped_, 0)};
+}
+
+bool ReceiveState::NameSender(const PeerAddress& sender) {
+  if (!name_udp_senders_) return false;
+  const bool changed = !udp_sender_named_ || previous_udp_sender_ != sender;
+  previous_udp_sender_ = sender;
+  udp_sender_named_ = true;
+  return changed;
+}
+
+std::optional<ReceiveState::ClosedDatagram> ReceiveState::TakeClosedDatagram() {
+  if (udp_closed_.empty()) return std::nullopt;
+  ClosedDatagram d = std::move(udp_closed_.front());
+  udp_closed_.pop_front();
+  d.dropped_before = std::exchange(udp_dropped_, 0);
+  return d;
 }
 
 void ReceiveState::SetNameUdpSenders(bool on) {
@@ -104,6 +123,7 @@ void ReceiveState::CountRealQuietTime(bool on) {
 }
 
 bool ReceiveState::TickDue() const {
+  if (!udp_closed_.empty()) return true;
   const auto now = Clock::now();
   if (udp_idle_ >= 0 && udp_idle_ < WholeTicksSince(udp_last_, now)) return true;
   std::lock_guard lock(mutex_);
@@ -113,6 +133,7 @@ bool ReceiveState::TickDue() const {
 std::optional<ReceiveState::Clock::time_point> ReceiveState::NextDecision(int serial_close_ticks,
                                                                           int udp_close_ticks) const {
   std::optional<Clock::time_point> next;
+  if (!udp_closed_.empty()) next = Clock::now();
   auto consider = [&](int idle, Clock::time_point last, int close_ticks) {
     if (idle < 0) return;
     const auto at = last + std::max(idle + 1, close_ticks) * kTick;

@@ -5,10 +5,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "core/link.h"
 #include "core/peer_address.h"
@@ -27,8 +29,9 @@ class ReceiveState {
   // goes into the ring at the count and the burst's quiet time starts again.
   void PutSerialByte(uint8_t byte);
 
-  // User-interface thread. Replaces the previous datagram (at most 1023 bytes are kept)
-  // and its sender.
+  // User-interface thread. At most 1023 bytes of a datagram are kept. A datagram still
+  // pending when the next arrives is closed then, whole (datagrams are never joined),
+  // and waits its turn among the closed ones: each is handled, in order of arrival.
   void PutDatagram(std::span<const uint8_t> datagram, PeerAddress from = {});
 
   // User-interface thread. While on, a closed datagram whose sender differs from the
@@ -81,9 +84,23 @@ class ReceiveState {
     std::size_t length = 0;
     PeerAddress sender;
     bool new_sender = false;  // naming is on and the sender is not the previous one's
+    std::size_t dropped_before = 0;  // datagrams dropped since the last one handled
   };
   UdpSnapshot TickUdp(int close_ticks);
   void ResetUdp() { udp_count_ = 0; }
+
+  // Datagrams closed by a later arrival, oldest first; taken before the pending one is
+  // ticked. More than kMaxClosedDatagrams waiting means they arrive faster than they are
+  // handled: the newest are then dropped and counted, and the count goes with the next
+  // one taken.
+  static constexpr std::size_t kMaxClosedDatagrams = 4096;
+  struct ClosedDatagram {
+    std::vector<uint8_t> bytes;
+    PeerAddress sender;
+    bool new_sender = false;
+    std::size_t dropped_before = 0;
+  };
+  std::optional<ClosedDatagram> TakeClosedDatagram();
 
   // Only valid to read while the serial gate is closed (between TickSerial closing a
   // burst and ReopenSerial), or from the user-interface thread for the UDP buffer.
@@ -91,7 +108,7 @@ class ReceiveState {
   std::span<const uint8_t> UdpBuffer() const { return udp_buf_; }
 
   bool SerialPending() const;
-  bool UdpPending() const { return udp_idle_ >= 0; }
+  bool UdpPending() const { return udp_idle_ >= 0 || !udp_closed_.empty(); }
 
   // For tests and diagnostics.
   std::size_t SerialCount() const;
@@ -101,6 +118,8 @@ class ReceiveState {
  private:
   bool LooksLikeUnfinishedReply() const;  // caller holds mutex_
   static int WholeTicksSince(Clock::time_point t, Clock::time_point now);
+  // Whether `sender` is to be named: naming is on and it differs from the last one named.
+  bool NameSender(const PeerAddress& sender);
 
   mutable std::mutex mutex_;  // guards the serial fields below against the reader thread
   std::array<uint8_t, kBufferSize> serial_buf_{};
@@ -118,6 +137,8 @@ class ReceiveState {
   bool name_udp_senders_ = false;
   bool udp_sender_named_ = false;  // previous_udp_sender_ holds a sender
   PeerAddress previous_udp_sender_;
+  std::deque<ClosedDatagram> udp_closed_;
+  std::size_t udp_dropped_ = 0;
 
   std::function<void()> wake_;
   std::function<bool()> input_probe_;

@@ -91,7 +91,8 @@ void UdpHub::OnReadable() {
   std::array<char, ReceiveState::kMaxDatagram + 1> buf{};
   while (socket_ && socket_->hasPendingDatagrams()) {
     QHostAddress sender;
-    const qint64 n = socket_->readDatagram(buf.data(), static_cast<qint64>(buf.size()), &sender);
+    quint16 sender_port = 0;
+    const qint64 n = socket_->readDatagram(buf.data(), static_cast<qint64>(buf.size()), &sender, &sender_port);
     if (n < 0) break;  // nothing was taken off the queue; do not spin on it
     if (n == 0 || n > static_cast<qint64>(ReceiveState::kMaxDatagram)) {
       ++ignored_;
@@ -108,7 +109,8 @@ void UdpHub::OnReadable() {
       ++ignored_;
       continue;
     }
-    peer->state->PutDatagram(std::span(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<std::size_t>(n)));
+    peer->state->PutDatagram(std::span(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<std::size_t>(n)),
+                             PeerAddress{from, sender_port});
   }
 }
 

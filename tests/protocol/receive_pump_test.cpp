@@ -149,16 +149,39 @@ TEST_F(PumpTest, LongTextBurstShowsItsLengthModulo512) {
   EXPECT_EQ(shown, QString::fromLatin1(reinterpret_cast<const char*>(text.data()), 88));
 }
 
-TEST_F(PumpTest, TwoDatagramsWithinTwoTicksOnlyTheSecondIsHandled) {
-  Datagram(kVersionReply);
+// Several devices answering one broadcast within a closing period: each datagram is its
+// own reply, handled in the order it came and logged under its sender, never joined.
+TEST_F(PumpTest, DatagramsWithinOneClosingPeriodAreEachHandledInOrderUnderTheirSender) {
+  rx.SetNameUdpSenders(true);
+  const PeerAddress a{0xC0000215, 21}, b{0xC0000216, 21};
+  const std::vector<uint8_t> csq{0xF5, 0x00, 0xEB, 0x01, 0x1F, 0x00, 0x0D};
+  rx.PutDatagram(kVersionReply, a);
   Ticks(2);
-  Datagram({0xF5, 0x00, 0xEB, 0x01, 0x1F, 0x00, 0x0D});
-  Ticks(2);
-  EXPECT_TRUE(network_page.calls.empty());
+  rx.PutDatagram(csq, b);
+  rx.PutDatagram(std::vector<uint8_t>{'h', 'i'}, b);
+  Ticks(1);  // the two that a later one closed are handled at once
+  ASSERT_EQ(network_page.calls.size(), 2u);
+  EXPECT_EQ(network_page.calls[0].bytes, kVersionReply);
+  EXPECT_EQ(network_page.calls[1].bytes, csq);
   Ticks(1);
-  ASSERT_EQ(network_page.calls.size(), 1u);
-  EXPECT_EQ(network_page.calls[0].code, 0xEB);
-  EXPECT_EQ(log.entries.size(), 1);
+  EXPECT_EQ(log.entries.size(), 4);
+  Ticks(1);  // the last one waits out its own quiet period
+  EXPECT_EQ(log.entries,
+            QStringList({QString::fromUtf8("[UDP]: 以下数据来自 192.0.2.21:21.\r\n"),
+                         QString::fromUtf8("UDP接收:F5 00 E3 05 31 2E 30 2E 30 77 0D \r\n"),
+                         QString::fromUtf8("[UDP]: 以下数据来自 192.0.2.22:21.\r\n"),
+                         QString::fromUtf8("UDP接收:F5 00 EB 01 1F 00 0D \r\n"), QStringLiteral("[UDP_RECV]: hi\r\n")}));
+  EXPECT_FALSE(pump.Pending());
+}
+
+TEST_F(PumpTest, DatagramsBeyondWhatCanWaitAreCountedInTheLog) {
+  const std::vector<uint8_t> text{'x'};
+  for (std::size_t i = 0; i < ReceiveState::kMaxClosedDatagrams + 4; ++i) rx.PutDatagram(text);
+  Ticks(3);
+  // One pending, kMaxClosedDatagrams waiting, three dropped.
+  ASSERT_EQ(log.entries.size(), static_cast<qsizetype>(ReceiveState::kMaxClosedDatagrams) + 2);
+  EXPECT_EQ(log.entries[0], QString::fromUtf8("[UDP]: 3 个数据包来得太快,未能处理.\r\n"));
+  EXPECT_FALSE(pump.Pending());
 }
 
 TEST_F(PumpTest, BytesArrivingWhileAHandlerRunsAreDropped) {

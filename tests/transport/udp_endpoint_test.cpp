@@ -109,7 +109,7 @@ TEST_F(UdpEndpointTest, DatagramsFromTheDeviceAddressReachTheReceiveStateFromAny
   EXPECT_TRUE(ui_.messages.isEmpty());
 }
 
-TEST_F(UdpEndpointTest, OnlyTheLastDatagramBeforeThePumpClosesIsDelivered) {
+TEST_F(UdpEndpointTest, EveryDatagramBeforeThePumpClosesIsDeliveredWholeAndInOrder) {
   ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("127.0.0.1")));
   CollectingLog log;
   CollectingHandler network;
@@ -123,10 +123,11 @@ TEST_F(UdpEndpointTest, OnlyTheLastDatagramBeforeThePumpClosesIsDelivered) {
   ASSERT_TRUE(WaitUntil([&] { return UdpBytes(state_) == second; }));
   for (int i = 0; i < ReceivePump::kUdpCloseTicks; ++i) pump.Tick();
 
-  ASSERT_EQ(network.frames.size(), 1u);
-  EXPECT_EQ(network.frames[0], second);
-  ASSERT_EQ(log.lines.size(), 1);
-  EXPECT_EQ(log.lines[0], QString::fromUtf8("UDP接收:") +
+  ASSERT_EQ(network.frames.size(), 2u);
+  EXPECT_EQ(network.frames[0], first);
+  EXPECT_EQ(network.frames[1], second);
+  ASSERT_EQ(log.lines.size(), 2);
+  EXPECT_EQ(log.lines[1], QString::fromUtf8("UDP接收:") +
                               HexText(std::span(reinterpret_cast<const uint8_t*>(second.constData()), 7)));
 }
 
