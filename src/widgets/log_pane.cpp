@@ -29,47 +29,6 @@ bool Typeable(const QString& text) {
   return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u'\t' || (c.unicode() >= 0x20 && c.unicode() != 0x7F); });
 }
 
-// A needle found in any letter case in the UTF-8 text as it is kept, so a search through a
-// long log decodes only the lines it matches in (Horspool's skips). Only for needles whose
-// letters are ASCII, the others having no case (Chinese, digits, signs): folding ASCII
-// bytes is then all the letter case there is. UTF-8 never starts a character inside
-// another, so a match is always whole characters.
-class Utf8Needle {
- public:
-  static bool Fits(const QString& needle) {
-    return !needle.isEmpty() && std::all_of(needle.begin(), needle.end(), [](QChar c) {
-             return c.unicode() < 0x80 || (!c.isSurrogate() && c.toLower() == c && c.toUpper() == c &&
-                                           c.toCaseFolded() == c && c.toTitleCase() == c);
-           });
-  }
-  explicit Utf8Needle(const QString& needle) : needle_(needle.toUtf8()) {
-    for (char& c : needle_) c = Fold(c);
-    const auto m = static_cast<std::size_t>(needle_.size());
-    std::fill(std::begin(skip_), std::end(skip_), m);
-    for (std::size_t i = 0; i + 1 < m; ++i) skip_[static_cast<unsigned char>(needle_[static_cast<qsizetype>(i)])] = m - 1 - i;
-  }
-  // The byte offset of the first match at or after `from`, or -1.
-  qsizetype In(QByteArrayView text, qsizetype from) const {
-    const qsizetype m = needle_.size();
-    const char* t = text.data();
-    for (qsizetype pos = from; pos + m <= text.size();) {
-      const char last = Fold(t[pos + m - 1]);
-      if (last == needle_[m - 1]) {
-        qsizetype k = m - 2;
-        while (k >= 0 && Fold(t[pos + k]) == needle_[k]) --k;
-        if (k < 0) return pos;
-      }
-      pos += static_cast<qsizetype>(skip_[static_cast<unsigned char>(last)]);
-    }
-    return -1;
-  }
-
- private:
-  static char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-  QByteArray needle_;
-  std::size_t skip_[256];
-};
-
 void LayOut(QTextLayout& layout, const QFont& font) {
   layout.setFont(font);
   QTextOption option;
@@ -109,56 +68,12 @@ LogPane::~LogPane() = default;
 bool LogPane::Find(const QString& needle, FindFrom from) {
   Flush();
   if (needle.isEmpty()) return false;
-  std::optional<Utf8Needle> utf8;
-  if (Utf8Needle::Fits(needle)) utf8.emplace(needle);
-  // Where the needle starts in `line` at or after column `from`, or at or before it when
-  // `last` (-1 for the line's end); -1 when it is not there.
-  auto search = [&](qsizetype line, qsizetype column, bool last) -> qsizetype {
-    if (!utf8) {
-      const QString s = text_.Line(line);
-      return last ? s.lastIndexOf(needle, column, Qt::CaseInsensitive) : s.indexOf(needle, column, Qt::CaseInsensitive);
-    }
-    const QByteArrayView bytes = text_.LineBytes(line);
-    const bool plain = bytes.size() == text_.LineLength(line);  // ASCII only: bytes are columns
-    auto to_column = [&](qsizetype byte) { return plain ? byte : QString::fromUtf8(bytes.first(byte)).size(); };
-    auto to_byte = [&](qsizetype col) { return plain ? col : text_.Line(line).first(col).toUtf8().size(); };
-    if (!last) {
-      const qsizetype at = utf8->In(bytes, column == 0 ? 0 : to_byte(column));
-      return at < 0 ? -1 : to_column(at);
-    }
-    qsizetype found = -1;
-    for (qsizetype at = utf8->In(bytes, 0); at >= 0; at = utf8->In(bytes, at + 1)) {
-      const qsizetype c = to_column(at);
-      if (column >= 0 && c > column) break;
-      found = c;
-    }
-    return found;
-  };
-  const LogPos sel_from = std::min(anchor_, caret_);
-  const qsizetype n = text_.LineCount();
-  // The start line comes round once more at the end, for the matches before the start.
-  if (from != FindFrom::Previous) {
-    const LogPos start = from == FindFrom::Here ? sel_from : std::max(anchor_, caret_);
-    for (qsizetype k = 0; k <= n; ++k) {
-      const qsizetype line = (start.line + k) % n;
-      const qsizetype at = search(line, k == 0 ? start.column : 0, false);
-      if (at < 0) continue;
-      anchor_ = {line, at};
-      MoveCaret({line, at + needle.size()}, true);
-      return true;
-    }
-    return false;
-  }
-  for (qsizetype k = 0; k <= n; ++k) {
-    const qsizetype line = ((sel_from.line - k) % n + n) % n;
-    if (k == 0 && sel_from.column == 0) continue;
-    const qsizetype at = search(line, k == 0 ? sel_from.column - 1 : -1, true);
-    if (at < 0) continue;
-    anchor_ = {line, at};
-    MoveCaret({line, at + needle.size()}, true);
-    return true;
-  }
-  return false;
+  const LogPos start = from == FindFrom::Next ? std::max(anchor_, caret_) : std::min(anchor_, caret_);
+  const std::optional<LogPos> at = text_.Find(needle, start, from == FindFrom::Previous);
+  if (!at) return false;
+  anchor_ = *at;
+  MoveCaret({at->line, at->column + needle.size()}, true);
+  return true;
 }
 
 void LogPane::SetHighlight(const QString& needle) {

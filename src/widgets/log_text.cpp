@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace velmora {
 
@@ -25,6 +26,47 @@ qsizetype NextBreak(QStringView s, qsizetype from, qsizetype& next_cr, qsizetype
   }
   return std::min(next_cr, next_lf);
 }
+
+// A needle found in any letter case in the UTF-8 text as it is kept, so a search through a
+// long log decodes only the lines it matches in (Horspool's skips). Only for needles whose
+// letters are ASCII, the others having no case (Chinese, digits, signs): folding ASCII
+// bytes is then all the letter case there is. UTF-8 never starts a character inside
+// another, so a match is always whole characters.
+class Utf8Needle {
+ public:
+  static bool Fits(const QString& needle) {
+    return !needle.isEmpty() && std::all_of(needle.begin(), needle.end(), [](QChar c) {
+             return c.unicode() < 0x80 || (!c.isSurrogate() && c.toLower() == c && c.toUpper() == c &&
+                                           c.toCaseFolded() == c && c.toTitleCase() == c);
+           });
+  }
+  explicit Utf8Needle(const QString& needle) : needle_(needle.toUtf8()) {
+    for (char& c : needle_) c = Fold(c);
+    const auto m = static_cast<std::size_t>(needle_.size());
+    std::fill(std::begin(skip_), std::end(skip_), m);
+    for (std::size_t i = 0; i + 1 < m; ++i) skip_[static_cast<unsigned char>(needle_[static_cast<qsizetype>(i)])] = m - 1 - i;
+  }
+  // The byte offset of the first match at or after `from`, or -1.
+  qsizetype In(QByteArrayView text, qsizetype from) const {
+    const qsizetype m = needle_.size();
+    const char* t = text.data();
+    for (qsizetype pos = from; pos + m <= text.size();) {
+      const char last = Fold(t[pos + m - 1]);
+      if (last == needle_[m - 1]) {
+        qsizetype k = m - 2;
+        while (k >= 0 && Fold(t[pos + k]) == needle_[k]) --k;
+        if (k < 0) return pos;
+      }
+      pos += static_cast<qsizetype>(skip_[static_cast<unsigned char>(last)]);
+    }
+    return -1;
+  }
+
+ private:
+  static char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+  QByteArray needle_;
+  std::size_t skip_[256];
+};
 
 }  // namespace
 
@@ -240,6 +282,53 @@ LogPos LogText::PosAt(qsizetype offset) const {
     ++line;
   }
   return {line, std::min(offset, LineLength(line))};
+}
+
+std::optional<LogPos> LogText::Find(const QString& needle, LogPos from, bool backwards) const {
+  if (needle.isEmpty()) return std::nullopt;
+  from = Clamp(from);
+  std::optional<Utf8Needle> utf8;
+  if (Utf8Needle::Fits(needle)) utf8.emplace(needle);
+  // Where the needle starts in `line` at or after `column`, or at or before it when
+  // `last` (-1 for the line's end); -1 when it is not there.
+  auto search = [&](qsizetype line, qsizetype column, bool last) -> qsizetype {
+    if (!utf8) {
+      const QString s = Line(line);
+      return last ? s.lastIndexOf(needle, column, Qt::CaseInsensitive) : s.indexOf(needle, column, Qt::CaseInsensitive);
+    }
+    const QByteArrayView bytes = LineBytes(line);
+    const bool plain = bytes.size() == LineLength(line);  // ASCII only: bytes are columns
+    auto to_column = [&](qsizetype byte) { return plain ? byte : QString::fromUtf8(bytes.first(byte)).size(); };
+    auto to_byte = [&](qsizetype col) { return plain ? col : Line(line).first(col).toUtf8().size(); };
+    if (!last) {
+      const qsizetype at = utf8->In(bytes, column == 0 ? 0 : to_byte(column));
+      return at < 0 ? -1 : to_column(at);
+    }
+    qsizetype found = -1;
+    for (qsizetype at = utf8->In(bytes, 0); at >= 0; at = utf8->In(bytes, at + 1)) {
+      const qsizetype c = to_column(at);
+      if (column >= 0 && c > column) break;
+      found = c;
+    }
+    return found;
+  };
+  const qsizetype n = LineCount();
+  // The start line comes round once more at the end, for the matches before the start.
+  if (!backwards) {
+    for (qsizetype k = 0; k <= n; ++k) {
+      const qsizetype line = (from.line + k) % n;
+      const qsizetype at = search(line, k == 0 ? from.column : 0, false);
+      if (at >= 0) return LogPos{line, at};
+    }
+    return std::nullopt;
+  }
+  for (qsizetype k = 0; k <= n; ++k) {
+    const qsizetype line = ((from.line - k) % n + n) % n;
+    if (k == 0 && from.column == 0) continue;
+    const qsizetype at = search(line, k == 0 ? from.column - 1 : -1, true);
+    if (at >= 0) return LogPos{line, at};
+  }
+  return std::nullopt;
 }
 
 std::size_t LogText::Footprint() const {

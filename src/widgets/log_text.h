@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velmora {
@@ -46,6 +47,11 @@ class LogText {
   QString Text(LogPos from, LogPos to) const;
   QString Text() const { return Text({0, 0}, End()); }
   void Clear();
+
+  // Where the first match of `needle`, in any letter case, starts at or after `from`, or
+  // with `backwards` the last one starting before it, wrapping round the text; none when
+  // the text holds no match.
+  std::optional<LogPos> Find(const QString& needle, LogPos from, bool backwards) const;
 
   qsizetype Offset(LogPos p) const;
   LogPos PosAt(qsizetype offset) const;
