@@ -113,7 +113,7 @@ int RunCli(const QStringList& args) {
     return usage_error(QStringLiteral("--verify goes with write-config and apply, not with %1").arg(name));
   }
 
-  const LinkOptions links = ScanLinks(args);
+  const LinkOptions links = ScanLinks(parser);
   if (!links.error.isEmpty()) return usage_error(links.error);
   if (command->NeedsLink() && links.links.empty()) {
     return usage_error(QStringLiteral("%1 needs a device: --serial PATH or --udp ADDRESS").arg(name));

@@ -69,6 +69,10 @@ class Command {
   }
 };
 
+// Every command, in the order the help lists them.
 std::vector<std::unique_ptr<Command>> AllCommands();
+
+// kExitDone when exactly `n` arguments follow the command name; else the usage line.
+int NeedArgs(const CommandOptions& options, int n, const QString& synopsis, QString* error);
 
 }  // namespace velmora::cli

@@ -1,6 +1,7 @@
 #include "cli/link_options.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QHostAddress>
 
 #include <optional>
@@ -28,37 +29,29 @@ std::optional<int> ParityNumber(const QString& name) {
 
 }  // namespace
 
-LinkOptions ScanLinks(const QStringList& args) {
+LinkOptions ScanLinks(const QCommandLineParser& parser) {
+  // Qt gives the option names in the order found, and each option's values in the order
+  // given: the n-th time a link option appears, its n-th value is the one it came with.
+  // None of them has a second name, so counting by name counts the option.
+  static const QStringList kLinkOptions{QStringLiteral("serial"), QStringLiteral("baud"),
+                                        QStringLiteral("parity"), QStringLiteral("udp"),
+                                        QStringLiteral("device-port"), QStringLiteral("local-port")};
   LinkOptions out;
   DeviceLink* last_serial = nullptr;
   DeviceLink* last_udp = nullptr;
   bool local_port_set = false;
-  out.links.reserve(static_cast<std::size_t>(args.size()));
+  const QStringList names = parser.optionNames();
+  // The links are pointed at while they are added.
+  out.links.reserve(static_cast<std::size_t>(names.size()));
   auto fail = [&](const QString& text) {
     out.links.clear();
     out.error = text;
     return out;
   };
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    if (arg == QLatin1String("--")) break;
-    QString name;
-    std::optional<QString> value;
-    if (arg.startsWith(QLatin1String("--"))) {
-      const auto eq = arg.indexOf(QLatin1Char('='));
-      name = arg.mid(2, eq < 0 ? -1 : eq - 2);
-      if (eq >= 0) value = arg.mid(eq + 1);
-    } else if (arg == QLatin1String("-o")) {
-      name = QStringLiteral("o");
-    } else {
-      continue;
-    }
-    if (!kValueOptions.contains(name)) continue;
-    if (!value) {
-      if (i + 1 >= args.size()) return fail(QStringLiteral("--%1 needs a value").arg(name));
-      value = args[++i];
-    }
-    const QString& v = *value;
+  QHash<QString, qsizetype> taken;
+  for (const QString& name : names) {
+    if (!kLinkOptions.contains(name)) continue;
+    const QString v = parser.values(name).value(taken[name]++);
     if (name == QLatin1String("serial")) {
       if (v.isEmpty()) return fail(QStringLiteral("--serial needs a device path"));
       DeviceLink device;

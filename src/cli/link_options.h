@@ -1,9 +1,9 @@
 #pragma once
 // The LINK options, read in the order given: --baud and --parity belong to the --serial
-// before them, --device-port to the --udp before it.
+// before them, --device-port to the --udp before it. One dash or two alike.
 
+#include <QCommandLineParser>
 #include <QString>
-#include <QStringList>
 
 #include <vector>
 
@@ -17,13 +17,7 @@ struct LinkOptions {
   QString error;  // empty when the links are usable
 };
 
-LinkOptions ScanLinks(const QStringList& args);
-
-// Names of the options that take a value, so the scan can step over them.
-inline const QStringList kValueOptions{QStringLiteral("serial"),     QStringLiteral("baud"),
-                                       QStringLiteral("parity"),     QStringLiteral("udp"),
-                                       QStringLiteral("local-port"), QStringLiteral("device-port"),
-                                       QStringLiteral("timeout"),    QStringLiteral("output"),
-                                       QStringLiteral("o")};
+// Reads the LINK options `parser` found; it must have parsed the command line already.
+LinkOptions ScanLinks(const QCommandLineParser& parser);
 
 }  // namespace velmora::cli

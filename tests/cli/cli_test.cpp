@@ -13,6 +13,10 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <termios.h>
+
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <functional>
 
@@ -21,6 +25,7 @@
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
 #include "support/cli_process.h"
+#include "support/pty_pair.h"
 #include "support/sim_process.h"
 #include "support/udp_test_port.h"
 
@@ -30,6 +35,7 @@ namespace {
 using test::CliProcess;
 using test::CliRun;
 using test::SimProcess;
+using namespace std::chrono_literals;
 
 QString U(const char* s) { return QString::fromUtf8(s); }
 
@@ -321,6 +327,92 @@ TEST(CliStrangers, ReplyFromAnotherSenderIsNotTheAnswer) {
   EXPECT_EQ(line.value(QStringLiteral("result")).toString(), QStringLiteral("failed")) << r;
   EXPECT_EQ(line.value(QStringLiteral("status")).toInt(), 1) << r;
 }
+
+// Qt reads a one-dash word as the long option of that name, so every LINK option spelled
+// with one dash must do exactly what it does with two. Each case runs with both spellings.
+class CliLinkSpelling : public ::testing::TestWithParam<const char*> {
+ protected:
+  static QString Opt(const char* name) { return QString::fromLatin1(GetParam()) + QLatin1String(name); }
+};
+
+TEST_P(CliLinkSpelling, LinkOptionsReachTheirDevice) {
+  // The test plays the device on a pseudo-terminal, so it sees the line the program set.
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  CliProcess cli;
+  ASSERT_TRUE(cli.Start({Opt("serial"), pty.SlavePath(), Opt("baud"), QStringLiteral("9600"), Opt("parity"),
+                         QStringLiteral("none"), QStringLiteral("version")}));
+  const auto request = *BuildCommandFrame(cmd::kReadVersion, {});
+  ASSERT_EQ(pty.ReadMaster(request.size(), 10s), request);
+  termios t{};
+  ASSERT_EQ(::tcgetattr(pty.SlaveFd(), &t), 0);
+  EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B9600));
+  ASSERT_TRUE(pty.WriteMaster(*BuildReplyFrame(cmd::kReadVersion, std::vector<uint8_t>{'V', '9'})));
+  const CliRun served = cli.Finish();
+  EXPECT_EQ(served.status, 0) << served;
+  EXPECT_EQ(served.out, pty.SlavePath() + QStringLiteral(": V9\n")) << served;
+
+  // A pseudo-terminal cannot keep a parity: asking for one fails the open.
+  const CliRun parity = CliProcess::Run({Opt("serial"), pty.SlavePath(), Opt("parity"), QStringLiteral("even"),
+                                         QStringLiteral("version")});
+  EXPECT_EQ(parity.status, 3) << parity;
+  EXPECT_TRUE(pty.DrainMaster(50ms).empty());
+
+  // The second UDP device and its port in this spelling, after one in the usual one: each
+  // device port stays with its own address, and both answer to the local port given.
+  QTemporaryDir dir;
+  Device a, b;
+  a.Start(dir.path(), QStringLiteral("a"), QStringLiteral("127.0.0.2"));
+  b.Start(dir.path(), QStringLiteral("b"), QStringLiteral("127.0.0.3"));
+  const QString local = QString::number(test::FreeUdpPort());
+  const CliRun both = CliProcess::Run(a.link + QStringList{Opt("udp"), QStringLiteral("127.0.0.3"), Opt("device-port"),
+                                                           QString::number(b.sim.UdpPort()), Opt("local-port"), local,
+                                                           QStringLiteral("version")});
+  EXPECT_EQ(both.status, 0) << both;
+  EXPECT_TRUE(both.out.contains(QStringLiteral("udp:127.0.0.2:%1: ").arg(a.sim.UdpPort()))) << both;
+  EXPECT_TRUE(both.out.contains(QStringLiteral("udp:127.0.0.3:%1: ").arg(b.sim.UdpPort()))) << both;
+  for (SimProcess* sim : {&a.sim, &b.sim}) {
+    const auto answered_to_local = [&] {
+      const QStringList lines = sim->Lines();
+      return std::any_of(lines.begin(), lines.end(), [&](const QString& l) {
+        return l.contains(QStringLiteral(" tx ")) && l.endsWith(QLatin1Char(':') + local);
+      });
+    };
+    EXPECT_TRUE(QTest::qWaitFor(answered_to_local, 5000)) << sim->Lines().join(QLatin1Char('\n')).toStdString();
+  }
+}
+
+// A bad value is refused whatever the spelling: exit 2, the message names the option, and
+// no device hears a thing.
+TEST_P(CliLinkSpelling, BadValuesReachNoDevice) {
+  QTemporaryDir dir;
+  Device serial, udp;
+  serial.Start(dir.path(), QStringLiteral("s"));
+  udp.Start(dir.path(), QStringLiteral("u"), QStringLiteral("127.0.0.2"));
+  const struct {
+    QStringList args;
+    const char* message;
+  } cases[] = {
+      {serial.link + QStringList{Opt("baud"), QStringLiteral("abc")}, "--baud takes a whole number"},
+      {serial.link + QStringList{Opt("parity"), QStringLiteral("bogus")}, "--parity takes none, odd, even"},
+      {QStringList{Opt("baud"), QStringLiteral("9600")} + serial.link, "--baud belongs after the --serial"},
+      {udp.link + QStringList{Opt("device-port"), QStringLiteral("0")}, "--device-port takes a port"},
+      {udp.link + QStringList{Opt("local-port"), QStringLiteral("70000")}, "--local-port takes a port"},
+      {serial.link + QStringList{Opt("serial"), serial.sim.SerialPath()}, "is given twice"},
+  };
+  for (const auto& c : cases) {
+    const CliRun r = CliProcess::Run(c.args + QStringList{QStringLiteral("version")});
+    EXPECT_EQ(r.status, 2) << c.args.join(QLatin1Char(' ')).toStdString() << "\n" << r;
+    EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.message))) << r;
+  }
+  EXPECT_EQ(serial.FramesReceived(), 0u);
+  EXPECT_EQ(udp.FramesReceived(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dashes, CliLinkSpelling, ::testing::Values("--", "-"),
+                         [](const ::testing::TestParamInfo<const char*>& i) {
+                           return std::string(i.param == std::string("-") ? "one" : "two");
+                         });
 
 // Ctrl-C during an upload: the upload stops, the device never gets the end frame, exit
 // 130, and the message says how far it got.

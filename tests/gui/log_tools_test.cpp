@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "app/main_window.h"
+#include "widgets/log_find_bar.h"
 #include "widgets/log_pane.h"
 #include "support/frames.h"
 #include "support/gui_app_fixture.h"

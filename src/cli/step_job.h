@@ -1,0 +1,53 @@
+#pragma once
+// The base of the device jobs: a job as a chain of requests, each answer starting the
+// next step, any missing answer ending the job with the reason.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "cli/command.h"
+#include "config/config_record.h"
+#include "mqtt/mqtt_record.h"
+#include "session/device_session.h"
+
+namespace velmora::cli {
+
+// A configuration read from a device, as the form would hold it: a text field the record
+// leaves empty is an empty text.
+ConfigForm ReadBackForm(const QByteArray& payload, bool hex);
+MqttCredentials ReadBackMqtt(const QByteArray& payload);
+
+class StepJob : public DeviceJob {
+ public:
+  void Start(DeviceSession& session, Progress progress, Done done) override;
+  QString Where(const DeviceSession& session) const override;
+
+ protected:
+  virtual void Run() = 0;
+
+  // Sends one request; `next` gets the answer. `what` names the request in the messages.
+  void Ask(uint8_t code, std::span<const uint8_t> payload, const QString& what, std::function<void(const Reply&)> next);
+  // With `verify`, reads the record back and refuses on any difference.
+  void WriteConfig(const ConfigForm& form, bool verify, std::function<void()> next);
+  void WriteMqtt(const MqttCredentials& c, bool verify, std::function<void()> next);
+  void Upload(const QString& path, std::function<void()> next);
+  // The device answered, but not as it should have.
+  void Refused(const QString& text, const QStringList& details = {});
+  // Ends the job; only the first call counts.
+  void Finish(DeviceResult r);
+
+  DeviceSession* s_ = nullptr;
+  Progress progress_;
+  Done done_;
+  QString stage_;
+  bool uploading_ = false;
+  bool verified_ = false;
+  uint64_t uploaded_ = 0;
+};
+
+}  // namespace velmora::cli

@@ -1,0 +1,13 @@
+#include "cli/template_command.h"
+
+#include "cli/exit_status.h"
+#include "profile/profile.h"
+
+namespace velmora::cli {
+
+int TemplateCommand::RunLocal(Output& out) {
+  out.Document(ProfileJson(TemplateProfile()));
+  return kExitDone;
+}
+
+}  // namespace velmora::cli
