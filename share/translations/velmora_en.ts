@@ -575,6 +575,10 @@
         <source>[配置文件]: 已载入 %1</source>
         <translation>[Profile]: Loaded %1</translation>
     </message>
+    <message>
+        <source>工具</source>
+        <translation>Tools</translation>
+    </message>
 </context>
 <context>
     <name>velmora::NetworkPage</name>

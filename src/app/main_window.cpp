@@ -273,10 +273,32 @@ void MainWindow::InstallCorner() {
   profile_button_->setMenu(menu);
   row->addWidget(profile_button_);
 
+  InstallToolsMenu(row);
   InstallLanguageMenu(row);
 
   InstallAboutEntry(row);
   tabs_->setCornerWidget(corner, Qt::TopRightCorner);
+}
+
+void MainWindow::InstallToolsMenu(QHBoxLayout* corner) {
+  const char* name = QT_TR_NOOP("工具");
+  tools_button_ = new QToolButton(corner->parentWidget());
+  tools_button_->setObjectName(QStringLiteral("toolsMenu"));
+  SetCaption(tools_button_, staticMetaObject, name);
+  SetToolTip(tools_button_, staticMetaObject, name);
+  tools_button_->setAutoRaise(true);
+  tools_button_->setPopupMode(QToolButton::InstantPopup);
+  auto* menu = new QMenu(tools_button_);
+  SetCaption(menu, staticMetaObject, name);
+  tools_button_->setMenu(menu);
+  corner->addWidget(tools_button_);
+}
+
+QAction* MainWindow::AddToolsEntry(const char* caption, std::function<void()> triggered) {
+  QAction* a = tools_button_->menu()->addAction(QString());
+  SetCaption(a, staticMetaObject, caption);
+  connect(a, &QAction::triggered, this, std::move(triggered));
+  return a;
 }
 
 void MainWindow::InstallLanguageMenu(QHBoxLayout* corner) {

@@ -63,6 +63,8 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   void SaveProfile();
   void LoadProfile();
   QToolButton* ProfileButton() const { return profile_button_; }
+  // The tools menu beside it: the windows that sit around the pages.
+  QToolButton* ToolsButton() const { return tools_button_; }
   // The language menu beside it: every window turns to the chosen language at once.
   QToolButton* LanguageButton() const { return language_button_; }
 
@@ -105,6 +107,9 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   void InstallCorner();
   void InstallAboutEntry(QHBoxLayout* corner);
   void InstallLanguageMenu(QHBoxLayout* corner);
+  void InstallToolsMenu(QHBoxLayout* corner);
+  // An entry of the tools menu; `caption` is marked with QT_TR_NOOP in MainWindow's context.
+  QAction* AddToolsEntry(const char* caption, std::function<void()> triggered);
   QString ProfileFilter() const;
   void OrderTabStops();
   ConfigFormPage* ShownConfigPage() const;
@@ -129,6 +134,7 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   std::unique_ptr<SessionLog> session_log_;
   QToolButton* profile_button_ = nullptr;
   QToolButton* language_button_ = nullptr;
+  QToolButton* tools_button_ = nullptr;
   std::array<QWidget*, 3> pages_{};
   SerialPage* serial_page_ = nullptr;
   QPointer<QDialog> about_;
