@@ -17,7 +17,7 @@
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
 #include "session/device_session.h"
-#include "transport/serial_port.h"
+#include "transport/serial_port_list.h"
 
 namespace velmora::cli {
 
@@ -471,7 +471,7 @@ class PortsCommand : public Command {
   int Prepare(const CommandOptions& o, QString* error) override { return NeedArgs(o, 0, Synopsis(), error); }
   int RunLocal(Output& out) override {
     // The window's own listing: the same ports, none of them opened.
-    for (const SerialPortEntry& port : SerialPort::ListPorts()) {
+    for (const SerialPortEntry& port : SerialPortList::Ports()) {
       if (out.Json()) {
         out.JsonLine(QJsonObject{{QStringLiteral("port"), port.path},
                                  {QStringLiteral("description"), port.description},
