@@ -1,34 +1,17 @@
 #pragma once
 // What the benchmark programs share: a main that runs Google Benchmark inside a Qt
-// application (offscreen unless told otherwise), and message boxes answered without a window.
+// application (offscreen unless told otherwise), and the figures they print. Message boxes,
+// pseudo-terminals, loopback ports and the simulator come from the tests' own helpers.
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QEventLoop>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-#include "core/modal_ui.h"
-
 namespace velmora::bench {
-
-// The file dialog answers `file`; a message box is remembered and ends `loop`, if any.
-class BenchModalUi : public ModalUi {
- public:
-  MessageAnswer ShowMessage(const QString& text, MessageButtons) override {
-    last = text;
-    if (loop) loop->quit();
-    return MessageAnswer::Ok;
-  }
-  QString GetOpenFileName(const QString&) override { return file; }
-  QString GetSaveFileName(const QString&, const QString&) override { return {}; }
-  QString file;
-  QString last;
-  QEventLoop* loop = nullptr;
-};
 
 // Smallest, middle and largest of a figure over several runs: a noisy machine shows as
 // spread rather than as a false win.
@@ -42,6 +25,14 @@ inline Spread SpreadOf(std::vector<double> v) {
   const double median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
   return {v.front(), median, v.back()};
 }
+
+// The value below which a share `p` (0..1) of `v` lies.
+inline double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
 // One line: "<what> over n runs: min a / median b / max c <unit>  <beside>".
 inline void PrintSpread(const char* what, const std::vector<double>& runs, int decimals, const char* unit,
                         const char* beside) {

@@ -18,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -27,51 +26,13 @@
 #include <memory>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include "protocol/command_frame.h"
+#include "support/frames.h"
+#include "support/sim_process.h"
 
 namespace {
 
 constexpr qint64 kImageSize = 256 * 1024;
-
-// One velmora-sim on a pseudo-terminal of its own.
-class Sim {
- public:
-  bool Start(const QStringList& extra) {
-    process_.setProgram(QStringLiteral(VELMORA_SIM_PATH));
-    process_.setArguments(QStringList{QStringLiteral("--no-udp")} + extra);
-    process_.start();
-    if (!process_.waitForStarted(10000)) return false;
-    QByteArray seen;
-    static const QRegularExpression serial_re(QStringLiteral("^serial: (\\S+)"), QRegularExpression::MultilineOption);
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 10000) {
-      process_.waitForReadyRead(100);
-      seen += process_.readAllStandardOutput();
-      if (seen.contains("ready\n")) {
-        const auto m = serial_re.match(QString::fromUtf8(seen));
-        path_ = m.captured(1);
-        return !path_.isEmpty();
-      }
-    }
-    return false;
-  }
-  ~Sim() {
-    process_.terminate();
-    process_.waitForFinished(5000);
-  }
-  QString Path() const { return path_; }
-  void Drain() { process_.readAllStandardOutput(); }
-
- private:
-  QProcess process_;
-  QString path_;
-};
 
 struct Run {
   int status = -1;
@@ -79,7 +40,7 @@ struct Run {
   QString err;
 };
 
-Run RunCli(const QStringList& args, std::vector<std::unique_ptr<Sim>>* sims = nullptr) {
+Run RunCli(const QStringList& args, std::vector<std::unique_ptr<velmora::test::SimProcess>>* sims = nullptr) {
   QProcess cli;
   cli.setProgram(QStringLiteral(VELMORA_CLI_PATH));
   cli.setArguments(args);
@@ -90,7 +51,7 @@ Run RunCli(const QStringList& args, std::vector<std::unique_ptr<Sim>>* sims = nu
   while (!cli.waitForFinished(200)) {
     if (cli.state() == QProcess::NotRunning) break;
     if (sims) {
-      for (auto& s : *sims) s->Drain();
+      for (auto& s : *sims) s->ForgetLines();
     }
   }
   Run r;
@@ -103,31 +64,23 @@ Run RunCli(const QStringList& args, std::vector<std::unique_ptr<Sim>>* sims = nu
 // The device's own answer to the version query: the frame written to its terminal, the
 // whole reply read back, no program started.
 double DeviceAnswerMs(const QString& path) {
-  const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return -1;
-  termios tio{};
-  tcgetattr(fd, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(fd, TCSANOW, &tio);
+  velmora::test::RawSerial line;
+  if (!line.Open(path)) return -1;
   const auto frame = *velmora::BuildCommandFrame(velmora::cmd::kReadVersion, {});
   std::vector<double> times;
   for (int i = 0; i < 20; ++i) {
     QElapsedTimer t;
     t.start();
-    if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) break;
-    std::vector<uint8_t> got;
-    while (t.elapsed() < 2000) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      uint8_t buf[512];
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n > 0) got.insert(got.end(), buf, buf + n);
-      if (got.size() >= 5 && got.size() >= static_cast<std::size_t>(got[3]) + 6) break;
+    if (!line.Write(frame)) break;
+    // F5 00 code N, then N payload bytes, the sum and 0D.
+    std::vector<uint8_t> got = line.Read(4, 2000);
+    if (got.size() == 4) {
+      const std::vector<uint8_t> rest = line.Read(std::size_t{got[3]} + 2, 2000);
+      got.insert(got.end(), rest.begin(), rest.end());
     }
     times.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     QThread::msleep(20);
   }
-  ::close(fd);
   std::sort(times.begin(), times.end());
   return times.empty() ? -1 : times[times.size() / 2];
 }
@@ -148,13 +101,7 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   const QString image = dir.filePath(QStringLiteral("fw.bin"));
-  {
-    QFile f(image);
-    if (!f.open(QIODevice::WriteOnly)) return 1;
-    QByteArray data(kImageSize, '\0');
-    for (qint64 i = 0; i < kImageSize; ++i) data[i] = static_cast<char>((i * 131 + 7) & 0xFF);
-    f.write(data);
-  }
+  if (!velmora::test::WriteBytes(image, velmora::test::TestImage(static_cast<std::size_t>(kImageSize)))) return 1;
   // The template with a firmware file beside it.
   QProcess tmpl;
   tmpl.start(QStringLiteral(VELMORA_CLI_PATH), {QStringLiteral("template")});
@@ -169,18 +116,18 @@ int main(int argc, char** argv) {
     f.write(profile);
   }
 
-  const QStringList sim_args =
-      baud > 0 ? QStringList{QStringLiteral("--baud"), QString::number(baud)} : QStringList{};
+  QStringList sim_args{QStringLiteral("--no-udp")};
+  if (baud > 0) sim_args << QStringLiteral("--baud") << QString::number(baud);
   auto apply = [&](int n) -> Run {
-    std::vector<std::unique_ptr<Sim>> sims;
+    std::vector<std::unique_ptr<velmora::test::SimProcess>> sims;
     QStringList cli_args;
     for (int i = 0; i < n; ++i) {
-      auto s = std::make_unique<Sim>();
+      auto s = std::make_unique<velmora::test::SimProcess>();
       if (!s->Start(sim_args)) {
-        std::fprintf(stderr, "velmora-sim did not start\n");
+        std::fprintf(stderr, "%s\n", qPrintable(s->StartError()));
         return {};
       }
-      cli_args << QStringLiteral("--serial") << s->Path();
+      cli_args << QStringLiteral("--serial") << s->SerialPath();
       sims.push_back(std::move(s));
     }
     cli_args << QStringLiteral("apply") << profile_path << QStringLiteral("--verify");
@@ -197,16 +144,16 @@ int main(int argc, char** argv) {
   if (one.status != 0 || many.status != 0) std::printf("%s%s", qPrintable(one.err), qPrintable(many.err));
   std::printf("  ratio:     %8.3f  (goal: at most 1.3)\n\n", one.ms > 0 ? static_cast<double>(many.ms) / one.ms : 0.0);
 
-  Sim sim;
-  if (!sim.Start({})) return 1;
-  const double device_ms = DeviceAnswerMs(sim.Path());
+  velmora::test::SimProcess sim;
+  if (!sim.Start({QStringLiteral("--no-udp")})) return 1;
+  const double device_ms = DeviceAnswerMs(sim.SerialPath());
   std::vector<double> totals;
   int failures = 0;
   for (int i = 0; i < runs; ++i) {
-    const Run r = RunCli({QStringLiteral("--serial"), sim.Path(), QStringLiteral("version")});
+    const Run r = RunCli({QStringLiteral("--serial"), sim.SerialPath(), QStringLiteral("version")});
     if (r.status != 0) ++failures;
     totals.push_back(static_cast<double>(r.ms));
-    sim.Drain();
+    sim.ForgetLines();
   }
   std::sort(totals.begin(), totals.end());
   const double median = totals[totals.size() / 2];

@@ -3,7 +3,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -11,29 +10,19 @@
 
 #include "fota/firmware_transfer.h"
 #include "protocol/command_frame.h"
+#include "support/frames.h"
 
 namespace velmora {
 namespace {
 
 constexpr qint64 kImageSize = qint64{1} << 20;
 
-std::vector<uint8_t> Answer(const char* text) {
-  const std::string_view t(text);
-  return *BuildReplyFrame(cmd::kFirmware, std::span(reinterpret_cast<const uint8_t*>(t.data()), t.size()));
-}
-
 void BM_TransferOneMebibyte(benchmark::State& state) {
   QTemporaryDir dir;
   const QString path = dir.filePath("image.bin");
-  {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-      state.SkipWithError("cannot write the image");
-      return;
-    }
-    std::vector<char> data(kImageSize);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31 + (i >> 10));
-    f.write(data.data(), kImageSize);
+  if (!test::WriteBytes(path, test::TestImage(static_cast<std::size_t>(kImageSize)))) {
+    state.SkipWithError("cannot write the image");
+    return;
   }
 
   std::size_t frames = 0;
@@ -43,8 +32,8 @@ void BM_TransferOneMebibyte(benchmark::State& state) {
     ++frames;
     wire_bytes += frame.size();
   });
-  const auto ok = Answer("OK");
-  const auto yes = Answer("YES");
+  const auto ok = test::FirmwareReply("OK");
+  const auto yes = test::FirmwareReply("YES");
   const ReplyFrame ok_frame{Link::Udp, ok};
   const ReplyFrame yes_frame{Link::Udp, yes};
 

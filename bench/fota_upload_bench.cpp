@@ -21,20 +21,14 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QHostAddress>
-#include <QNetworkProxy>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,6 +47,10 @@
 #include "protocol/command_frame.h"
 #include "protocol/receive_pump.h"
 #include "bench_support.h"
+#include "support/fake_modal_ui.h"
+#include "support/frames.h"
+#include "support/pty_pair.h"
+#include "support/udp_test_port.h"
 
 namespace velmora {
 namespace {
@@ -63,19 +61,14 @@ using Stamps = std::vector<Clock::time_point>;
 constexpr std::size_t kImageSize = std::size_t{1} << 20;
 constexpr int kRoundTrips = 1024 + 1;  // data frames and the end frame
 
-std::vector<uint8_t> Answer(const char* text) {
-  const std::string_view t(text);
-  return *BuildReplyFrame(cmd::kFirmware, std::span(reinterpret_cast<const uint8_t*>(t.data()), t.size()));
-}
-
 // Counts the image in and answers "OK" to every data frame, "YES" to the end frame, and
 // notes when each frame was complete and when its answer had gone.
 struct DeviceScript {
   std::size_t received = 0;
   Stamps frame_at;
   Stamps answered_at;
-  const std::vector<uint8_t> ok = Answer("OK");
-  const std::vector<uint8_t> yes = Answer("YES");
+  const std::vector<uint8_t> ok = test::FirmwareReply("OK");
+  const std::vector<uint8_t> yes = test::FirmwareReply("YES");
   const std::vector<uint8_t>& Judge(std::size_t frame_size) {
     frame_at.push_back(Clock::now());
     if (received >= kImageSize) return yes;
@@ -84,8 +77,6 @@ struct DeviceScript {
   }
   void Answered() { answered_at.push_back(Clock::now()); }
 };
-
-using bench::BenchModalUi;
 
 // Notes when each firmware reply of one link was closed, before the dialog has it.
 class StampingHandler {
@@ -99,12 +90,6 @@ class StampingHandler {
 };
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
 
 struct Split {
   double cycle_median, cycle_p90, pump_median, tool_median, pump_p90, tool_p90;
@@ -120,15 +105,8 @@ Split SplitChunks(const DeviceScript& d, const Stamps& delivered) {
     pump.push_back(Ms(delivered[k] - d.answered_at[k]));
     tool.push_back(Ms(d.frame_at[k + 1] - delivered[k]));
   }
-  return {Percentile(cycle, 0.5), Percentile(cycle, 0.9), Percentile(pump, 0.5),
-          Percentile(tool, 0.5),  Percentile(pump, 0.9),  Percentile(tool, 0.9)};
-}
-
-quint16 FreeUdpPort() {
-  QUdpSocket s;
-  s.setProxy(QNetworkProxy::NoProxy);
-  s.bind(QHostAddress::LocalHost, 0);
-  return s.localPort();
+  return {bench::Percentile(cycle, 0.5), bench::Percentile(cycle, 0.9), bench::Percentile(pump, 0.5),
+          bench::Percentile(tool, 0.5),  bench::Percentile(pump, 0.9),  bench::Percentile(tool, 0.9)};
 }
 
 // A device on its own thread, as a real one would be: it never waits on the tool's loop.
@@ -179,27 +157,15 @@ class UdpDevice {
   std::thread thread_;
 };
 
+// The device on the master side of the tests' pseudo-terminal pair, on its own thread.
 class PtyDevice {
  public:
   PtyDevice() {
-    char name[128] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
-    for (int fd : {master_, slave_}) {
-      termios t{};
-      ::tcgetattr(fd, &t);
-      ::cfmakeraw(&t);
-      ::tcsetattr(fd, TCSANOW, &t);
-    }
-    path_ = QString::fromLocal8Bit(name);
-    thread_ = std::thread([this] { Run(); });
+    if (pty_.Ok()) thread_ = std::thread([this] { Run(); });
   }
-  ~PtyDevice() {
-    Join();
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
-  }
-  bool Ok() const { return !path_.isEmpty(); }
-  QString Path() const { return path_; }
+  ~PtyDevice() { Join(); }
+  bool Ok() const { return pty_.Ok(); }
+  QString Path() const { return pty_.SlavePath(); }
   void Join() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -212,9 +178,9 @@ class PtyDevice {
     std::vector<uint8_t> pending;
     uint8_t buf[4096];
     while (!stop_) {
-      pollfd p{master_, POLLIN, 0};
+      pollfd p{pty_.MasterFd(), POLLIN, 0};
       if (::poll(&p, 1, 50) <= 0) continue;
-      const ssize_t n = ::read(master_, buf, sizeof buf);
+      const ssize_t n = ::read(pty_.MasterFd(), buf, sizeof buf);
       if (n <= 0) continue;
       pending.insert(pending.end(), buf, buf + n);
       while (pending.size() >= 6) {
@@ -222,28 +188,21 @@ class PtyDevice {
         if (pending.size() < size) break;
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(size));
         const auto& answer = script.Judge(size);
-        if (::write(master_, answer.data(), answer.size()) < 0) return;
+        if (!pty_.WriteMaster(answer)) return;
         script.Answered();
       }
     }
   }
 
   DeviceScript script_;
-  int master_ = -1;
-  int slave_ = -1;
-  QString path_;
+  test::PtyPair pty_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
 
 QString WriteImage(const QTemporaryDir& dir) {
   const QString path = dir.filePath("firmware.bin");
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly)) return {};
-  std::vector<char> data(kImageSize);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31 + (i >> 10));
-  f.write(data.data(), static_cast<qint64>(data.size()));
-  return path;
+  return test::WriteBytes(path, test::TestImage(kImageSize)) ? path : QString();
 }
 
 enum class Over { Udp, Serial };
@@ -259,11 +218,11 @@ void Upload(benchmark::State& state, Over over) {
 
   for (auto _ : state) {
     ReceiveState rx;
-    BenchModalUi modal;
-    modal.file = image;
+    test::FakeModalUi modal;
+    modal.file_answers.push_back(image);
     SerialPort serial(rx);
-    const quint16 local_port = FreeUdpPort();
-    const quint16 device_port = FreeUdpPort();
+    const quint16 local_port = test::FreeUdpPort();
+    const quint16 device_port = test::FreeUdpPort();
     UdpEndpoint udp(rx, modal, local_port, device_port);
     AppServices services{rx, modal, serial, udp};
     MainWindow window(services);
@@ -298,22 +257,23 @@ void Upload(benchmark::State& state, Over over) {
     QApplication::processEvents();
 
     QEventLoop loop;
-    modal.loop = &loop;
+    modal.while_shown = [&loop] { loop.quit(); };
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     const std::uint64_t ticks0 = window.Driver().TickCount();
     const std::uint64_t wakeups0 = window.Driver().WakeupCount();
     QElapsedTimer clock;
     clock.start();
     qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
-    if (modal.last.isEmpty()) loop.exec();
+    if (modal.messages.isEmpty()) loop.exec();
     const double s = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     const auto ticks = static_cast<double>(window.Driver().TickCount() - ticks0);
     const auto wakeups = static_cast<double>(window.Driver().WakeupCount() - wakeups0);
     state.SetIterationTime(s);
-    modal.loop = nullptr;
+    modal.while_shown = nullptr;
     serial.Close();
-    if (modal.last != QString::fromUtf8("升级成功，等待从新启动")) {
-      std::printf("ended with \"%s\" after %.3f s at chunk %d, %llu pump ticks\n", modal.last.toUtf8().constData(), s,
+    const QString said = modal.messages.isEmpty() ? QString() : modal.messages.last();
+    if (said != QString::fromUtf8("升级成功，等待从新启动")) {
+      std::printf("ended with \"%s\" after %.3f s at chunk %d, %llu pump ticks\n", said.toUtf8().constData(), s,
                   dlg->Transfer().ProgressPosition(), static_cast<unsigned long long>(ticks));
       state.SkipWithError("the upload did not end with the device's acceptance");
       return;

@@ -40,6 +40,7 @@
 #include "bench_support.h"
 #include "config/ui/serial_page.h"
 #include "protocol/pump_driver.h"
+#include "support/fake_modal_ui.h"
 #include "support/pty_pair.h"
 #include "support/udp_test_port.h"
 #include "resources/config_layouts.h"
@@ -140,7 +141,7 @@ void RunIdle(benchmark::State& state, Scene scene) {
     test::PtyPair pty;
     QTemporaryDir dir;
     ReceiveState rx;
-    bench::BenchModalUi modal;
+    test::FakeModalUi modal;
     SerialPort serial(rx);
     // Free loopback ports stand in for 20 and 21, which need rights.
     UdpEndpoint udp(rx, modal, test::FreeUdpPort(), test::FreeUdpPort());

@@ -6,13 +6,9 @@
 
 #include <QCoreApplication>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,41 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/pty_pair.h"
 #include "transport/serial_port.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Pty {
-  Pty() {
-    std::array<char, 128> name{};
-    if (::openpty(&master, &slave, name.data(), nullptr, nullptr) != 0) return;
-    for (int fd : {master, slave}) {
-      termios t{};
-      ::tcgetattr(fd, &t);
-      ::cfmakeraw(&t);
-      ::tcsetattr(fd, TCSANOW, &t);
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    path = QString::fromLocal8Bit(name.data());
-  }
-  ~Pty() {
-    if (slave >= 0) {
-      ::tcflow(slave, TCOON);
-      ::close(slave);
-    }
-    if (master >= 0) ::close(master);
-  }
-  void Drain() const {
-    std::array<char, 4096> buf;
-    while (::read(master, buf.data(), buf.size()) > 0) {
-    }
-  }
-  int master = -1;
-  int slave = -1;
-  QString path;
-};
+using velmora::test::PtyPair;
 
 class CountingSerial : public velmora::SerialPort {
  public:
@@ -101,11 +69,11 @@ struct Longest {
 
 void BM_Open(benchmark::State& state) {
   Longest longest;
-  Pty pty;
+  PtyPair pty;
   CountingSerial port;
   for (auto _ : state) {
     const auto t0 = Clock::now();
-    const bool ok = port.Open(pty.path, 115200, 0);
+    const bool ok = port.Open(pty.SlavePath(), 115200, 0);
     state.SetIterationTime(longest.Take(Seconds(t0, Clock::now())));
     if (!ok) state.SkipWithError("open failed");
     port.Close();
@@ -116,10 +84,10 @@ BENCHMARK(BM_Open)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_CloseIdle(benchmark::State& state) {
   Longest longest;
-  Pty pty;
+  PtyPair pty;
   CountingSerial port;
   for (auto _ : state) {
-    port.Open(pty.path, 115200, 0);
+    port.Open(pty.SlavePath(), 115200, 0);
     const auto t0 = Clock::now();
     port.Close();
     state.SetIterationTime(longest.Take(Seconds(t0, Clock::now())));
@@ -131,22 +99,24 @@ BENCHMARK(BM_CloseIdle)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_CloseUnderTraffic(benchmark::State& state) {
   Longest longest;
-  Pty pty;
+  PtyPair pty;
   CountingSerial port;
   std::atomic<bool> stop{false};
   std::thread device([&] {
     std::vector<uint8_t> data(512, 0x5A);
     while (!stop) {
-      if (::write(pty.master, data.data(), data.size()) < 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (::write(pty.MasterFd(), data.data(), data.size()) < 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
     }
   });
   for (auto _ : state) {
-    port.Open(pty.path, 115200, 0);
+    port.Open(pty.SlavePath(), 115200, 0);
     port.WaitFor(port.Count() + 4096);
     const auto t0 = Clock::now();
     port.Close();
     state.SetIterationTime(longest.Take(Seconds(t0, Clock::now())));
-    ::tcflush(pty.slave, TCIFLUSH);
+    ::tcflush(pty.SlaveFd(), TCIFLUSH);
   }
   stop = true;
   device.join();
@@ -159,11 +129,10 @@ void BM_CloseAfterFarSideVanished(benchmark::State& state) {
   Longest longest;
   std::size_t strays = 0;
   for (auto _ : state) {
-    Pty pty;
+    PtyPair pty;
     CountingSerial port;
-    port.Open(pty.path, 115200, 0);
-    ::close(pty.master);
-    pty.master = -1;
+    port.Open(pty.SlavePath(), 115200, 0);
+    pty.CloseMaster();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto t0 = Clock::now();
     port.Close();
@@ -177,16 +146,16 @@ BENCHMARK(BM_CloseAfterFarSideVanished)->UseManualTime()->Unit(benchmark::kMilli
 
 void BM_WriteFrame(benchmark::State& state) {
   Longest longest;
-  Pty pty;
+  PtyPair pty;
   CountingSerial port;
-  port.Open(pty.path, 115200, 0);
+  port.Open(pty.SlavePath(), 115200, 0);
   std::vector<uint8_t> data(static_cast<std::size_t>(state.range(0)), 0xA5);
   for (auto _ : state) {
     const auto t0 = Clock::now();
     const bool ok = port.Write(data.data(), data.size());
     state.SetIterationTime(longest.Take(Seconds(t0, Clock::now())));
     if (!ok) state.SkipWithError("write failed");
-    pty.Drain();
+    pty.DrainMaster(std::chrono::milliseconds(0));
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
   longest.Report(state);
@@ -195,10 +164,10 @@ BENCHMARK(BM_WriteFrame)->Arg(6)->Arg(227)->Arg(1030)->Arg(2500)->UseManualTime(
 
 void BM_WriteOnStalledLine(benchmark::State& state) {
   Longest longest;
-  Pty pty;
+  PtyPair pty;
   CountingSerial port;
-  port.Open(pty.path, 115200, 0);
-  ::tcflow(pty.slave, TCOOFF);
+  port.Open(pty.SlavePath(), 115200, 0);
+  pty.StopOutput();
   std::vector<uint8_t> data(227, 0xA5);
   for (auto _ : state) {
     const auto t0 = Clock::now();
@@ -212,11 +181,10 @@ BENCHMARK(BM_WriteOnStalledLine)->Iterations(3)->UseManualTime()->Unit(benchmark
 
 void BM_WriteAfterFarSideVanished(benchmark::State& state) {
   Longest longest;
-  Pty pty;
+  PtyPair pty;
   CountingSerial port;
-  port.Open(pty.path, 115200, 0);
-  ::close(pty.master);
-  pty.master = -1;
+  port.Open(pty.SlavePath(), 115200, 0);
+  pty.CloseMaster();
   std::vector<uint8_t> data(227, 0xA5);
   for (auto _ : state) {
     const auto t0 = Clock::now();
@@ -230,14 +198,14 @@ BENCHMARK(BM_WriteAfterFarSideVanished)->UseManualTime()->Unit(benchmark::kMicro
 
 void BM_ByteToSink(benchmark::State& state) {
   Longest longest;
-  Pty pty;
+  PtyPair pty;
   CountingSerial port;
-  port.Open(pty.path, 115200, 0);
+  port.Open(pty.SlavePath(), 115200, 0);
   const uint8_t byte = 0x0D;
   for (auto _ : state) {
     const std::size_t want = port.Count() + 1;
     const auto t0 = Clock::now();
-    if (::write(pty.master, &byte, 1) != 1) state.SkipWithError("write failed");
+    if (::write(pty.MasterFd(), &byte, 1) != 1) state.SkipWithError("write failed");
     port.WaitFor(want);
     state.SetIterationTime(longest.Take(Seconds(t0, Clock::now())));
   }

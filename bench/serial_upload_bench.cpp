@@ -20,14 +20,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QHostAddress>
-#include <QNetworkProxy>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <algorithm>
 #include <atomic>
@@ -41,6 +37,10 @@
 #include "fota/ui/firmware_dialog.h"
 #include "protocol/receive_pump.h"
 #include "bench_support.h"
+#include "support/fake_modal_ui.h"
+#include "support/frames.h"
+#include "support/sim_process.h"
+#include "support/udp_test_port.h"
 
 namespace velmora {
 namespace {
@@ -54,7 +54,6 @@ constexpr int kAnswerBytes = 8;  // F5 00 E5 02 "OK" sum 0D
 
 double LineMs(int bytes) { return bytes * 1000.0 / kLineBytesPerSecond; }
 
-using bench::BenchModalUi;
 using Clock = std::chrono::steady_clock;
 
 // How long after the answer's last byte was stored each serial reply was closed (the
@@ -73,66 +72,6 @@ class ClosingTimes {
  private:
   const ReceiveState& rx_;
 };
-
-quint16 FreeUdpPort() {
-  QUdpSocket s;
-  s.setProxy(QNetworkProxy::NoProxy);
-  s.bind(QHostAddress::LocalHost, 0);
-  return s.localPort();
-}
-
-// velmora-sim on a modelled line; its log lines, each stamped in seconds.
-class Sim {
- public:
-  bool Start(const QString& image_out) {
-    process_.setProgram(QStringLiteral(VELMORA_SIM_PATH));
-    process_.setArguments({"--baud", QString::number(kBaud), "--no-udp", "--image-out", image_out});
-    process_.start();
-    if (!process_.waitForStarted(5000)) return false;
-    static const QRegularExpression serial_re(QStringLiteral("^serial: (\\S+)"));
-    while (!Lines().contains(QStringLiteral("ready"))) {
-      if (!process_.waitForReadyRead(5000)) return false;
-    }
-    for (const QString& l : lines_) {
-      if (const auto m = serial_re.match(l); m.hasMatch()) path_ = m.captured(1);
-    }
-    return !path_.isEmpty();
-  }
-  QString Path() const { return path_; }
-  QStringList Stop() {
-    process_.terminate();
-    process_.waitForFinished(5000);
-    return Lines();
-  }
-  ~Sim() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(3000);
-    }
-  }
-
- private:
-  const QStringList& Lines() {
-    partial_ += process_.readAllStandardOutput();
-    qsizetype nl;
-    while ((nl = partial_.indexOf('\n')) >= 0) {
-      lines_ << QString::fromUtf8(partial_.left(nl));
-      partial_.remove(0, nl + 1);
-    }
-    return lines_;
-  }
-
-  QProcess process_;
-  QByteArray partial_;
-  QStringList lines_;
-  QString path_;
-};
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
 
 // The tool's turn-around per chunk: from an "OK" starting to leave the device until the
 // next frame's first byte would have reached it, less the answer's own time on the line.
@@ -155,43 +94,34 @@ std::vector<double> TurnAroundsMs(const QStringList& log) {
   return out;
 }
 
-QByteArray Image() {
-  QByteArray data(kImageSize, '\0');
-  for (qint64 i = 0; i < kImageSize; ++i) data[i] = static_cast<char>(i * 31 + (i >> 10));
-  return data;
-}
-
 void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
   QTemporaryDir dir;
   const QString image_path = dir.filePath("firmware.bin");
   const QString received_path = dir.filePath("received.bin");
-  const QByteArray image = Image();
-  {
-    QFile f(image_path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(image) != kImageSize) {
-      state.SkipWithError("cannot write the image");
-      return;
-    }
+  const test::Bytes image = test::TestImage(static_cast<std::size_t>(kImageSize));
+  if (!test::WriteBytes(image_path, image)) {
+    state.SkipWithError("cannot write the image");
+    return;
   }
   double total_s = 0;
   std::vector<double> shares;
 
   for (auto _ : state) {
     QFile::remove(received_path);
-    Sim sim;
-    if (!sim.Start(received_path)) {
-      state.SkipWithError("velmora-sim did not start");
+    test::SimProcess sim;
+    if (!sim.Start({"--baud", QString::number(kBaud), "--no-udp", "--image-out", received_path})) {
+      state.SkipWithError(qPrintable(sim.StartError()));
       return;
     }
     ReceiveState rx;
-    BenchModalUi modal;
-    modal.file = image_path;
+    test::FakeModalUi modal;
+    modal.file_answers.push_back(image_path);
     SerialPort serial(rx);
-    UdpEndpoint udp(rx, modal, FreeUdpPort(), FreeUdpPort());
+    UdpEndpoint udp(rx, modal, test::FreeUdpPort(), test::FreeUdpPort());
     AppServices services{rx, modal, serial, udp};
     MainWindow window(services);
     window.show();
-    if (!serial.Open(sim.Path(), kBaud, 0)) {
+    if (!serial.Open(sim.SerialPath(), kBaud, 0)) {
       state.SkipWithError("cannot open the simulator's terminal");
       return;
     }
@@ -203,22 +133,23 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
     QApplication::processEvents();
 
     QEventLoop loop;
-    modal.loop = &loop;
+    modal.while_shown = [&loop] { loop.quit(); };
     QTimer::singleShot(180000, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
     qobject_cast<QPushButton*>(FindControl(dlg, 1019))->click();
-    if (modal.last.isEmpty()) loop.exec();
+    if (modal.messages.isEmpty()) loop.exec();
     const double s = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    modal.loop = nullptr;
+    modal.while_shown = nullptr;
     state.SetIterationTime(s);
     serial.Close();
-    const QStringList log = sim.Stop();
+    sim.Stop();
+    const QStringList log = sim.Lines();
 
-    QFile received(received_path);
-    const bool intact = received.open(QIODevice::ReadOnly) && received.readAll() == image;
-    if (modal.last != QString::fromUtf8("升级成功，等待从新启动") || !intact) {
-      std::printf("ended with \"%s\" after %.3f s at chunk %d; image %s\n", modal.last.toUtf8().constData(), s,
+    const bool intact = test::ReadBytes(received_path) == image;
+    const QString said = modal.messages.isEmpty() ? QString() : modal.messages.last();
+    if (said != QString::fromUtf8("升级成功，等待从新启动") || !intact) {
+      std::printf("ended with \"%s\" after %.3f s at chunk %d; image %s\n", said.toUtf8().constData(), s,
                   dlg->Transfer().ProgressPosition(), intact ? "intact" : "missing or different");
       state.SkipWithError("the upload did not end with the device's acceptance of the whole image");
       return;
@@ -241,8 +172,9 @@ void BM_Upload256KiBAt115200Baud(benchmark::State& state) {
         "  in the tool, answer's last byte stored until the reply reached the page: median %.3f ms, p90 %.3f ms "
         "(the quiet gap is %d ms); the rest of the turn-around is the simulator's and the next frame's\n",
         kBaud, s, rate, 100.0 * rate / kLineBytesPerSecond, kLineBytesPerSecond, LineMs(kDataFrameBytes),
-        LineMs(kAnswerBytes), turn_mean_ms, Percentile(turn, 0.5), Percentile(turn, 0.9), Percentile(turn, 1.0),
-        100.0 * ceiling, Percentile(closing.ms, 0.5), Percentile(closing.ms, 0.9), ReceivePump::kSerialCloseTicks);
+        LineMs(kAnswerBytes), turn_mean_ms, bench::Percentile(turn, 0.5), bench::Percentile(turn, 0.9),
+        bench::Percentile(turn, 1.0), 100.0 * ceiling, bench::Percentile(closing.ms, 0.5),
+        bench::Percentile(closing.ms, 0.9), ReceivePump::kSerialCloseTicks);
     std::fflush(stdout);
   }
   // The floor: each chunk's frame and answer on the line, then the quiet gap that closes

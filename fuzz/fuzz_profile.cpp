@@ -1,6 +1,8 @@
 // Profiles are files from anywhere: reading any bytes must end in a profile or a message,
 // and a profile that was read must come back equal through the file it writes.
-#include "profile/profile.h"
+#include "profile/profile_compare.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 
 #include <QByteArray>
 #include <QJsonDocument>

@@ -24,7 +24,8 @@
 #include "config/ui/serial_page.h"
 #include "fota/ui/firmware_dialog.h"
 #include "mqtt/ui/mqtt_page.h"
-#include "profile/profile.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 #include "records/ui/records_dialog.h"
 #include "resources/layout.h"
 

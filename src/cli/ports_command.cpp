@@ -3,13 +3,13 @@
 #include <QJsonObject>
 
 #include "cli/exit_status.h"
-#include "transport/serial_port.h"
+#include "transport/serial_port_list.h"
 
 namespace velmora::cli {
 
 int PortsCommand::RunLocal(Output& out) {
   // The window's own listing: the same ports, none of them opened.
-  for (const SerialPortEntry& port : SerialPort::ListPorts()) {
+  for (const SerialPortEntry& port : SerialPortList::Ports()) {
     if (out.Json()) {
       out.JsonLine(QJsonObject{{QStringLiteral("port"), port.path},
                                {QStringLiteral("description"), port.description},

@@ -7,6 +7,7 @@
 #include "cli/step_job.h"
 #include "config/config_defaults.h"
 #include "profile/profile.h"
+#include "profile/profile_writer.h"
 #include "protocol/command_frame.h"
 
 namespace velmora::cli {

@@ -2,6 +2,7 @@
 
 #include "cli/exit_status.h"
 #include "profile/profile.h"
+#include "profile/profile_compare.h"
 #include "protocol/command_frame.h"
 
 namespace velmora::cli {

@@ -2,6 +2,7 @@
 
 #include "cli/exit_status.h"
 #include "profile/profile.h"
+#include "profile/profile_writer.h"
 
 namespace velmora::cli {
 

@@ -4,6 +4,7 @@
 
 #include "cli/apply_job.h"
 #include "cli/exit_status.h"
+#include "profile/profile_reader.h"
 
 namespace velmora::cli {
 

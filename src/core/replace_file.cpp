@@ -20,6 +20,10 @@ bool Fail(QString* error, const QString& text) {
 }
 }  // namespace
 
+// Not QSaveFile: as of Qt 6.4 its commit() renames even when a write came up short or the
+// sync to disk failed, it asks the system whether the user may write, which lets the
+// super-user replace a read-only file, and where the file system has no unnamed temporary
+// files it creates its own readable by others until the permissions can be set.
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileAccess access, QString* error) {
   QFileInfo target(path);
   // Replace the file a link points to, not the link.

@@ -1,9 +1,8 @@
 #pragma once
 // The COM port: opened, read and written by its own reader thread (serial_reader.h);
-// driven from the user-interface thread.
+// driven from the user-interface thread. The system's list of ports is serial_port_list.h.
 
 #include <QString>
-#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
@@ -25,19 +24,6 @@ struct SerialLink;
 // user interface, and it is not called again once Close has returned.
 using SerialByteSink = std::function<void(uint8_t byte)>;
 
-// A serial port as the system lists it, found without opening it. Whether another
-// program holds it is only known by opening it, so the list does not say.
-struct SerialPortEntry {
-  QString name;           // what Open takes and the user sees: "COM3", "ttyUSB0"
-  QString path;           // the full system location: "\\.\COM3", "/dev/ttyUSB0"
-  QString description;    // the adapter's product text, when the system knows it
-  QString manufacturer;
-  QString serial_number;
-  quint16 vid = 0;        // USB or PCI identifiers, valid when has_ids
-  quint16 pid = 0;
-  bool has_ids = false;
-};
-
 class SerialPort {
  public:
   static constexpr std::size_t kChunkSize = 1024;  // matches the driver's output queue
@@ -58,19 +44,6 @@ class SerialPort {
   virtual ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
-
-  // "COM3"; "\\.\COM12" from 10 up, the form the Windows device namespace needs.
-  static QString PortName(unsigned number);
-  // The system's serial ports, ordered by name and number (COM2 before COM10). None is
-  // opened to find them: opening a port pulses DTR and RTS, which resets many boards.
-  static std::vector<SerialPortEntry> ListPorts();
-  // The names of ListPorts. Windows: "COM1".."COM255"; elsewhere the device names
-  // (ttyUSB0, ttyACM0, ttyS0, ...).
-  static QStringList AvailablePorts();
-  // True if the name or path is a serial device that is there now, listed or not (a
-  // pseudo-terminal, an adapter the system has not listed yet). The device is not
-  // opened, so a port held by this or another program is still there.
-  static bool PortExists(const QString& name);
 
   // Opens a listed name or a device path, applies the line settings (8 data bits, 1 stop
   // bit, parity 0 none / 1 odd / 2 even / 3 mark / 4 space, no flow control, DTR and RTS
@@ -109,7 +82,7 @@ class SerialPort {
 
   const SerialByteSink sink_;
   ReceiveState* const state_ = nullptr;
-  QString port_ = PortName(1);
+  QString port_;
   qint32 baud_ = 9600;
   int parity_ = 0;
 

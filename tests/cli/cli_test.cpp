@@ -22,6 +22,9 @@
 
 #include "config/config_record.h"
 #include "profile/profile.h"
+#include "profile/profile_compare.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
 #include "support/cli_process.h"

@@ -8,6 +8,7 @@
 
 #include "config/config_defaults.h"
 #include "profile/profile.h"
+#include "profile/profile_writer.h"
 #include "protocol/gbk.h"
 #include "support/cli_process.h"
 #include "support/udp_test_port.h"

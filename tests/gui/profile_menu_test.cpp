@@ -16,6 +16,7 @@
 #include "config/ui/config_form_page.h"
 #include "mqtt/ui/mqtt_page.h"
 #include "profile/profile.h"
+#include "profile/profile_writer.h"
 #include "protocol/gbk.h"
 #include "resources/config_layouts.h"
 #include "resources/mqtt_layout.h"

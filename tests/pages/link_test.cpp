@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "page_harness.h"
+#include "transport/serial_port_list.h"
 
 namespace velmora {
 namespace {
@@ -64,7 +65,7 @@ TEST(SerialLink, TypedBaudAndParityAreUsedWhenReadableElseNothingOpens) {
   EXPECT_FALSE(app.serial.IsOpen());
   EXPECT_EQ(app.Button(page, 1003)->text(), U("打开"));
   EXPECT_EQ(app.LogLines().back(), U("[COM]: 打开串口失败:") + pty.SlavePath());
-  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPortList::Exists(pty.SlavePath()));
 
   app.TypeInList(page, 1002, "no");
   app.Click(page, 1003);

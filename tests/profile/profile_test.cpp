@@ -1,4 +1,7 @@
 #include "profile/profile.h"
+#include "profile/profile_compare.h"
+#include "profile/profile_reader.h"
+#include "profile/profile_writer.h"
 
 #include <gtest/gtest.h>
 

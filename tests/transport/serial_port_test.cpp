@@ -1,4 +1,5 @@
 #include "transport/serial_port.h"
+#include "transport/serial_port_list.h"
 
 #include <gtest/gtest.h>
 
@@ -108,12 +109,12 @@ long ElapsedMs(Clock::time_point since) {
 }
 
 TEST(SerialPortName, ShortFormBelowTenDeviceNamespaceFromTen) {
-  EXPECT_EQ(SerialPort::PortName(1), QStringLiteral("COM1"));
-  EXPECT_EQ(SerialPort::PortName(3), QStringLiteral("COM3"));
-  EXPECT_EQ(SerialPort::PortName(9), QStringLiteral("COM9"));
-  EXPECT_EQ(SerialPort::PortName(10), QStringLiteral("\\\\.\\COM10"));
-  EXPECT_EQ(SerialPort::PortName(12), QStringLiteral("\\\\.\\COM12"));
-  EXPECT_EQ(SerialPort::PortName(255), QStringLiteral("\\\\.\\COM255"));
+  EXPECT_EQ(SerialPortList::PortName(1), QStringLiteral("COM1"));
+  EXPECT_EQ(SerialPortList::PortName(3), QStringLiteral("COM3"));
+  EXPECT_EQ(SerialPortList::PortName(9), QStringLiteral("COM9"));
+  EXPECT_EQ(SerialPortList::PortName(10), QStringLiteral("\\\\.\\COM10"));
+  EXPECT_EQ(SerialPortList::PortName(12), QStringLiteral("\\\\.\\COM12"));
+  EXPECT_EQ(SerialPortList::PortName(255), QStringLiteral("\\\\.\\COM255"));
 }
 
 TEST(SerialPort, DeviceBytesReachTheSinkInOrder) {
@@ -156,19 +157,19 @@ TEST(SerialPort, WriteSendsEveryByteInOrderAndNothingWhenClosed) {
 TEST(SerialPort, OpenPortIsHeldExclusivelyAndReleasedOnClose) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
-  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPortList::Exists(pty.SlavePath()));
 
   RecordingSerial port;
   ASSERT_TRUE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_TRUE(port.IsOpen());
-  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath())) << "still there while held";
+  EXPECT_TRUE(SerialPortList::Exists(pty.SlavePath())) << "still there while held";
 
   RecordingSerial other;
   EXPECT_FALSE(other.Open(pty.SlavePath(), 9600, 0));
   EXPECT_FALSE(other.IsOpen());
 
   port.Close();
-  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPortList::Exists(pty.SlavePath()));
   EXPECT_TRUE(other.Open(pty.SlavePath(), 9600, 0));
 }
 
@@ -183,7 +184,7 @@ TEST(SerialPort, PortLockedByAnotherProgramIsThereButCannotBeOpened) {
   ASSERT_TRUE(pty.WriteMaster(theirs));  // waiting to be read by the program holding the port
 
   RecordingSerial port;
-  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath())) << "only opening it tells who holds it";
+  EXPECT_TRUE(SerialPortList::Exists(pty.SlavePath())) << "only opening it tells who holds it";
   EXPECT_FALSE(port.Open(pty.SlavePath(), 9600, 0));
   EXPECT_FALSE(port.IsOpen());
 
@@ -200,7 +201,7 @@ TEST(SerialPort, PortLockedByAnotherProgramIsThereButCannotBeOpened) {
 TEST(SerialPort, MissingOrNonSerialDevicesFailToOpen) {
   for (const QString& name : {QStringLiteral("/dev/velmora-no-such-port"), QStringLiteral("/dev/null"), QString()}) {
     RecordingSerial port;
-    EXPECT_FALSE(SerialPort::PortExists(name)) << name.toStdString();
+    EXPECT_FALSE(SerialPortList::Exists(name)) << name.toStdString();
     EXPECT_FALSE(port.Open(name, 9600, 0)) << name.toStdString();
     EXPECT_FALSE(port.IsOpen()) << name.toStdString();
     EXPECT_TRUE(port.Close());
@@ -212,7 +213,7 @@ TEST(SerialPort, ListingAndCheckingPortsNeverOpensThem) {
   ASSERT_TRUE(pty.Ok());
   // Opening a port raises DTR and RTS, which resets many boards: every device the list
   // names, and a typed path, are watched for any open while they are looked at.
-  const std::vector<SerialPortEntry> listed = SerialPort::ListPorts();
+  const std::vector<SerialPortEntry> listed = SerialPortList::Ports();
   OpenWatch watch;
   ASSERT_TRUE(watch.Add(pty.SlavePath()));
   QStringList names;
@@ -221,11 +222,11 @@ TEST(SerialPort, ListingAndCheckingPortsNeverOpensThem) {
     names << entry.name;
   }
 
-  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
-  EXPECT_EQ(SerialPort::AvailablePorts(), names);
-  for (const SerialPortEntry& entry : SerialPort::ListPorts()) {
-    EXPECT_TRUE(SerialPort::PortExists(entry.name)) << entry.name.toStdString();
-    EXPECT_TRUE(SerialPort::PortExists(entry.path)) << entry.path.toStdString();
+  EXPECT_TRUE(SerialPortList::Exists(pty.SlavePath()));
+  EXPECT_EQ(SerialPortList::Names(), names);
+  for (const SerialPortEntry& entry : SerialPortList::Ports()) {
+    EXPECT_TRUE(SerialPortList::Exists(entry.name)) << entry.name.toStdString();
+    EXPECT_TRUE(SerialPortList::Exists(entry.path)) << entry.path.toStdString();
   }
   EXPECT_EQ(watch.Opens(), 0);
 
@@ -282,7 +283,7 @@ TEST(SerialPort, RefusedSettingFailsTheOpenAndLeavesThePortClosedAndFree) {
   }
   EXPECT_TRUE(port.Close());
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_TRUE(SerialPort::PortExists(pty.SlavePath()));
+  EXPECT_TRUE(SerialPortList::Exists(pty.SlavePath()));
   EXPECT_TRUE(port.Received().empty());
 }
 

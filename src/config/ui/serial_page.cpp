@@ -16,6 +16,7 @@
 #include "widgets/translation.h"
 #include "transport/command_senders.h"
 #include "transport/serial_port.h"
+#include "transport/serial_port_list.h"
 
 namespace velmora {
 
@@ -155,13 +156,13 @@ void SerialPage::WatchFolders() {
 void SerialPage::FillPorts(bool keep_text) {
   QComboBox* ports = Controls().Combo(kIdcComPort);
   const QString text = ports->currentText();
-  std::vector<SerialPortEntry> entries = SerialPort::ListPorts();
+  std::vector<SerialPortEntry> entries = SerialPortList::Ports();
   for (const QString& folder : port_folders_) {
     const QFileInfoList found =
         QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& info : found) {
       const QString path = QDir::cleanPath(info.absoluteFilePath());
-      if (!SerialPort::PortExists(path)) continue;
+      if (!SerialPortList::Exists(path)) continue;
       SerialPortEntry e;
       e.name = info.fileName();
       e.path = path;
@@ -215,7 +216,7 @@ void SerialPage::OnDevicesChanged() {
   // Ports elsewhere (a pseudo-terminal typed by hand) are let go on the next failed write,
   // as they cannot be seen coming back.
   if (serial_.IsOpen() && InWatchedFolder(serial_.Port()) &&
-      (serial_.LineLost() || !SerialPort::PortExists(serial_.Port()))) {
+      (serial_.LineLost() || !SerialPortList::Exists(serial_.Port()))) {
     const QString port = serial_.Port();
     LetGoOfLostPort();
     Log(tr("[COM]: 串口设备已移除:%1").arg(port) + QLatin1String("\r\n"));
@@ -236,7 +237,7 @@ void SerialPage::LetGoOfLostPort() {
 
 void SerialPage::ReopenReturnedPort() {
   if (!lost_ || serial_.IsOpen()) return;
-  const bool there = SerialPort::PortExists(lost_->path);
+  const bool there = SerialPortList::Exists(lost_->path);
   if (!there) lost_->seen_gone = true;
   QString path;
   if (there && lost_->seen_gone) {
