@@ -3,6 +3,8 @@
 #include <QFile>
 
 #include "cli/exit_status.h"
+#include "discovery/device_search.h"
+#include "protocol/gbk.h"
 
 namespace velmora::cli {
 
@@ -23,18 +25,33 @@ bool CheckFirmware(const QString& path, QString* error) {
   return true;
 }
 
+void ApplyJob::Run() {
+  facts_.changes_device = true;
+  if (settings_.gather_facts) return GatherFacts([this] { DoConfig(); });
+  DoConfig();
+}
+
 void ApplyJob::DoConfig() {
   if (!profile_.config) return DoMqtt();
-  WriteConfig(*profile_.config, verify_, [this] {
-    done_parts_ << (verify_ ? QStringLiteral("configuration written and verified") : QStringLiteral("configuration written"));
+  const ConfigForm& form = *profile_.config;
+  WriteConfig(form, settings_.verify, [this, form] {
+    MarkDone(QStringLiteral("config"));
+    facts_.mac = CanonicalMac(form.mac);
+    const auto& ip = form.local_ip;
+    facts_.local_ip = QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
+    done_parts_ << (settings_.verify ? QStringLiteral("configuration written and verified") : QStringLiteral("configuration written"));
     DoMqtt();
   });
 }
 
 void ApplyJob::DoMqtt() {
   if (!profile_.mqtt) return DoFirmware();
-  WriteMqtt(*profile_.mqtt, verify_, [this] {
-    done_parts_ << (verify_ ? QStringLiteral("MQTT written and verified") : QStringLiteral("MQTT written"));
+  const MqttCredentials& c = *profile_.mqtt;
+  WriteMqtt(c, settings_.verify, [this, c] {
+    MarkDone(QStringLiteral("mqtt"));
+    facts_.product_key = FromGbk(c.product_key);
+    facts_.device_name = FromGbk(c.device_name);
+    done_parts_ << (settings_.verify ? QStringLiteral("MQTT written and verified") : QStringLiteral("MQTT written"));
     DoFirmware();
   });
 }
@@ -42,8 +59,13 @@ void ApplyJob::DoMqtt() {
 void ApplyJob::DoFirmware() {
   if (firmware_.isEmpty()) return Done();
   Upload(firmware_, [this] {
+    MarkDone(QStringLiteral("firmware"));
     done_parts_ << QStringLiteral("firmware accepted (%1 bytes)").arg(uploaded_);
-    Done();
+    if (settings_.expect_version.isEmpty()) return Done();
+    AwaitVersion(settings_.expect_version, settings_.restart_wait_ms, [this] {
+      done_parts_ << QStringLiteral("version %1 after the restart").arg(facts_.version_after);
+      Done();
+    });
   });
 }
 

@@ -14,13 +14,21 @@ namespace velmora::cli {
 // frame's 32 bits.
 bool CheckFirmware(const QString& path, QString* error);
 
+// How an ApplyJob goes about its device, beyond what it writes.
+struct ApplySettings {
+  bool verify = false;         // read the records back and compare
+  bool gather_facts = false;   // read the version and CSQ first, for the report
+  QString expect_version;      // after an upgrade the device must answer this version
+  int restart_wait_ms = 30'000;
+};
+
 class ApplyJob : public StepJob {
  public:
-  ApplyJob(Profile profile, QString firmware, bool verify)
-      : profile_(std::move(profile)), firmware_(std::move(firmware)), verify_(verify) {}
+  ApplyJob(Profile profile, QString firmware, ApplySettings settings)
+      : profile_(std::move(profile)), firmware_(std::move(firmware)), settings_(std::move(settings)) {}
 
  private:
-  void Run() override { DoConfig(); }
+  void Run() override;
   void DoConfig();
   void DoMqtt();
   void DoFirmware();
@@ -28,7 +36,7 @@ class ApplyJob : public StepJob {
 
   Profile profile_;
   QString firmware_;
-  bool verify_;
+  ApplySettings settings_;
   QStringList done_parts_;
 };
 

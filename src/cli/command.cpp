@@ -1,5 +1,6 @@
 #include "cli/command.h"
 
+#include "cli/discover_command.h"
 #include "cli/exit_status.h"
 #include "cli/ports_command.h"
 #include "cli/query_commands.h"
@@ -19,6 +20,7 @@ int NeedArgs(const CommandOptions& o, int n, const QString& synopsis, QString* e
 std::vector<std::unique_ptr<Command>> AllCommands() {
   std::vector<std::unique_ptr<Command>> c;
   c.push_back(std::make_unique<PortsCommand>());
+  c.push_back(std::make_unique<DiscoverCommand>());
   c.push_back(std::make_unique<QueryCommand<VersionJob>>("version", "Print the device's version text."));
   c.push_back(std::make_unique<QueryCommand<CsqJob>>("csq", "Print the device's signal quality (CSQ)."));
   c.push_back(std::make_unique<QueryCommand<ClockJob>>("clock", "Set the device's clock to this computer's local time."));

@@ -9,13 +9,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "cli/output.h"
-
-namespace velmora {
-class DeviceSession;
-}
+#include "profile/profile.h"
+#include "session/device_session.h"
 
 namespace velmora::cli {
 
@@ -24,6 +23,18 @@ struct CommandOptions {
   QString output;        // -o
   bool verify = false;   // --verify
   bool json = false;
+  // --report: before changing a device, its version and CSQ are read for the report.
+  bool gather_facts = false;
+  QString expect_version;    // --expect-version: the version the device must answer after an upgrade
+  int restart_wait_ms = 30'000;  // --restart-wait: how long it may take to answer again
+  int wait_ms = 1000;        // --wait: how long a search listens
+};
+
+// One device of a run: its link, and for a row of a units sheet the profile made for it.
+struct Unit {
+  DeviceLink link;
+  std::optional<Profile> profile;  // replaces the command's profile for this device
+  QString source;                  // where the unit came from, e.g. "units.csv row 3"
 };
 
 // The work on one device. Runs from the event loop; calls `done` exactly once unless
@@ -63,10 +74,17 @@ class Command {
     return 0;
   }
   // Commands on devices: one job each.
-  virtual std::unique_ptr<DeviceJob> MakeJob(Output& out) const {
+  virtual std::unique_ptr<DeviceJob> MakeJob(Output& out, const Unit& unit) const {
     (void)out;
+    (void)unit;
     return nullptr;
   }
+
+  // The profile the command writes to every device (write-config, write-mqtt, apply), so
+  // a units sheet can give each device its own; null for the other commands.
+  virtual const Profile* WrittenProfile() const { return nullptr; }
+  // The command's own work after its LINKs were searched for (discover).
+  virtual bool IsSearch() const { return false; }
 };
 
 // Every command, in the order the help lists them.

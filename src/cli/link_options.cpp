@@ -10,8 +10,6 @@
 
 namespace velmora::cli {
 
-namespace {
-
 std::optional<int> Number(const QString& text, int lo, int hi) {
   bool ok = false;
   const int v = text.toInt(&ok);
@@ -26,8 +24,6 @@ std::optional<int> ParityNumber(const QString& name) {
   if (i < 0) return std::nullopt;
   return static_cast<int>(i);
 }
-
-}  // namespace
 
 LinkOptions ScanLinks(const QCommandLineParser& parser) {
   // Qt gives the option names in the order found, and each option's values in the order
@@ -80,7 +76,7 @@ LinkOptions ScanLinks(const QCommandLineParser& parser) {
       bool ipv4 = false;
       const quint32 ip = address.toIPv4Address(&ipv4);
       if (!ipv4) return fail(QStringLiteral("--udp takes an IPv4 address, not \"%1\"").arg(v));
-      if (ip == 0 || (ip >> 28) == 0xE) return fail(QStringLiteral("--udp %1 is not a device address").arg(v));
+      if (ip == 0) return fail(QStringLiteral("--udp %1 is not a device address").arg(v));
       for (const DeviceLink& l : out.links) {
         if (l.kind == Link::Udp && l.address.toIPv4Address() == ip) {
           return fail(QStringLiteral("--udp %1 is given twice: its replies could not be told apart").arg(v));

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 #include "session/device_session.h"
@@ -19,5 +20,10 @@ struct LinkOptions {
 
 // Reads the LINK options `parser` found; it must have parsed the command line already.
 LinkOptions ScanLinks(const QCommandLineParser& parser);
+
+// A whole decimal number from `lo` to `hi`, or nothing.
+std::optional<int> Number(const QString& text, int lo, int hi);
+// none, odd, even, mark, space (any letter case) as 0..4, or nothing.
+std::optional<int> ParityNumber(const QString& name);
 
 }  // namespace velmora::cli

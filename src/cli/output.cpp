@@ -47,7 +47,7 @@ QString StatusWord(int status) {
 Output::Output(bool json, bool terminal, bool document_on_stdout)
     : json_(json), terminal_(terminal), document_on_stdout_(document_on_stdout) {}
 
-bool Output::StdoutIsTerminal() { return isatty(fileno(stdout)) != 0; }
+bool Output::StderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
 
 void Output::JsonLine(const QJsonObject& object) {
   Put(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
@@ -56,13 +56,26 @@ void Output::JsonLine(const QJsonObject& object) {
 
 void Output::Result(const QString& device, const QString& command, const DeviceResult& r, qint64 elapsed_ms) {
   uploads_.erase(device);
+  const UnitFacts& facts = r.facts;
+  // A device left half done must say so: what was done before the failure.
+  QString text = r.text;
+  if (r.status != kExitDone && facts.changes_device) {
+    text += facts.steps.isEmpty() ? QStringLiteral(" (no step was completed on this device)")
+                              : QStringLiteral(" (done on this device before: %1)").arg(facts.steps.join(QStringLiteral(", ")));
+  }
   if (json_) {
     QJsonObject o = r.data;
+    if (facts.changes_device) o.insert(QStringLiteral("steps"), QJsonArray::fromStringList(facts.steps));
+    if (!facts.mac.isEmpty()) o.insert(QStringLiteral("mac"), facts.mac);
+    if (!facts.local_ip.isEmpty()) o.insert(QStringLiteral("local_ip"), facts.local_ip);
+    if (!facts.version.isEmpty() && !o.contains(QStringLiteral("version"))) o.insert(QStringLiteral("version"), facts.version);
+    if (!facts.version_after.isEmpty()) o.insert(QStringLiteral("version_after"), facts.version_after);
+    if (facts.csq && !o.contains(QStringLiteral("csq"))) o.insert(QStringLiteral("csq"), *facts.csq);
     o.insert(QStringLiteral("device"), device);
     o.insert(QStringLiteral("command"), command);
     o.insert(QStringLiteral("result"), StatusWord(r.status));
     o.insert(QStringLiteral("status"), r.status);
-    o.insert(QStringLiteral("message"), r.text);
+    o.insert(QStringLiteral("message"), text);
     if (!r.details.isEmpty()) o.insert(QStringLiteral("details"), QJsonArray::fromStringList(r.details));
     o.insert(QStringLiteral("time_ms"), elapsed_ms);
     JsonLine(o);
@@ -70,7 +83,7 @@ void Output::Result(const QString& device, const QString& command, const DeviceR
   }
   ClearBar();
   FILE* f = r.status == kExitDone ? ResultStream() : stderr;
-  QString line = device + QStringLiteral(": ") + r.text + QLatin1Char('\n');
+  QString line = device + QStringLiteral(": ") + text + QLatin1Char('\n');
   for (const QString& d : r.details) line += QStringLiteral("  ") + d + QLatin1Char('\n');
   Put(f, line);
   std::fflush(f);
@@ -96,8 +109,8 @@ void Output::Progress(const QString& device, uint64_t sent, uint64_t total) {
   if (!terminal_) {
     if (step == u.step) return;
     u.step = step;
-    Put(stdout, QStringLiteral("%1: upload %2% (%3 of %4 KiB)\n").arg(device).arg(step * 10).arg(KiB(sent), KiB(total)));
-    std::fflush(stdout);
+    Put(stderr, QStringLiteral("%1: upload %2% (%3 of %4 KiB)\n").arg(device).arg(step * 10).arg(KiB(sent), KiB(total)));
+    std::fflush(stderr);
     return;
   }
   DrawBar(false);
@@ -126,15 +139,15 @@ void Output::DrawBar(bool force) {
                           .arg(who, QString(filled, QLatin1Char('#')), QString(kBarWidth - filled, QLatin1Char('.')))
                           .arg(static_cast<int>(fraction * 100), 3)
                           .arg(KiB(sent), KiB(total), QString::number(rate, 'f', 1), left);
-  Put(stdout, bar);
-  std::fflush(stdout);
+  Put(stderr, bar);
+  std::fflush(stderr);
   bar_shown_ = true;
 }
 
 void Output::ClearBar() {
   if (!bar_shown_) return;
-  Put(stdout, QStringLiteral("\r\x1b[K"));
-  std::fflush(stdout);
+  Put(stderr, QStringLiteral("\r\x1b[K"));
+  std::fflush(stderr);
   bar_shown_ = false;
 }
 
@@ -171,9 +184,19 @@ void Output::Document(const QByteArray& bytes) {
   std::fflush(stdout);
 }
 
-void Output::Error(const QString& text) {
+void Output::Error(const QString& text, int status) {
   if (json_) {
-    JsonLine(QJsonObject{{QStringLiteral("event"), QStringLiteral("error")}, {QStringLiteral("message"), text}});
+    JsonLine(QJsonObject{{QStringLiteral("error"), text}, {QStringLiteral("exit"), status}});
+    return;
+  }
+  ClearBar();
+  Put(stderr, QStringLiteral("velmora-cli: ") + text + QLatin1Char('\n'));
+  std::fflush(stderr);
+}
+
+void Output::Notice(const QString& text) {
+  if (json_) {
+    JsonLine(QJsonObject{{QStringLiteral("event"), QStringLiteral("notice")}, {QStringLiteral("message"), text}});
     return;
   }
   ClearBar();

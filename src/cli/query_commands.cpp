@@ -12,10 +12,8 @@ namespace velmora::cli {
 
 void VersionJob::Run() {
   Ask(cmd::kReadVersion, {}, QStringLiteral("version"), [this](const Reply& r) {
-    // The whole text up to its first zero byte, read as GBK.
-    const auto end = std::find(r.payload.cbegin(), r.payload.cend(), '\0');
-    const QByteArray raw = r.payload.left(end - r.payload.cbegin());
-    const QString text = FromGbk(std::span(reinterpret_cast<const uint8_t*>(raw.constData()), static_cast<std::size_t>(raw.size())));
+    const QString text = VersionText(r.payload);
+    facts_.version = text;
     Finish(DeviceResult{kExitDone, text, {}, QJsonObject{{QStringLiteral("version"), text}}});
   });
 }
@@ -24,6 +22,7 @@ void CsqJob::Run() {
   Ask(cmd::kReadCsq, {}, QStringLiteral("csq"), [this](const Reply& r) {
     if (r.payload.isEmpty()) return Refused(QStringLiteral("the CSQ answer holds no value"));
     const int csq = static_cast<uint8_t>(r.payload[0]);
+    facts_.csq = csq;
     Finish(DeviceResult{kExitDone, QStringLiteral("CSQ %1").arg(csq), {}, QJsonObject{{QStringLiteral("csq"), csq}}});
   });
 }

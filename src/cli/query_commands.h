@@ -16,7 +16,7 @@ class QueryCommand : public Command {
   QString Synopsis() const override { return Name(); }
   QString Description() const override { return QString::fromLatin1(description_); }
   int Prepare(const CommandOptions& o, QString* error) override { return NeedArgs(o, 0, Synopsis(), error); }
-  std::unique_ptr<DeviceJob> MakeJob(Output&) const override { return std::make_unique<Job>(); }
+  std::unique_ptr<DeviceJob> MakeJob(Output&, const Unit&) const override { return std::make_unique<Job>(); }
 
  private:
   const char* name_;

@@ -4,6 +4,8 @@
 #include <QJsonObject>
 
 #include "cli/exit_status.h"
+#include "discovery/device_search.h"
+#include "protocol/gbk.h"
 #include "cli/step_job.h"
 #include "config/config_defaults.h"
 #include "profile/profile.h"
@@ -28,14 +30,25 @@ class ReadJob : public StepJob {
       // The record does not carry the HEX box; the form's default reads it.
       if (mqtt_) {
         p.mqtt = ReadBackMqtt(r.payload);
+        facts_.product_key = FromGbk(p.mqtt->product_key);
+        facts_.device_name = FromGbk(p.mqtt->device_name);
       } else {
         p.config = ReadBackForm(r.payload, DefaultConfigForm().hex);
+        facts_.mac = CanonicalMac(p.config->mac);
+        const auto& ip = p.config->local_ip;
+        facts_.local_ip = QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
       }
       const QString what = mqtt_ ? QStringLiteral("MQTT credentials") : QStringLiteral("configuration");
       if (!output_.isEmpty()) {
         QString error;
         if (!WriteProfileFile(output_, p, &error)) {
-          return Finish(DeviceResult{kExitBadInput, error, {}, {}});
+          // The device was read: what it said is not lost, only the file failed.
+          if (out_.Json()) {
+            return Finish(DeviceResult{kExitNoAnswer, error + QStringLiteral("; the profile is in this line"), {},
+                                       QJsonObject{{QStringLiteral("profile"), ProfileObject(p)}}});
+          }
+          out_.Document(ProfileJson(p));
+          return Finish(DeviceResult{kExitNoAnswer, error + QStringLiteral("; the profile read is printed on standard output"), {}, {}});
         }
         return Finish(DeviceResult{kExitDone, QStringLiteral("%1 saved to %2").arg(what, output_), {},
                                    QJsonObject{{QStringLiteral("file"), output_}}});
@@ -71,6 +84,6 @@ int ReadCommand::Prepare(const CommandOptions& o, QString* error) {
   return NeedArgs(o, 0, Synopsis(), error);
 }
 
-std::unique_ptr<DeviceJob> ReadCommand::MakeJob(Output& out) const { return std::make_unique<ReadJob>(mqtt_, output_, out); }
+std::unique_ptr<DeviceJob> ReadCommand::MakeJob(Output& out, const Unit&) const { return std::make_unique<ReadJob>(mqtt_, output_, out); }
 
 }  // namespace velmora::cli

@@ -15,7 +15,7 @@ class ReadCommand : public Command {
   bool TakesOutput() const override { return true; }
   bool DocumentOnStdout() const override { return output_.isEmpty() && !json_; }
   int Prepare(const CommandOptions& o, QString* error) override;
-  std::unique_ptr<DeviceJob> MakeJob(Output& out) const override;
+  std::unique_ptr<DeviceJob> MakeJob(Output& out, const Unit& unit) const override;
 
  private:
   bool mqtt_;

@@ -4,6 +4,11 @@
 #include "profile/profile.h"
 #include "profile/profile_compare.h"
 #include "protocol/command_frame.h"
+#include "protocol/gbk.h"
+
+#include <QTimer>
+
+#include <algorithm>
 
 namespace velmora::cli {
 
@@ -20,6 +25,10 @@ QString OutcomeText(FotaOutcome o) {
     case FotaOutcome::kCannotOpen: return QStringLiteral("the firmware file cannot be opened");
     case FotaOutcome::kEmptyFile: return QStringLiteral("the firmware file is empty");
     case FotaOutcome::kFileTooLarge: return QStringLiteral("the firmware file is larger than 4 GiB");
+    case FotaOutcome::kEndFrameLoop:
+      return QStringLiteral("the device answered the end frame %1 times with OK, never YES or XERR: it neither took "
+                            "nor refused the image")
+          .arg(DeviceSession::kEndFrameLimit);
     default: return QStringLiteral("the upload ended unexpectedly");
   }
 }
@@ -28,6 +37,8 @@ int OutcomeStatus(FotaOutcome o) {
   switch (o) {
     case FotaOutcome::kAccepted: return kExitDone;
     case FotaOutcome::kSerialLost: return kExitLinkFailed;
+    // Nothing has gone to the device when the start fails; a file that fails later is
+    // a failed job on a device already contacted (the runner makes that 1).
     case FotaOutcome::kReadFailed:
     case FotaOutcome::kFileChanged:
     case FotaOutcome::kCannotOpen:
@@ -38,6 +49,12 @@ int OutcomeStatus(FotaOutcome o) {
 }
 
 }  // namespace
+
+QString VersionText(const QByteArray& payload) {
+  // The whole text up to its first zero byte, read as GBK.
+  const QByteArray raw = payload.left(payload.indexOf('\0') < 0 ? payload.size() : payload.indexOf('\0'));
+  return FromGbk(std::span(reinterpret_cast<const uint8_t*>(raw.constData()), static_cast<std::size_t>(raw.size())));
+}
 
 ConfigForm ReadBackForm(const QByteArray& payload, bool hex) {
   ConfigForm f =
@@ -61,12 +78,77 @@ void StepJob::Start(DeviceSession& session, Progress progress, Done done) {
 QString StepJob::Where(const DeviceSession& session) const {
   if (uploading_) {
     const FirmwareTransfer& t = session.Transfer();
-    return QStringLiteral("during the firmware upload after %1 of %2 bytes; no end frame was sent, the device "
-                          "did not take the image")
-        .arg(t.DataBytesSent())
-        .arg(t.RecordedLength());
+    const QString sent = QStringLiteral("during the firmware upload after %1 of %2 bytes").arg(t.DataBytesSent()).arg(t.RecordedLength());
+    if (t.EndFramesSent() == 0) return sent + QStringLiteral("; no end frame was sent, the device did not take the image");
+    if (t.EndFramesAnsweredOk() == 0) {
+      return sent + QStringLiteral("; the end frame went out and the device had not answered it: whether it takes "
+                                   "the image is not known");
+    }
+    return sent + QStringLiteral("; the end frame went out %1 times, the device answered OK %2 times and had not yet "
+                                 "answered the last: whether it takes the image is not known")
+                      .arg(t.EndFramesSent())
+                      .arg(t.EndFramesAnsweredOk());
   }
   return stage_;
+}
+
+void StepJob::MarkDone(const QString& step) {
+  // Always in the order the work goes: config, mqtt, firmware, verify.
+  static const QStringList kOrder{QStringLiteral("config"), QStringLiteral("mqtt"), QStringLiteral("firmware"),
+                                  QStringLiteral("verify")};
+  if (facts_.steps.contains(step)) return;
+  facts_.steps << step;
+  std::sort(facts_.steps.begin(), facts_.steps.end(),
+            [](const QString& a, const QString& b) { return kOrder.indexOf(a) < kOrder.indexOf(b); });
+}
+
+void StepJob::GatherFacts(std::function<void()> next) {
+  Ask(cmd::kReadVersion, {}, QStringLiteral("version"), [this, next](const Reply& v) {
+    facts_.version = VersionText(v.payload);
+    Ask(cmd::kReadCsq, {}, QStringLiteral("csq"), [this, next](const Reply& c) {
+      if (!c.payload.isEmpty()) facts_.csq = static_cast<uint8_t>(c.payload[0]);
+      next();
+    });
+  });
+}
+
+void StepJob::AwaitVersion(const QString& expected, int wait_ms, std::function<void()> next) {
+  restart_clock_.start();
+  PollVersion(expected, wait_ms, QString(), std::move(next));
+}
+
+void StepJob::PollVersion(const QString& expected, qint64 deadline_ms, const QString& last_seen, std::function<void()> next) {
+  // One question a second while the device restarts; an answer with the old version may
+  // still come before it does, so only the last one at the deadline counts against it.
+  constexpr int kPollMs = 1000;
+  const qint64 left = deadline_ms - restart_clock_.elapsed();
+  if (left <= 0) {
+    if (last_seen.isEmpty()) {
+      return Finish(DeviceResult{kExitNoAnswer,
+                                 QStringLiteral("the device took the image but did not answer within %1 s after it")
+                                     .arg(deadline_ms / 1000.0),
+                                 {},
+                                 {}});
+    }
+    return Refused(QStringLiteral("the device took the image but answers version \"%1\", not \"%2\"").arg(last_seen, expected));
+  }
+  stage_ = QStringLiteral("while waiting for the device to answer again after the upgrade");
+  s_->Request(
+      cmd::kReadVersion, {},
+      [this, expected, deadline_ms, last_seen, next](const Answer& a) {
+        if (a.link_failed) return Finish(DeviceResult{kExitLinkFailed, QStringLiteral("version after the upgrade: ") + a.error, {}, {}});
+        const QString seen = a.reply ? VersionText(a.reply->payload) : last_seen;
+        if (a.reply && seen == expected) {
+          facts_.version_after = seen;
+          MarkDone(QStringLiteral("verify"));
+          return next();
+        }
+        if (a.reply) facts_.version_after = seen;
+        // After an answer, wait out the rest of the second; after silence, ask at once.
+        const int pause = a.reply ? kPollMs : 0;
+        QTimer::singleShot(pause, s_, [this, expected, deadline_ms, seen, next] { PollVersion(expected, deadline_ms, seen, next); });
+      },
+      static_cast<int>(std::min<qint64>(kPollMs, left)));
 }
 
 void StepJob::Ask(uint8_t code, std::span<const uint8_t> payload, const QString& what, std::function<void(const Reply&)> next) {
@@ -90,7 +172,7 @@ void StepJob::WriteConfig(const ConfigForm& form, bool verify, std::function<voi
     Ask(cmd::kReadConfig, {}, QStringLiteral("read-config (verify)"), [this, form, next](const Reply& r) {
       const QStringList diffs = ConfigDifferences(form, ReadBackForm(r.payload, form.hex));
       if (!diffs.isEmpty()) return Refused(QStringLiteral("the configuration read back differs in %1 field(s)").arg(diffs.size()), diffs);
-      verified_ = true;
+      MarkDone(QStringLiteral("verify"));
       next();
     });
   });
@@ -103,6 +185,7 @@ void StepJob::WriteMqtt(const MqttCredentials& c, bool verify, std::function<voi
     Ask(cmd::kReadMqtt, {}, QStringLiteral("read-mqtt (verify)"), [this, c, next](const Reply& r) {
       const QStringList diffs = MqttDifferences(c, ReadBackMqtt(r.payload));
       if (!diffs.isEmpty()) return Refused(QStringLiteral("the MQTT credentials read back differ in %1 field(s)").arg(diffs.size()), diffs);
+      MarkDone(QStringLiteral("verify"));
       next();
     });
   });
@@ -132,6 +215,7 @@ void StepJob::Refused(const QString& text, const QStringList& details) {
 
 void StepJob::Finish(DeviceResult r) {
   if (!done_) return;
+  r.facts = facts_;
   Done done = std::move(done_);
   done_ = nullptr;
   done(std::move(r));

@@ -3,6 +3,7 @@
 // next step, any missing answer ending the job with the reason.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,8 @@ namespace velmora::cli {
 // A configuration read from a device, as the form would hold it: a text field the record
 // leaves empty is an empty text.
 ConfigForm ReadBackForm(const QByteArray& payload, bool hex);
+// A version answer's text: up to its first zero byte, read as GBK.
+QString VersionText(const QByteArray& payload);
 MqttCredentials ReadBackMqtt(const QByteArray& payload);
 
 class StepJob : public DeviceJob {
@@ -36,18 +39,29 @@ class StepJob : public DeviceJob {
   void WriteConfig(const ConfigForm& form, bool verify, std::function<void()> next);
   void WriteMqtt(const MqttCredentials& c, bool verify, std::function<void()> next);
   void Upload(const QString& path, std::function<void()> next);
+  // Reads the version and the CSQ first, for the report.
+  void GatherFacts(std::function<void()> next);
+  // After an accepted image: asks the version until the device answers `expected`, for up
+  // to `wait_ms`; silence or another version by then fails the job.
+  void AwaitVersion(const QString& expected, int wait_ms, std::function<void()> next);
+  // Marks a step done on the device, once.
+  void MarkDone(const QString& step);
   // The device answered, but not as it should have.
   void Refused(const QString& text, const QStringList& details = {});
   // Ends the job; only the first call counts.
   void Finish(DeviceResult r);
 
+  UnitFacts facts_;
   DeviceSession* s_ = nullptr;
   Progress progress_;
   Done done_;
   QString stage_;
   bool uploading_ = false;
-  bool verified_ = false;
   uint64_t uploaded_ = 0;
+
+ private:
+  void PollVersion(const QString& expected, qint64 deadline_ms, const QString& last_seen, std::function<void()> next);
+  QElapsedTimer restart_clock_;
 };
 
 }  // namespace velmora::cli

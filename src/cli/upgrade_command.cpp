@@ -12,11 +12,12 @@ QString UpgradeCommand::Description() const {
 int UpgradeCommand::Prepare(const CommandOptions& o, QString* error) {
   if (const int s = NeedArgs(o, 1, Synopsis(), error); s != kExitDone) return s;
   firmware_ = o.args[0];
+  settings_ = ApplySettings{false, o.gather_facts, o.expect_version, o.restart_wait_ms};
   return CheckFirmware(firmware_, error) ? kExitDone : kExitBadInput;
 }
 
-std::unique_ptr<DeviceJob> UpgradeCommand::MakeJob(Output&) const {
-  return std::make_unique<ApplyJob>(Profile{}, firmware_, false);
+std::unique_ptr<DeviceJob> UpgradeCommand::MakeJob(Output&, const Unit&) const {
+  return std::make_unique<ApplyJob>(Profile{}, firmware_, settings_);
 }
 
 }  // namespace velmora::cli

@@ -1,6 +1,7 @@
 #pragma once
 // upgrade: one firmware image onto the devices, as the upgrade dialog sends it.
 
+#include "cli/apply_job.h"
 #include "cli/command.h"
 
 namespace velmora::cli {
@@ -11,10 +12,11 @@ class UpgradeCommand : public Command {
   QString Synopsis() const override { return QStringLiteral("upgrade FIRMWARE.bin"); }
   QString Description() const override;
   int Prepare(const CommandOptions& o, QString* error) override;
-  std::unique_ptr<DeviceJob> MakeJob(Output&) const override;
+  std::unique_ptr<DeviceJob> MakeJob(Output&, const Unit& unit) const override;
 
  private:
   QString firmware_;
+  ApplySettings settings_;
 };
 
 }  // namespace velmora::cli

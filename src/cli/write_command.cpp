@@ -50,7 +50,7 @@ int WriteCommand::Prepare(const CommandOptions& o, QString* error) {
   const QString path = o.args[0];
   auto p = LoadProfile(path, error);
   if (!p) return kExitBadInput;
-  verify_ = o.verify;
+  settings_ = ApplySettings{o.verify, o.gather_facts, o.expect_version, o.restart_wait_ms};
   if (kind_ == Kind::Config) {
     if (!p->config) {
       *error = path + QStringLiteral(": the profile holds no configuration (config)");
@@ -80,8 +80,8 @@ int WriteCommand::Prepare(const CommandOptions& o, QString* error) {
   return kExitDone;
 }
 
-std::unique_ptr<DeviceJob> WriteCommand::MakeJob(Output&) const {
-  return std::make_unique<ApplyJob>(profile_, firmware_, verify_);
+std::unique_ptr<DeviceJob> WriteCommand::MakeJob(Output&, const Unit& unit) const {
+  return std::make_unique<ApplyJob>(unit.profile ? *unit.profile : profile_, firmware_, settings_);
 }
 
 }  // namespace velmora::cli

@@ -2,6 +2,7 @@
 // write-config, write-mqtt, apply: a profile file onto the devices. The file is read and
 // checked whole before any link opens.
 
+#include "cli/apply_job.h"
 #include "cli/command.h"
 #include "profile/profile.h"
 
@@ -16,13 +17,14 @@ class WriteCommand : public Command {
   QString Synopsis() const override;
   QString Description() const override;
   int Prepare(const CommandOptions& o, QString* error) override;
-  std::unique_ptr<DeviceJob> MakeJob(Output&) const override;
+  std::unique_ptr<DeviceJob> MakeJob(Output&, const Unit& unit) const override;
+  const Profile* WrittenProfile() const override { return &profile_; }
 
  private:
   Kind kind_;
   Profile profile_;
   QString firmware_;
-  bool verify_ = false;
+  ApplySettings settings_;
 };
 
 }  // namespace velmora::cli

@@ -81,6 +81,8 @@ FotaOutcome FirmwareTransfer::Start(const QString& path, Link link) {
   sequence_ = 0;
   sum_ = 0;
   sent_bytes_ = 0;
+  end_frames_sent_ = 0;
+  end_frames_ok_ = 0;
   frame_len_ = 0;
   // The length is taken again here: the path may have been typed by hand, or the file
   // rebuilt since it was chosen, and the end frame must carry what is really sent.
@@ -113,6 +115,10 @@ FotaOutcome FirmwareTransfer::HandleReply(const ReplyFrame& frame) {
   if (TextBeginsWith(text, "OK")) {
     // Late or stray: after an ending nothing is awaited and no file is open.
     if (!Awaiting() || !file_.isOpen()) return FotaOutcome::kNone;
+    if (frame_is_end_ && ++end_frames_ok_ >= end_frame_limit_ && end_frame_limit_ > 0) {
+      EndTransfer();
+      return FotaOutcome::kEndFrameLoop;
+    }
     const int n = BuildDataFrame();
     if (n < 0) return Fail(n);
     FotaOutcome outcome = FotaOutcome::kEndFrameSent;
@@ -195,6 +201,7 @@ int FirmwareTransfer::BuildDataFrame() {
   frame_[4] = 0;
   frame_[5] = 0;
   frame_len_ = 0;
+  frame_is_end_ = false;
   if (!file_.isOpen()) return kReadError;
   // Checked before every read, so the end frame never follows a change either.
   if (Stamp() != stamp_) return kChanged;
@@ -225,6 +232,7 @@ void FirmwareTransfer::BuildEndFrame() {
   frame_[1] = kDirToDevice;
   frame_[2] = cmd::kFirmware;
   frame_[3] = kEndFrameSequence;
+  frame_is_end_ = true;
   frame_[4] = 0x00;
   frame_[5] = 0x08;
   // The recorded length, not the bytes sent: a file that shrank meanwhile must fail the
@@ -241,6 +249,7 @@ void FirmwareTransfer::Send() {
   // lets ticks and replies run meanwhile.
   const auto bytes = LastFrame();
   if (bytes.empty()) return;
+  if (frame_is_end_) ++end_frames_sent_;
   const Sender& send = link_ == Link::Serial ? serial_ : udp_;
   if (send) send(bytes);
 }

@@ -35,6 +35,7 @@ enum class FotaOutcome : uint8_t {
   kFileChanged,    // the file was changed while being sent: idle, nothing sent
   kSerialLost,     // the serial device went away during the transfer, idle
   kStopped,        // stop: progress position 0, idle
+  kEndFrameLoop,   // the end frame was answered "OK" as often as the limit allows, idle
 };
 
 // The file a transfer sends; empty while no file is open.
@@ -79,6 +80,11 @@ class FirmwareTransfer {
   // One tick of the dialog's 10 ms timer.
   FotaOutcome Tick();
 
+  // With a limit, the transfer ends (kEndFrameLoop) once that many end frames have been
+  // answered "OK": a device that only ever acknowledges the end frame, without taking or
+  // refusing the image, would otherwise be sent it for ever. 0, the default: no limit.
+  void SetEndFrameLimit(int limit) { end_frame_limit_ = limit; }
+
   // The stop button. Nothing is sent to the device.
   FotaOutcome Stop();
 
@@ -102,6 +108,10 @@ class FirmwareTransfer {
   // Data bytes read into frames since the start; below RecordedLength() at the end
   // frame when the file shrank during the transfer.
   uint64_t DataBytesSent() const { return sent_bytes_; }
+  // How often the end frame of this transfer went out, resends included; and how many
+  // of them the device answered "OK" (asking for it again) rather than "YES" or "XERR".
+  int EndFramesSent() const { return end_frames_sent_; }
+  int EndFramesAnsweredOk() const { return end_frames_ok_; }
 
  private:
   bool OpenFile(const QString& path);
@@ -140,6 +150,10 @@ class FirmwareTransfer {
   bool retry_ = false;
   int progress_ = 0;
   uint64_t sent_bytes_ = 0;
+  int end_frames_sent_ = 0;
+  int end_frames_ok_ = 0;
+  bool frame_is_end_ = false;
+  int end_frame_limit_ = 0;
   std::array<uint8_t, kFrameCapacity> frame_{};
   std::size_t frame_len_ = 0;
 };

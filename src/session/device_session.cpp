@@ -26,14 +26,8 @@ DeviceSession::DeviceSession(DeviceLink device, UdpHub* hub, int timeout_ms)
   request_timer_.setSingleShot(true);
   // Never early: "no answer within N ms" must be true.
   request_timer_.setTimerType(Qt::PreciseTimer);
-  connect(&request_timer_, &QTimer::timeout, this, [this] {
-    Answer a;
-    const bool lost = serial_ && serial_->LineLost();
-    a.link_failed = lost;
-    a.error = lost ? QStringLiteral("the serial line went away")
-                   : QStringLiteral("no answer within %1 ms").arg(timeout_ms_);
-    FinishRequest(a);
-  });
+  connect(&request_timer_, &QTimer::timeout, this, &DeviceSession::OnRequestTimeout);
+  transfer_.SetEndFrameLimit(kEndFrameLimit);
   // The upgrade dialog's watch: ticking while a frame is awaited.
   upload_timer_.setTimerType(Qt::PreciseTimer);
   upload_timer_.setInterval(FirmwareTransfer::kTickPeriodMs);
@@ -78,7 +72,31 @@ void DeviceSession::Close() {
   open_ = false;
 }
 
+void DeviceSession::NoteFrameSent() {
+  if (frames_sent_++ == 0) first_frame_.start();
+}
+
+void DeviceSession::OnRequestTimeout() {
+  // Bytes that arrived in time but still wait in the receive buffers or the driver are
+  // the answer's, not silence: the pump gets to close them first, for at most as long as
+  // it holds an unfinished reply.
+  constexpr int kStepMs = 2;
+  constexpr int kMaxOverdueMs = 2 * ReceivePump::kSerialGuardTicks;
+  const bool arriving = rx_.SerialPending() || rx_.UdpPending() || (serial_ && serial_->InputWaiting());
+  if (arriving && (!request_overdue_.isValid() || request_overdue_.elapsed() < kMaxOverdueMs)) {
+    if (!request_overdue_.isValid()) request_overdue_.start();
+    request_timer_.start(kStepMs);
+    return;
+  }
+  Answer a;
+  const bool lost = serial_ && serial_->LineLost();
+  a.link_failed = lost;
+  a.error = lost ? QStringLiteral("the serial line went away") : QStringLiteral("no answer within %1 ms").arg(request_timeout_ms_);
+  FinishRequest(a);
+}
+
 bool DeviceSession::SendFrame(uint8_t code, std::span<const uint8_t> payload) {
+  NoteFrameSent();
   if (link_.kind == Link::Serial) {
     QString hex;
     return serial_ && SendCommandSerial(*serial_, code, payload, hex);
@@ -88,6 +106,7 @@ bool DeviceSession::SendFrame(uint8_t code, std::span<const uint8_t> payload) {
 }
 
 void DeviceSession::SendRaw(std::span<const uint8_t> frame) {
+  NoteFrameSent();
   // The watch is armed before the frame goes out, as in the upgrade dialog.
   if (!upload_timer_.isActive()) upload_timer_.start();
   // A failed write is not reported here: the watch resends and then times out, and a
@@ -99,9 +118,11 @@ void DeviceSession::SendRaw(std::span<const uint8_t> frame) {
   }
 }
 
-void DeviceSession::Request(uint8_t code, std::span<const uint8_t> payload, AnswerHandler done) {
+void DeviceSession::Request(uint8_t code, std::span<const uint8_t> payload, AnswerHandler done, int timeout_ms) {
   request_done_ = std::move(done);
   awaited_ = code;
+  request_timeout_ms_ = timeout_ms > 0 ? timeout_ms : timeout_ms_;
+  request_overdue_.invalidate();
   if (!open_ || !SendFrame(code, payload)) {
     Answer a;
     a.link_failed = true;
@@ -111,7 +132,7 @@ void DeviceSession::Request(uint8_t code, std::span<const uint8_t> payload, Answ
     QMetaObject::invokeMethod(this, [this, a] { FinishRequest(a); }, Qt::QueuedConnection);
     return;
   }
-  request_timer_.start(timeout_ms_);
+  request_timer_.start(request_timeout_ms_);
 }
 
 void DeviceSession::FinishRequest(const Answer& answer) {

@@ -5,6 +5,7 @@
 // Everything runs on the thread that owns the session's event loop.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -68,10 +69,21 @@ class DeviceSession : public QObject {
   // Stops any upload and request without calling their handlers, closes the link.
   void Close();
 
-  // Sends one Command frame and waits up to the time-out for the reply carrying the same
-  // command byte. Replies with other codes are not this request's answer. One request at
-  // a time; the handler runs from the event loop, never inside this call.
-  void Request(uint8_t code, std::span<const uint8_t> payload, AnswerHandler done);
+  // Sends one Command frame and waits up to the time-out (the session's unless
+  // `timeout_ms` is given) for the reply carrying the same command byte. Replies with
+  // other codes are not this request's answer. A time-out is declared only once what
+  // had already arrived has been through the pump. One request at a time; the handler
+  // runs from the event loop, never inside this call.
+  void Request(uint8_t code, std::span<const uint8_t> payload, AnswerHandler done, int timeout_ms = 0);
+
+  // Frames handed to the link so far: 0 means the device has been sent nothing.
+  int FramesSent() const { return frames_sent_; }
+  // Milliseconds since the first frame went out; 0 before it.
+  qint64 SinceFirstFrame() const { return first_frame_.isValid() ? first_frame_.elapsed() : 0; }
+
+  // The end frame of an upload is sent at most this often while the device answers it
+  // "OK": a device that never takes nor refuses the image ends the upload as a failure.
+  static constexpr int kEndFrameLimit = 3;
 
   // Starts a firmware upload on the engine the upgrade dialog uses, with its own 10 ms
   // watch (silent 3 s, one resend, silent 3 s). Returns the start's outcome; `done` is
@@ -89,6 +101,8 @@ class DeviceSession : public QObject {
   bool SendFrame(uint8_t code, std::span<const uint8_t> payload);
   void SendRaw(std::span<const uint8_t> frame);
   void OnUploadTick();
+  void OnRequestTimeout();
+  void NoteFrameSent();
   void ApplyUpload(FotaOutcome outcome);
 
   DeviceLink link_;
@@ -103,6 +117,10 @@ class DeviceSession : public QObject {
   std::optional<uint8_t> awaited_;
   AnswerHandler request_done_;
   QTimer request_timer_;
+  int request_timeout_ms_ = 0;
+  QElapsedTimer request_overdue_;  // runs while a time-out waits for arrived bytes
+  int frames_sent_ = 0;
+  QElapsedTimer first_frame_;
 
   FirmwareTransfer transfer_;
   QTimer upload_timer_;

@@ -106,7 +106,8 @@ void UdpHub::OnReadable() {
     }
     if (!peer && peers_.size() == 1 && peers_.begin()->second.any_sender) peer = &peers_.begin()->second;
     if (!peer) {
-      ++ignored_;
+      const auto bytes = std::span(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<std::size_t>(n));
+      if (!(ok && stranger_ && stranger_(PeerAddress{from, sender_port}, bytes))) ++ignored_;
       continue;
     }
     peer->state->PutDatagram(std::span(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<std::size_t>(n)),

@@ -8,8 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <span>
+
+#include "core/peer_address.h"
 
 class QUdpSocket;
 
@@ -39,6 +43,11 @@ class UdpHub {
   // One datagram; 0 when it went out, else the system's error number.
   int SendTo(quint32 address, quint16 port, const uint8_t* data, std::size_t len);
 
+  // Datagrams no peer takes are offered here first (a search hears every sender this
+  // way); those it returns false for are ignored. An empty handler offers nothing.
+  using StrangerHandler = std::function<bool(const PeerAddress& from, std::span<const uint8_t> datagram)>;
+  void SetStrangerHandler(StrangerHandler handler) { stranger_ = std::move(handler); }
+
   // Datagrams no peer took (a stranger, a second device answering a broadcast).
   std::uint64_t Ignored() const { return ignored_; }
 
@@ -59,6 +68,7 @@ class UdpHub {
   std::unique_ptr<QUdpSocket> socket_;
   std::map<quint32, Peer> peers_;
   std::uint64_t ignored_ = 0;
+  StrangerHandler stranger_;
 };
 
 }  // namespace velmora

@@ -28,6 +28,7 @@
 #include "protocol/command_frame.h"
 #include "protocol/gbk.h"
 #include "support/cli_process.h"
+#include "support/sim_device.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
 #include "support/udp_test_port.h"
@@ -42,53 +43,8 @@ using namespace std::chrono_literals;
 
 QString U(const char* s) { return QString::fromUtf8(s); }
 
-// One simulated device and the LINK options that reach it.
-struct Device {
-  SimProcess sim;
-  QStringList link;
-  QString state;
-
-  // `udp_address` empty: the device on a pseudo-terminal; else on loopback UDP there.
-  void Start(const QString& dir, const QString& name, const QString& udp_address = {}, const QStringList& extra = {}) {
-    state = dir + QLatin1Char('/') + name + QStringLiteral(".state");
-    QStringList args{QStringLiteral("--state"), state};
-    if (udp_address.isEmpty()) {
-      args << QStringLiteral("--no-udp");
-    } else {
-      args << QStringLiteral("--no-serial") << QStringLiteral("--udp-address") << udp_address
-           << QStringLiteral("--udp-port") << QString::number(test::FreeUdpPort());
-    }
-    ASSERT_TRUE(sim.Start(args + extra)) << sim.StartError().toStdString();
-    if (udp_address.isEmpty()) {
-      link = {QStringLiteral("--serial"), sim.SerialPath()};
-    } else {
-      link = {QStringLiteral("--udp"), udp_address, QStringLiteral("--device-port"), QString::number(sim.UdpPort())};
-    }
-  }
-
-  // The configuration record the device keeps.
-  QByteArray StoredConfig() const {
-    QFile f(state);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    for (const QByteArray& line : f.readAll().split('\n')) {
-      if (line.startsWith("config ")) return QByteArray::fromHex(line.mid(7).trimmed());
-    }
-    return {};
-  }
-
-  // Frames of any kind the device took in.
-  uint64_t FramesReceived() {
-    const test::SimCounts counts = sim.Stop();
-    EXPECT_TRUE(counts.complete);
-    uint64_t n = 0;
-    for (const auto& [name, value] : counts.values) {
-      if (name.startsWith(QLatin1String("rx.")) || name.startsWith(QLatin1String("malformed"))) n += value;
-    }
-    return n;
-  }
-};
-
-QStringList LocalPort() { return {QStringLiteral("--local-port"), QString::number(test::FreeUdpPort())}; }
+using test::LocalPort;
+using Device = test::SimDevice;
 
 QByteArray Record(const ConfigForm& form) {
   const ConfigRecord r = EncodeConfig(form);
@@ -281,6 +237,8 @@ TEST(CliManyDevices, OneSilentDeviceFailsAloneTheRestSucceed) {
 
   const CliRun r = CliProcess::Run(serial_ok.link + udp_ok.link + silent.link + LocalPort() +
                                    QStringList{QStringLiteral("--timeout"), QStringLiteral("800"),
+                                               QStringLiteral("--allow-same"), QStringLiteral("config.local_ip"),
+                                               QStringLiteral("--allow-same"), QStringLiteral("config.mac"),
                                                QStringLiteral("write-config"), path});
   EXPECT_EQ(r.status, 1) << r;
   const QString ok_a = serial_ok.sim.SerialPath() + QStringLiteral(": configuration written");
@@ -431,8 +389,8 @@ TEST(CliInterrupt, CtrlCStopsAnUploadCleanly) {
 
   CliProcess cli;
   ASSERT_TRUE(cli.Start(d.link + QStringList{QStringLiteral("upgrade"), image}));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return cli.OutputSoFar().contains(QStringLiteral("upload 20%")); }, 30000))
-      << cli.OutputSoFar().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return cli.ErrorsSoFar().contains(QStringLiteral("upload 20%")); }, 30000))
+      << cli.ErrorsSoFar().toStdString();
   ::kill(static_cast<pid_t>(cli.Process().processId()), SIGINT);
   const CliRun r = cli.Finish();
   EXPECT_EQ(r.status, 130) << r;

@@ -8,7 +8,7 @@
 #include <map>
 
 #include "config/config_defaults.h"
-#include "config/ui/mac_generator.h"
+#include "config/mac_generator.h"
 #include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
 

@@ -26,6 +26,12 @@ QString CliProcess::OutputSoFar() {
   return QString::fromUtf8(out_);
 }
 
+QString CliProcess::ErrorsSoFar() {
+  process_.waitForReadyRead(10);
+  err_ += process_.readAllStandardError();
+  return QString::fromUtf8(err_);
+}
+
 CliRun CliProcess::Finish(int timeout_ms) {
   CliRun r;
   // An event loop run meanwhile may have seen the end already; waiting then says false.
@@ -39,7 +45,8 @@ CliRun CliProcess::Finish(int timeout_ms) {
   r.elapsed_ms = QDateTime::currentMSecsSinceEpoch() - started_ms_;
   out_ += process_.readAllStandardOutput();
   r.out = QString::fromUtf8(out_);
-  r.err = QString::fromUtf8(process_.readAllStandardError());
+  err_ += process_.readAllStandardError();
+  r.err = QString::fromUtf8(err_);
   return r;
 }
 

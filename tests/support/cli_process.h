@@ -34,11 +34,14 @@ class CliProcess {
   QProcess& Process() { return process_; }
   // Standard output so far (keeps it for Finish).
   QString OutputSoFar();
+  // Standard error so far: progress lines go there (keeps it for Finish).
+  QString ErrorsSoFar();
   CliRun Finish(int timeout_ms = 60000);
 
  private:
   QProcess process_;
   QByteArray out_;
+  QByteArray err_;
   qint64 started_ms_ = 0;
 };
 

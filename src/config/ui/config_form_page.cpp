@@ -10,7 +10,7 @@
 #include "widgets/controls.h"
 #include "widgets/translation.h"
 #include "config/config_defaults.h"
-#include "config/ui/mac_generator.h"
+#include "config/mac_generator.h"
 #include "log/traffic_log.h"
 #include "protocol/gbk.h"
 #include "protocol/text_field.h"

@@ -1,4 +1,4 @@
-#include "config/ui/mac_generator.h"
+#include "config/mac_generator.h"
 
 #include <ctime>
 
