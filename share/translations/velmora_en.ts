@@ -366,6 +366,18 @@
         <source>[UDP]: %1 个数据包来得太快,未能处理.</source>
         <translation>[UDP]: %1 datagrams came too fast and were not handled.</translation>
     </message>
+    <message>
+        <source>[UDP]: 有 %1 台设备应答: %2. 写入会发往所有这些设备.</source>
+        <translation>[UDP]: %1 devices answer: %2. A write goes to all of them.</translation>
+    </message>
+    <message>
+        <source>[UDP]: 搜索设备: 向 %1 询问版本和配置.</source>
+        <translation>[UDP]: Searching: asking %1 for version and configuration.</translation>
+    </message>
+    <message>
+        <source>[UDP]: 搜索结束: %1 有 %2 台设备应答.</source>
+        <translation>[UDP]: Search done: %2 devices answered at %1.</translation>
+    </message>
 </context>
 <context>
     <name>velmora::ConfigFormPage</name>
@@ -408,6 +420,81 @@
     <message>
         <source>同步时钟成功: %1 </source>
         <translation>Clock set: %1 </translation>
+    </message>
+</context>
+<context>
+    <name>velmora::DevicesDialog</name>
+    <message>
+        <source>设备列表</source>
+        <translation>Devices</translation>
+    </message>
+    <message>
+        <source>应答的设备(&amp;D):</source>
+        <translation>&amp;Devices that answered:</translation>
+    </message>
+    <message>
+        <source>应答的设备</source>
+        <translation>Devices that answered</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>版本</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>MAC地址</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>本地IP</source>
+        <translation>Local IP</translation>
+    </message>
+    <message>
+        <source>身份</source>
+        <translation>Identity</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>连接</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>把选中设备的地址填入ENET页并打开UDP连接</source>
+        <translation>Put the chosen device&apos;s address on the ENET page and open the UDP link</translation>
+    </message>
+    <message>
+        <source>正在搜索 %1 ...</source>
+        <translation>Searching %1 ...</translation>
+    </message>
+    <message>
+        <source>在 %1 找到 %2 台设备.</source>
+        <translation>%2 devices found at %1.</translation>
+    </message>
+    <message>
+        <source>搜索会向ENET页的广播地址询问版本和配置.</source>
+        <translation>Search asks the ENET page&apos;s broadcast address for version and configuration.</translation>
+    </message>
+    <message>
+        <source>ENET页的广播地址 %1 不能用来搜索.</source>
+        <translation>The ENET page&apos;s broadcast address %1 cannot be searched.</translation>
+    </message>
+    <message>
+        <source>本地端口%1不可用,无法搜索.</source>
+        <translation>Local port %1 is not available; cannot search.</translation>
+    </message>
+    <message>
+        <source>重复: 另一台设备有相同的MAC或IP</source>
+        <translation>Duplicate: another device has the same MAC or IP</translation>
     </message>
 </context>
 <context>
@@ -578,6 +665,24 @@
     <message>
         <source>工具</source>
         <translation>Tools</translation>
+    </message>
+    <message>
+        <source>固件升级</source>
+        <translation>Firmware upgrade</translation>
+    </message>
+    <message>
+        <source>广播地址 %1 上有 %2 台设备应答过:
+%3
+
+&quot;%4&quot; 会发往所有这些设备. 继续吗?</source>
+        <translation>%2 devices have answered at the broadcast address %1:
+%3
+
+&quot;%4&quot; goes to all of them. Continue?</translation>
+    </message>
+    <message>
+        <source>设备列表...</source>
+        <translation>Devices...</translation>
     </message>
 </context>
 <context>

@@ -22,6 +22,7 @@
 #include "widgets/translation.h"
 #include "config/ui/network_page.h"
 #include "config/ui/serial_page.h"
+#include "discovery/ui/devices_dialog.h"
 #include "fota/ui/firmware_dialog.h"
 #include "mqtt/ui/mqtt_page.h"
 #include "profile/profile_reader.h"
@@ -70,6 +71,9 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
   BuildLogMenu();
 
   traffic_.Watch(pump_);
+  pump_.WatchBursts([this](const ClosedBurst& b) {
+    if (b.link == Link::Udp) NoteSenders({b.sender});
+  });
   // The upgrade dialog hears firmware replies before the page of their link sets the status.
   pump_.Subscribe(ReplyKind::Firmware, std::nullopt, [this](const ReplyFrame& f) { ForwardFirmwareReply(f); });
   pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
@@ -189,6 +193,7 @@ QWidget* MainWindow::CreateMqttPage() {
 void MainWindow::OpenFirmwareDialog(Link link) {
   if (!fota_) {
     fota_ = new FirmwareDialog(services_.serial, services_.udp, services_.modal, this);
+    fota_->SetStartCheck([this](Link l) { return MaySendToAll(l, tr("固件升级")); });
     for (int page : {kSerialPage, kNetworkPage}) {
       connect(fota_, &FirmwareDialog::UploadChanged, static_cast<ConfigFormPage*>(pages_[page]), &ConfigFormPage::ShowUpload);
     }
@@ -204,6 +209,54 @@ void MainWindow::OpenFirmwareDialog(Link link) {
 }
 
 void MainWindow::ReportSerialSendFailed() { serial_page_->HandleSerialSendFailed(); }
+
+void MainWindow::NoteSenders(const std::vector<PeerAddress>& senders) {
+  UdpEndpoint& udp = services_.udp;
+  if (!udp.IsOpen() || !udp.HearsEverySender()) return;
+  if (heard_generation_ != udp.OpenGeneration()) {
+    heard_.clear();
+    heard_generation_ = udp.OpenGeneration();
+  }
+  bool added = false;
+  for (const PeerAddress& s : senders) {
+    if (std::find(heard_.begin(), heard_.end(), s) != heard_.end()) continue;
+    heard_.push_back(s);
+    added = true;
+  }
+  if (added && heard_.size() > 1) AppendLog(SeveralDevicesLine(heard_));
+}
+
+bool MainWindow::MaySendToAll(Link link, const QString& what) {
+  UdpEndpoint& udp = services_.udp;
+  if (link != Link::Udp || !udp.IsOpen() || !udp.HearsEverySender()) return true;
+  if (heard_generation_ != udp.OpenGeneration() || heard_.size() < 2) return true;
+  QStringList names;
+  for (const PeerAddress& p : heard_) names << p.Text();
+  const QString text = tr("广播地址 %1 上有 %2 台设备应答过:\n%3\n\n\"%4\" 会发往所有这些设备. 继续吗?")
+                           .arg(udp.DeviceAddress())
+                           .arg(heard_.size())
+                           .arg(names.join(QLatin1Char('\n')), QString(what).remove(QLatin1Char('&')));
+  return services_.modal.ShowMessage(text, MessageButtons::OkCancel) == MessageAnswer::Ok;
+}
+
+void MainWindow::OpenDevicesDialog() {
+  if (!devices_) {
+    auto* network = static_cast<NetworkPage*>(pages_[kNetworkPage]);
+    devices_ = new DevicesDialog(services_.udp, traffic_, [network] { return network->AddressText(); }, this);
+    connect(devices_, &DevicesDialog::ConnectRequested, this, [this, network](const QString& address) {
+      ShowPage(kNetworkPage);
+      network->ConnectTo(address);
+    });
+    connect(devices_, &DevicesDialog::SearchFinished, this, [this](const QString&, const std::vector<FoundDevice>& found) {
+      std::vector<PeerAddress> senders;
+      for (const FoundDevice& d : found) senders.push_back(d.from);
+      NoteSenders(senders);
+    });
+  }
+  devices_->show();
+  devices_->raise();
+  devices_->activateWindow();
+}
 
 void MainWindow::ForwardFirmwareReply(const ReplyFrame& frame) {
   if (fota_) fota_->HandleFirmwareReply(frame);
@@ -275,6 +328,7 @@ void MainWindow::InstallCorner() {
   row->addWidget(profile_button_);
 
   InstallToolsMenu(row);
+  AddToolsEntry(QT_TR_NOOP("设备列表..."), [this] { OpenDevicesDialog(); });
   InstallLanguageMenu(row);
 
   InstallAboutEntry(row);

@@ -27,6 +27,7 @@ class QToolButton;
 
 namespace velmora {
 
+class DevicesDialog;
 class FirmwareDialog;
 class MqttPage;
 class ConfigFormPage;
@@ -75,6 +76,12 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   // Replies with code 0xE5 from either link go to the upgrade dialog, once it exists.
   void ForwardFirmwareReply(const ReplyFrame& frame);
   void ReportSerialSendFailed() override;
+  bool MaySendToAll(Link link, const QString& what) override;
+
+  // The devices dialog from the tools menu, created on first use.
+  void OpenDevicesDialog();
+  // Null until first opened.
+  DevicesDialog* Devices() const { return devices_; }
   // Null until a FOTA button first opens it.
   FirmwareDialog* Firmware() const { return fota_; }
 
@@ -118,6 +125,8 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   QWidget* CreateSerialPage();
   QWidget* CreateNetworkPage();
   QWidget* CreateMqttPage();
+  // Senders heard on the open broadcast link; the Log says when more than one answers.
+  void NoteSenders(const std::vector<PeerAddress>& senders);
   // Configuration and firmware replies of `link` go to the page.
   void SubscribeConfigPage(ConfigFormPage* page, Link link);
 #ifdef Q_OS_WIN
@@ -140,6 +149,9 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   QPointer<QDialog> about_;
   RecordsDialog* records_ = nullptr;
   FirmwareDialog* fota_ = nullptr;
+  DevicesDialog* devices_ = nullptr;
+  std::vector<PeerAddress> heard_;  // on the broadcast link of open generation heard_generation_
+  int heard_generation_ = -1;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   ReceivePump pump_;
   TrafficLog traffic_{*this};

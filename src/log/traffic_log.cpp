@@ -1,6 +1,7 @@
 #include "log/traffic_log.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 #include "protocol/gbk.h"
 #include "protocol/command_frame.h"
@@ -38,12 +39,27 @@ QString IgnoredLine(const IgnoredDatagrams& ignored) {
   return line + QLatin1String(".") + kLineEnd;
 }
 
+QString SeveralDevicesLine(const std::vector<PeerAddress>& senders) {
+  QStringList names;
+  for (const PeerAddress& p : senders) names << p.Text();
+  return Tr(QT_TRANSLATE_NOOP("Log", "[UDP]: 有 %1 台设备应答: %2. 写入会发往所有这些设备.")).arg(senders.size()).arg(names.join(QStringLiteral(", "))) +
+         kLineEnd;
+}
+
 void TrafficLog::Watch(ReceivePump& pump) {
   pump.WatchBursts([this](const ClosedBurst& burst) { Received(burst); });
 }
 
 void TrafficLog::Watch(UdpEndpoint& endpoint) {
   endpoint.SetIgnoredHandler([this](const IgnoredDatagrams& ignored) { sink_.AppendLog(IgnoredLine(ignored)); });
+}
+
+void TrafficLog::SearchStarted(const QString& address) {
+  sink_.AppendLog(Tr(QT_TRANSLATE_NOOP("Log", "[UDP]: 搜索设备: 向 %1 询问版本和配置.")).arg(address) + kLineEnd);
+}
+
+void TrafficLog::SearchFinished(const QString& address, int devices) {
+  sink_.AppendLog(Tr(QT_TRANSLATE_NOOP("Log", "[UDP]: 搜索结束: %1 有 %2 台设备应答.")).arg(address).arg(devices) + kLineEnd);
 }
 
 void TrafficLog::Received(const ClosedBurst& burst) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "core/link.h"
 #include "core/peer_address.h"
@@ -24,6 +25,8 @@ QString ReceivedLine(const ClosedBurst& burst);
 QString SenderLine(const PeerAddress& sender);
 // "[UDP]: 忽略来自 …", with the count of the others held back since the last such line.
 QString IgnoredLine(const IgnoredDatagrams& ignored);
+// Several devices answer on a broadcast link: their count and addresses.
+QString SeveralDevicesLine(const std::vector<PeerAddress>& senders);
 
 // Writes those lines into a sink as the traffic happens.
 class TrafficLog {
@@ -37,6 +40,9 @@ class TrafficLog {
 
   void Sent(Link link, const QString& hex) { sink_.AppendLog(SentFrameLine(link, hex)); }
   void Received(const ClosedBurst& burst);
+  // A search of the network: where it asks, and how many devices answered.
+  void SearchStarted(const QString& address);
+  void SearchFinished(const QString& address, int devices);
 
  private:
   LogSink& sink_;

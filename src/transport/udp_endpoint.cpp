@@ -114,6 +114,7 @@ bool UdpEndpoint::OpenEndpoint(const QString& address) {
   if (!AllowBroadcast(socket->socketDescriptor())) return false;
   QObject::connect(socket.get(), &QUdpSocket::readyRead, socket.get(), [this] { OnReadable(); });
   socket_ = std::move(socket);
+  ++open_generation_;
   device_address_ = address;
   bool parsed = false;
   const quint32 ip = QHostAddress(address).toIPv4Address(&parsed);
@@ -166,6 +167,8 @@ void UdpEndpoint::OnReadable() {
       break;  // nothing was taken off the queue; do not spin on it
     }
     const PeerAddress from{sender.toIPv4Address(), sender_port};
+    const auto bytes = std::span(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<std::size_t>(std::max<qint64>(n, 0)));
+    if (tap_ && n > 0 && n <= static_cast<qint64>(ReceiveState::kMaxDatagram) && tap_(from, bytes)) continue;
     if (only_from_ && from.ipv4 != *only_from_) {
       // Not the device: whatever it holds (an empty or oversized datagram too) must not
       // reach the form, end an upload or open a box.

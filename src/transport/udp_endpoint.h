@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "core/peer_address.h"
 
@@ -60,6 +61,16 @@ class UdpEndpoint {
   // handler is unset (or the endpoint gone) before what it refers to is destroyed.
   void SetIgnoredHandler(std::function<void(const IgnoredDatagrams&)> handler) { ignored_handler_ = std::move(handler); }
 
+  // While set, every datagram from any sender is offered here first; one it returns true
+  // for is taken (a search's answers, which no page should act on), the rest go on as
+  // usual. Unset it (or let the endpoint go) before what it refers to is destroyed.
+  using DatagramTap = std::function<bool(const PeerAddress& from, std::span<const uint8_t> datagram)>;
+  void SetDatagramTap(DatagramTap tap) { tap_ = std::move(tap); }
+
+  // Counts the opens: a change tells that the link was opened again meanwhile (by the
+  // engineer, say), so what opened it before should not close it.
+  int OpenGeneration() const { return open_generation_; }
+
   // At most one report a second about ignored datagrams; the ones in between are counted
   // in the next report.
   static constexpr std::chrono::milliseconds kIgnoredLinePeriod{1000};
@@ -94,6 +105,8 @@ class UdpEndpoint {
   std::optional<quint32> only_from_;  // the device's IPv4 address when it is one host
 
   std::function<void(const IgnoredDatagrams&)> ignored_handler_;
+  DatagramTap tap_;
+  int open_generation_ = 0;
   // Ignored datagrams not yet written about, and the latest of them.
   int ignored_held_ = 0;
   PeerAddress ignored_from_;

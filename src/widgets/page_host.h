@@ -17,6 +17,11 @@ class PageHost {
   virtual void SetStatusText(const QString& text) = 0;
   // The FOTA buttons: the firmware upgrade dialog, shown for uploads over `link`.
   virtual void OpenFirmwareDialog(Link link) = 0;
+  // Before a command that changes a device (a configuration or MQTT write, a reset, an
+  // upgrade) goes over `link`: false when the engineer, asked because several devices
+  // are known to answer there, chose not to send it to all of them. `what` names the
+  // command as its button does.
+  virtual bool MaySendToAll(Link link, const QString& what) = 0;
   // A page's write to the serial port failed: the serial page says why and, when the
   // adapter has gone, closes the port and shows it closed.
   virtual void ReportSerialSendFailed() = 0;

@@ -285,6 +285,29 @@ TEST_F(FirmwareTransferTest, FileBeyondFourGibibytesIsRefused) {
   QFile::remove(path);
 }
 
+// A device that only ever acknowledges the end frame: without a limit it is sent again for
+// ever (as the window does, where the engineer can stop it); with one the transfer ends,
+// and the counts say exactly what went out and what came back.
+TEST_F(FirmwareTransferTest, EndFramesAnsweredOkEndTheTransferAtTheLimit) {
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(2000)), Link::Udp), FotaOutcome::kStarted);
+  AcknowledgeToEnd();
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameSent);
+  EXPECT_EQ(engine_.EndFramesSent(), 11);
+  EXPECT_EQ(engine_.EndFramesAnsweredOk(), 10);
+
+  engine_.SetEndFrameLimit(3);
+  ASSERT_EQ(engine_.Start(MakeFile("fw.bin", TestImage(2000)), Link::Udp), FotaOutcome::kStarted);
+  EXPECT_EQ(engine_.EndFramesSent(), 0);
+  AcknowledgeToEnd();
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameSent);
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameSent);
+  EXPECT_EQ(engine_.EndFramesSent(), 3);
+  EXPECT_EQ(Reply("OK"), FotaOutcome::kEndFrameLoop);
+  EXPECT_FALSE(engine_.Awaiting());
+  EXPECT_FALSE(engine_.IsOpen());
+  EXPECT_EQ(engine_.EndFramesAnsweredOk(), 3);
+}
+
 // Replies arrive through the real receive pump, forwarded by both pages.
 class PumpedReplies : public FirmwareTransferTest {
  protected:

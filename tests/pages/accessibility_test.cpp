@@ -7,7 +7,12 @@
 #include <QTemporaryDir>
 
 #include "fota/ui/firmware_dialog.h"
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "discovery/ui/devices_dialog.h"
 #include "page_harness.h"
+#include "widgets/translation.h"
 #include "support/frames.h"
 
 namespace velmora {
@@ -71,6 +76,18 @@ TEST(Accessibility, NamesFollowTheTextsThatChangeAndListsAreNamedByTheirLabel) {
   EXPECT_EQ(Name(bar), U("烧写进度"));
   qobject_cast<QAbstractButton*>(FindControl(dlg, 1019))->click();
   EXPECT_EQ(Value(bar), "1");
+
+  // The devices dialog: the list is named by its label, the buttons by their captions,
+  // in either language.
+  app.window->OpenDevicesDialog();
+  DevicesDialog* devices = app.window->Devices();
+  EXPECT_EQ(Name(devices->List()), U("应答的设备"));
+  EXPECT_EQ(Name(devices->SearchButton()), U("搜索"));
+  EXPECT_EQ(Name(devices->ConnectButton()), U("连接"));
+  ASSERT_TRUE(SetLanguage(QStringLiteral("en")));
+  EXPECT_EQ(Name(devices->List()), U("Devices that answered"));
+  EXPECT_EQ(Name(devices->ConnectButton()), U("Connect"));
+  ASSERT_TRUE(SetLanguage(QStringLiteral("zh")));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fota/ui/firmware_dialog.h"
+#include "discovery/ui/devices_dialog.h"
 #include "page_harness.h"
 #include "records/ui/records_dialog.h"
 #include "resources/config_layouts.h"
@@ -204,6 +205,15 @@ TEST(KeyboardReach, EveryControlOfEveryPageAndDialogInReadingOrderBothWays) {
   const std::vector<QWidget*> fota_order = ReadingOrder(fota);
   ASSERT_EQ(fota_order.size(), 4u);
   ExpectTabWalk(fota, fota_order, "firmware");
+  fota->hide();
+
+  // The devices dialog: the list, then its buttons (连接 waits for a chosen row).
+  app.window->OpenDevicesDialog();
+  DevicesDialog* devices = app.window->Devices();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(devices));
+  const std::vector<QWidget*> devices_order = ReadingOrder(devices);
+  ASSERT_EQ(devices_order.size(), 3u);
+  ExpectTabWalk(devices, devices_order, "devices");
 }
 
 TEST(KeyboardReach, SpacePressesAndTogglesArrowsChooseOnTheSerialPage) {

@@ -168,13 +168,17 @@ void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
 }
 
 void ConfigFormPage::OnWriteConfig() {
+  if (!host_.MaySendToAll(traits_.link, controls_.Button(kIdcWriteConfig)->text())) return;
   const ConfigRecord record = EncodeConfig(ReadForm());
   Send(cmd::kWriteConfig, record);
 }
 
 void ConfigFormPage::OnReadConfig() { Send(cmd::kReadConfig); }
 void ConfigFormPage::OnReadVersion() { Send(cmd::kReadVersion); }
-void ConfigFormPage::OnSoftwareReset() { Send(cmd::kSoftwareReset); }
+void ConfigFormPage::OnSoftwareReset() {
+  if (!host_.MaySendToAll(traits_.link, controls_.Button(kIdcSoftwareReset)->text())) return;
+  Send(cmd::kSoftwareReset);
+}
 void ConfigFormPage::OnReadCsq() { Send(cmd::kReadCsq); }
 
 void ConfigFormPage::OnSyncClock() {

@@ -43,6 +43,14 @@ NetworkPage::NetworkPage(PageHost& host, UdpEndpoint& udp, ModalUi& modal, QWidg
   BindClicks(Controls(), this, ClickTable<NetworkPage>{{kIdcOpenClose, &NetworkPage::OnOpenClose}});
 }
 
+QString NetworkPage::AddressText() const { return Controls().Ip(kIdcBroadcastAddress)->text(); }
+
+void NetworkPage::ConnectTo(const QString& address) {
+  if (udp_.IsOpen()) OnOpenClose();
+  Controls().Ip(kIdcBroadcastAddress)->setText(address);
+  OnOpenClose();
+}
+
 void NetworkPage::OnOpenClose() {
   IpAddressEdit* address = Controls().Ip(kIdcBroadcastAddress);
   QAbstractButton* button = Controls().Button(kIdcOpenClose);

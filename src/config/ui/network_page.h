@@ -13,6 +13,12 @@ class NetworkPage : public ConfigFormPage {
  public:
   NetworkPage(PageHost& host, UdpEndpoint& udp, ModalUi& modal, QWidget* parent = nullptr);
 
+  // The broadcast address box's text.
+  QString AddressText() const;
+  // Points the link at one device: its address into the box, then the link opened (closed
+  // first when it was open), as the engineer would with 打开.
+  void ConnectTo(const QString& address);
+
  private:
   void OnOpenClose();
 

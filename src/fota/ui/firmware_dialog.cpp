@@ -142,6 +142,7 @@ void FirmwareDialog::OnOpenFile() {
 }
 
 void FirmwareDialog::OnStartUpgrade() {
+  if (start_check_ && !start_check_(link_)) return;
   const FotaOutcome outcome = transfer_.Start(path_->text(), link_);
   // The engine takes the length again at every start, so a hand-typed path shows the
   // file that is really being sent.

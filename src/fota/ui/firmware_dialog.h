@@ -49,6 +49,8 @@ class FirmwareDialog : public QDialog {
   // The link the next upload goes over, chosen by the FOTA button that opened the dialog.
   // A running upload keeps the link it started on.
   void SetLink(Link link) { link_ = link; }
+  // Asked before an upgrade starts over a link; false keeps it from starting.
+  void SetStartCheck(std::function<bool(Link)> check) { start_check_ = std::move(check); }
   Link NextLink() const { return link_; }
   // The link of the upload in progress, or of the next one when none runs.
   Link ActiveLink() const { return transfer_.Awaiting() ? transfer_.TransferLink() : link_; }
@@ -92,6 +94,7 @@ class FirmwareDialog : public QDialog {
 
   ModalUi& modal_;
   Link link_ = Link::Serial;
+  std::function<bool(Link)> start_check_;
   std::function<bool()> serial_lost_;
   QTimer timer_;
   FirmwareTransfer transfer_;

@@ -1,5 +1,6 @@
 #include "mqtt/ui/mqtt_page.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QGroupBox>
 
@@ -70,6 +71,7 @@ void MqttPage::ShowCredentials(const MqttCredentials& c) {
 }
 
 void MqttPage::OnWriteConfig() {
+  if (!serial_.IsOpen() && !host_.MaySendToAll(Link::Udp, controls_.Button(res::kIdcWriteMqtt)->text())) return;
   const MqttRecordBytes record = EncodeMqtt(Credentials());
   Send(cmd::kWriteMqtt, record);
 }
