@@ -51,8 +51,8 @@ TEST(SimOptions, NonsenseIsRefusedWithAReason) {
   EXPECT_EQ(v.options->device.version, "\xB9\xCC\xBC\xFEV1");
 
   const auto lan = Parse({"--no-serial", "--udp-address", "0.0.0.0", "--mac", "02:1a:2B:3c:4D:5e", "--local-ip",
-                          "192.0.2.10", "--version-after-upgrade", QString::fromUtf8("固件V2"), "--restart-ms", "1500",
-                          "--ok-end"});
+                          "192.0.2.10", "--version-after-upgrade", QString::fromUtf8("固件V2"), "--restart-ms",
+                          "1500", "--ok-end"});
   ASSERT_TRUE(lan.options) << lan.error.toStdString();
   const DeviceOptions& d = lan.options->device;
   EXPECT_EQ(d.mac, (MacBytes{0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
