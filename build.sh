@@ -19,6 +19,7 @@ PACKAGES=(
   python3 python3-openpyxl locales
   fonts-wqy-microhei xvfb xauth
   dpkg-dev file desktop-file-utils appstream
+  iproute2
 )
 
 setup() {

@@ -182,6 +182,12 @@ ConfigRecord EncodeConfig(const ConfigForm& f) {
   return r;
 }
 
+void SetConfigLocalIp(ConfigRecord& record, const Ipv4Octets& ip) { PutOctets(record, off::kLocalIp, ip); }
+
+void SetConfigMac(ConfigRecord& record, const MacBytes& mac) {
+  std::copy(mac.begin(), mac.end(), record.begin() + off::kMac);
+}
+
 ConfigForm DecodeConfig(std::span<const uint8_t> payload, bool hex) {
   std::array<uint8_t, 256> p{};
   std::copy_n(payload.begin(), std::min(payload.size(), kConfigRecordSize), p.begin());

@@ -56,6 +56,7 @@ inline constexpr std::size_t kDomainBytes = 64;
 inline constexpr std::size_t kHeartbeatBytes = 10;
 inline constexpr std::size_t kRegisterBytes = 32;
 inline constexpr std::size_t kMacBytes = 6;
+using MacBytes = std::array<uint8_t, kMacBytes>;
 
 // The highest LoRa frequency in MHz, to the hundredth, whose step count the record's
 // three frequency bytes hold.
@@ -72,6 +73,11 @@ inline constexpr int kUartModeItems = 3;
 inline constexpr int kUartMapItems = 5;
 
 ConfigRecord EncodeConfig(const ConfigForm& form);
+
+// The device's own address and MAC written into a record, every other byte kept: a
+// decode and encode would not give back every record (frequency steps, list positions).
+void SetConfigLocalIp(ConfigRecord& record, const Ipv4Octets& ip);
+void SetConfigMac(ConfigRecord& record, const MacBytes& mac);
 
 // `payload` is the reply's payload (its length byte's worth, 0..255 bytes); missing
 // bytes read as zero. `hex` is the current state of the HEX box.

@@ -57,19 +57,19 @@ class DeviceThread {
   std::thread thread_;
 };
 
+sim::Nanos Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 // The Reply frames the device sends for one frame of the tool's. Its text bursts (the
 // restart after "YES") stay out: the Log pane's count of answers below is of frames.
 Bytes Answers(sim::Device& device, sim::SimLink link, const sim::Parsed& parsed) {
   Bytes out;
-  for (const sim::Output& o : device.OnParsed(link, parsed)) {
+  for (const sim::Output& o : device.OnParsed(link, parsed, Now())) {
     if (!o.text) out.insert(out.end(), o.bytes.begin(), o.bytes.end());
   }
   return out;
-}
-
-sim::Nanos Now() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 class FotaEndToEnd : public ::testing::Test {

@@ -22,11 +22,12 @@ struct Rig {
           log.push_back(where + " " + line);
         }) {}
 
-  std::vector<Output> Serial(const Bytes& frame) {
+  // `frame` arriving at `now`.
+  std::vector<Output> Serial(const Bytes& frame, Nanos now = 0) {
     StreamParser p;
     std::vector<Output> all;
-    for (auto& ev : p.Feed(frame, 0))
-      for (auto& o : device.OnParsed(SimLink::kSerial, ev.parsed)) all.push_back(std::move(o));
+    for (auto& ev : p.Feed(frame, now))
+      for (auto& o : device.OnParsed(SimLink::kSerial, ev.parsed, now)) all.push_back(std::move(o));
     return all;
   }
 
@@ -218,6 +219,31 @@ TEST(DeviceState, AStateFileThatCannotBeReadIsRefusedNotReplaced) {
   EXPECT_EQ(rig.counts.Get("state-write-failed"), 1u);
 }
 
+TEST(DeviceState, TheIdentityGivenWinsOverTheStoredRecordUntilTheToolWritesOne) {
+  // A record as a state file would bring it: bytes no decode and encode gives back whole.
+  RecordStore stored;
+  const Bytes record = TestImage(221, 43);
+  ASSERT_TRUE(stored.SetConfig(record));
+  DeviceOptions o;
+  o.local_ip = Ipv4Octets{192, 0, 2, 11};
+  o.mac = MacBytes{0x02, 0x00, 0x5E, 0x10, 0xAB, 0x0B};
+  Rig rig(o, stored);
+
+  const auto out = rig.Serial(Command(0xE2));
+  ASSERT_EQ(out.size(), 1u);
+  const auto payload = std::span(out[0].bytes).subspan(4, 221);
+  const ConfigForm shown = DecodeConfig(payload, false);
+  EXPECT_EQ(shown.local_ip, (Ipv4Octets{192, 0, 2, 11}));
+  EXPECT_EQ(shown.mac.substr(0, 17), "02 00 5E 10 AB 0B");
+  // Every other byte is the stored record's.
+  EXPECT_EQ(Bytes(payload.begin() + 4, payload.begin() + 215), Bytes(record.begin() + 4, record.begin() + 215));
+
+  // The tool's write is what the device holds from then on.
+  const Bytes written(221, 0x21);
+  EXPECT_EQ(rig.Serial(Command(0xE1, written)).at(0).bytes, Reply(0xE1, written));
+  EXPECT_EQ(rig.Serial(Command(0xE2)).at(0).bytes, Reply(0xE2, written));
+}
+
 // --- the tool's own transfer engine against the device's receiver --------------------
 
 struct Upload {
@@ -242,7 +268,7 @@ Upload RunUpload(Device& device, const QString& path) {
     const Bytes frame = wire.front();
     wire.erase(wire.begin());
     ++u.frames_sent;
-    for (const Output& o : device.OnParsed(SimLink::kUdp, ParseDatagram(frame))) {
+    for (const Output& o : device.OnParsed(SimLink::kUdp, ParseDatagram(frame), 0)) {
       if (o.text) continue;
       const FotaOutcome out = t.HandleReply(ReplyFrame{Link::Udp, o.bytes});
       if (out != FotaOutcome::kNone) u.outcomes.push_back(out);
@@ -293,6 +319,62 @@ TEST(DeviceFirmware, TheXerrFaultEndsTheToolsTransferAsACheckFailure) {
   Rig rig(o);
   EXPECT_EQ(RunUpload(rig.device, in).outcomes.back(), FotaOutcome::kCheckFailed);
   EXPECT_EQ(rig.counts.Get("fw.images-rejected"), 1u);
+}
+
+// One chunk and its end frame by hand, at `now`; the answers to the end frame.
+std::vector<Output> UploadByHand(Rig& rig, const Bytes& image, uint32_t sum, Nanos now) {
+  const auto ok = rig.Serial(FirmwareData(0, image), now);
+  EXPECT_EQ(ok.size(), 1u);
+  return rig.Serial(FirmwareEnd(static_cast<uint32_t>(image.size()), sum), now);
+}
+
+TEST(DeviceFirmware, AnAcceptedImageBringsTheNewVersionAfterASilentRestart) {
+  DeviceOptions o;
+  o.version = "V1";
+  o.version_after_upgrade = "V2";
+  o.restart = 500 * kMilli;
+  Rig rig(o);
+  const Bytes image = TestImage(700, 44);
+  const Nanos t = 1000 * kMilli;
+
+  // A rejected image changes nothing: same version, no silence.
+  EXPECT_EQ(UploadByHand(rig, image, Sum32(image) + 1, t).at(0).bytes, FirmwareReply("XERR"));
+  EXPECT_EQ(rig.Serial(Command(0xE3), t).at(0).bytes, Reply(0xE3, Text("V1")));
+
+  const auto end = UploadByHand(rig, image, Sum32(image), t);
+  ASSERT_EQ(end.size(), 2u);
+  EXPECT_EQ(end[0].bytes, FirmwareReply("YES"));
+  ASSERT_TRUE(end[1].text);
+  EXPECT_GE(end[1].pause_before, o.restart);  // the boot text once it has restarted
+
+  // Restarting: the reset is neither answered nor acted on.
+  EXPECT_TRUE(rig.Serial(Command(0xE4), t + 1).empty());
+  EXPECT_TRUE(rig.Serial(Command(0xE3), t + o.restart - 1).empty());
+  EXPECT_EQ(rig.counts.Get("unheard"), 2u);
+  EXPECT_EQ(rig.counts.Get("rx.E4"), 0u);
+  EXPECT_EQ(rig.Serial(Command(0xE3), t + o.restart).at(0).bytes, Reply(0xE3, Text("V2")));
+}
+
+TEST(DeviceFirmware, TheOkEndFaultAnswersOkToEveryEndFrameAndTakesNoImage) {
+  QTemporaryDir dir;
+  DeviceOptions o;
+  o.ok_end = true;
+  o.version_after_upgrade = "V2";
+  o.restart = 500 * kMilli;
+  o.image_path = dir.filePath(QStringLiteral("out.bin"));
+  Rig rig(o);
+  const Bytes image = TestImage(700, 45);
+  const Bytes ok = FirmwareReply("OK");
+
+  EXPECT_EQ(UploadByHand(rig, image, Sum32(image), 0).at(0).bytes, ok);
+  const Bytes right_end = FirmwareEnd(static_cast<uint32_t>(image.size()), Sum32(image));
+  EXPECT_EQ(rig.Serial(right_end).at(0).bytes, ok);                                 // the tool sends it again
+  EXPECT_EQ(rig.Serial(FirmwareEnd(3, 99)).at(0).bytes, ok);                         // nor is a wrong one judged
+  EXPECT_FALSE(QFile::exists(o.image_path));
+  EXPECT_EQ(rig.counts.Get("fw.ends-not-judged"), 3u);
+  EXPECT_EQ(rig.counts.Get("fw.images-accepted") + rig.counts.Get("fw.images-rejected"), 0u);
+  // No image taken: no restart, no new version.
+  EXPECT_EQ(rig.Serial(Command(0xE3), 1).at(0).bytes, Reply(0xE3, Text(kDefaultVersion)));
 }
 
 }  // namespace

@@ -63,6 +63,22 @@ TEST(SimProcess, AnswersOverThePseudoTerminalAndOverUdpToTheSender) {
   EXPECT_EQ(counts.Get(QStringLiteral("malformed.length")), 1u);
 }
 
+TEST(SimProcess, OnEveryAddressItAnswersEachSenderAtItsOwnPort) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--no-serial", "--udp-address", "0.0.0.0"})) << sim.StartError().toStdString();
+  EXPECT_EQ(sim.UdpAddress(), QHostAddress(QHostAddress::AnyIPv4));
+  // 127.0.0.2 is this machine too, but only a socket on every address hears it.
+  RawUdp a, b;
+  ASSERT_TRUE(a.Send(Command(0xE3), QHostAddress(QStringLiteral("127.0.0.2")), sim.UdpPort()));
+  ASSERT_TRUE(b.Send(Command(0xEB), QHostAddress(QHostAddress::LocalHost), sim.UdpPort()));
+  const auto to_a = a.Receive(3000);
+  const auto to_b = b.Receive(3000);
+  ASSERT_TRUE(to_a && to_b);
+  EXPECT_EQ(ToBytes(*to_a), Reply(0xE3, Text(kDefaultVersion)));
+  EXPECT_EQ(ToBytes(*to_b), Reply(0xEB, {kDefaultCsq}));
+  EXPECT_EQ(a.LastSenderPort(), sim.UdpPort());
+}
+
 TEST(SimProcess, SerialFramesSurviveSplitWritesGarbageAndBadFramesAndTheLineCanBeReopened) {
   SimProcess sim;
   ASSERT_TRUE(sim.Start({"--no-udp"})) << sim.StartError().toStdString();

@@ -12,6 +12,7 @@ namespace velmora::sim::test {
 
 using ::velmora::test::Bytes;
 using ::velmora::test::Command;
+using ::velmora::test::FirmwareReply;
 using ::velmora::test::ReadBytes;
 using ::velmora::test::Reply;
 using ::velmora::test::Sum32;

@@ -48,13 +48,18 @@ bool SimProcess::Start(const QStringList& args, int timeout_ms) {
     return a == QLatin1String("--no-udp") || a.startsWith(QLatin1String("--udp-port"));
   });
   if (!udp_named) all << QStringLiteral("--udp-port") << QStringLiteral("0");
-  process_.setProgram(Program());
+  if (launcher_.isEmpty()) {
+    process_.setProgram(Program());
+  } else {
+    process_.setProgram(launcher_.first());
+    all = launcher_.mid(1) + QStringList{Program()} + all;
+  }
   process_.setArguments(all);
   // A test that dies must not leave a simulator behind holding its links.
   process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
   process_.start();
   if (!process_.waitForStarted(timeout_ms)) {
-    start_error_ = QStringLiteral("cannot start %1: %2").arg(Program(), process_.errorString());
+    start_error_ = QStringLiteral("cannot start %1: %2").arg(process_.program(), process_.errorString());
     return false;
   }
   const QDeadlineTimer deadline(timeout_ms);

@@ -38,6 +38,11 @@ class SimProcess {
   // The built velmora-sim.
   static QString Program();
 
+  // Starts the program through `launcher` from the next Start on: `launcher` followed by
+  // the program and its arguments, e.g. TestLan::Wrap(host, {}) to run it on a host of
+  // a test LAN. Empty: the program itself.
+  void SetLauncher(const QStringList& launcher) { launcher_ = launcher; }
+
   // Starts velmora-sim with `args` and waits until it is ready. Unless `args` name a
   // UDP port or turn UDP off, it listens on a free loopback port. False when it did
   // not come up; StartError() and ErrorOutput() tell why.
@@ -69,6 +74,7 @@ class SimProcess {
   void Pull();
 
   QProcess process_;
+  QStringList launcher_;
   QByteArray partial_;
   QStringList lines_;
   QString serial_path_;

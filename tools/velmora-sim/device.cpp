@@ -2,6 +2,8 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include "protocol/command_frame.h"
 #include "protocol/hex_string.h"
 
@@ -62,14 +64,26 @@ Device::Device(DeviceOptions options, RecordStore records, Counters& counts, Log
       log_(std::move(log)),
       firmware_([this](const std::vector<uint8_t>& image) { return KeepImage(image); }) {
   firmware_.SetFailEnd(options_.xerr_end);
+  firmware_.SetOkEnd(options_.ok_end);
+  ConfigRecord config = records_.Config();
+  if (options_.local_ip) SetConfigLocalIp(config, *options_.local_ip);
+  if (options_.mac) SetConfigMac(config, *options_.mac);
+  records_.SetConfig(config);
 }
 
-std::vector<Output> Device::OnParsed(SimLink link, const Parsed& parsed) {
+std::vector<Output> Device::OnParsed(SimLink link, const Parsed& parsed, Nanos now) {
+  if (restarting_until_ && now < *restarting_until_) {
+    // Nothing listens while the new firmware boots: the frame is not acted on.
+    counts_.Add("unheard");
+    log_(LinkName(link), "unheard while restarting");
+    return {};
+  }
+  restarting_until_.reset();
   if (const auto* bad = std::get_if<Rejected>(&parsed)) {
     Malformed(link, RejectName(bad->reason), bad->raw);
     return {};
   }
-  return OnFrame(link, std::get<DeviceFrame>(parsed));
+  return OnFrame(link, std::get<DeviceFrame>(parsed), now);
 }
 
 void Device::Malformed(SimLink link, const std::string& reason, const std::vector<uint8_t>& raw) {
@@ -98,8 +112,8 @@ Output Device::Text(const std::string& text, Nanos pause_before) {
   return o;
 }
 
-std::vector<Output> Device::OnFrame(SimLink link, const DeviceFrame& f) {
-  if (f.firmware) return OnFirmware(link, f);
+std::vector<Output> Device::OnFrame(SimLink link, const DeviceFrame& f, Nanos now) {
+  if (f.firmware) return OnFirmware(link, f, now);
   const int expected = ExpectedPayload(f.code);
   if (expected < 0) {
     Malformed(link, "unknown code", f.raw);
@@ -143,7 +157,7 @@ std::vector<Output> Device::OnFrame(SimLink link, const DeviceFrame& f) {
   }
 }
 
-std::vector<Output> Device::OnFirmware(SimLink link, const DeviceFrame& f) {
+std::vector<Output> Device::OnFirmware(SimLink link, const DeviceFrame& f, Nanos now) {
   counts_.Add("rx.E5");
   const FwResult r = firmware_.Take(f.sequence, f.payload);
   std::string line = "rx E5 seq " + std::to_string(f.sequence) + " len " + std::to_string(f.payload.size()) + ": " +
@@ -164,13 +178,18 @@ std::vector<Output> Device::OnFirmware(SimLink link, const DeviceFrame& f) {
     case FwEvent::kImageRejected: counts_.Add("fw.images-rejected"); break;
     case FwEvent::kEndRepeated: counts_.Add("fw.end-repeats"); break;
     case FwEvent::kEndWithoutImage: counts_.Add("fw.end-without-image"); break;
+    case FwEvent::kEndNotJudged: counts_.Add("fw.ends-not-judged"); break;
   }
   if (r.answer == FwAnswer::kNone) return {};
   const std::string text = AnswerText(r.answer);
   std::vector<Output> out{Reply(f.code, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
                                 "E5 " + text)};
-  // The device restarts into the new image.
-  if (r.event == FwEvent::kImageAccepted) out.push_back(Text("DTU boot: new image\r\n", kBootPause));
+  if (r.event == FwEvent::kImageAccepted) {
+    // The device restarts into the new image, and speaks again once it has booted.
+    if (options_.version_after_upgrade) options_.version = *options_.version_after_upgrade;
+    if (options_.restart > 0) restarting_until_ = now + options_.restart;
+    out.push_back(Text("DTU boot: new image\r\n", std::max(kBootPause, options_.restart)));
+  }
   return Send(link, std::move(out));
 }
 

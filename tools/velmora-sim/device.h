@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,8 +24,16 @@ inline constexpr uint8_t kDefaultCsq = 23;
 
 struct DeviceOptions {
   std::string version = kDefaultVersion;  // 0xE3 answer: GBK bytes, at most 255
+  // The 0xE3 answer once an image has been accepted: the new firmware's version.
+  std::optional<std::string> version_after_upgrade;
   uint8_t csq = kDefaultCsq;
+  // The device's identity, written into its configuration record at power-on over what
+  // the record (or the state file) holds; a later write from the tool replaces it.
+  std::optional<Ipv4Octets> local_ip;
+  std::optional<MacBytes> mac;
   bool xerr_end = false;      // answer "XERR" to every firmware end frame
+  bool ok_end = false;        // answer "OK" to every firmware end frame, judging nothing
+  Nanos restart = 0;          // deaf and mute this long after accepting an image
   bool silent = false;        // act on everything, send nothing (a cut transmit line)
   int drop_every = 0;         // drop every Nth Reply frame; 0: none
   int interleave_every = 0;   // a text line after every Nth Reply frame sent; 0: none
@@ -65,15 +74,16 @@ class Device {
   // `records` is what the device holds at power-on.
   Device(DeviceOptions options, RecordStore records, Counters& counts, Log log);
 
-  // One frame, or one rejected candidate, from a link; what to send back on that link.
-  std::vector<Output> OnParsed(SimLink link, const Parsed& parsed);
+  // One frame, or one rejected candidate, that arrived from a link at `now`; what to
+  // send back on that link.
+  std::vector<Output> OnParsed(SimLink link, const Parsed& parsed, Nanos now);
 
   const RecordStore& Records() const { return records_; }
   const FirmwareReceiver& Firmware() const { return firmware_; }
 
  private:
-  std::vector<Output> OnFrame(SimLink link, const DeviceFrame& frame);
-  std::vector<Output> OnFirmware(SimLink link, const DeviceFrame& frame);
+  std::vector<Output> OnFrame(SimLink link, const DeviceFrame& frame, Nanos now);
+  std::vector<Output> OnFirmware(SimLink link, const DeviceFrame& frame, Nanos now);
   void Malformed(SimLink link, const std::string& reason, const std::vector<uint8_t>& raw);
   Output Reply(uint8_t code, std::span<const uint8_t> payload, std::string label = {});
   Output Text(const std::string& text, Nanos pause_before);
@@ -89,6 +99,7 @@ class Device {
   FirmwareReceiver firmware_;
   uint64_t replies_wanted_ = 0;
   uint64_t replies_sent_ = 0;
+  std::optional<Nanos> restarting_until_;  // frames before this are lost
 };
 
 }  // namespace velmora::sim

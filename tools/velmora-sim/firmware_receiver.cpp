@@ -37,6 +37,7 @@ const char* EventName(FwEvent e) {
     case FwEvent::kImageRejected: return "image rejected";
     case FwEvent::kEndRepeated: return "repeated end";
     case FwEvent::kEndWithoutImage: return "end without image";
+    case FwEvent::kEndNotJudged: return "end not judged";
   }
   return "?";
 }
@@ -110,6 +111,7 @@ FwResult FirmwareReceiver::TakeData(uint8_t sequence, std::span<const uint8_t> d
 }
 
 FwResult FirmwareReceiver::TakeEnd(std::span<const uint8_t> data) {
+  if (ok_end_) return {FwAnswer::kOk, FwEvent::kEndNotJudged, "told to answer OK"};
   if (!receiving_) {
     if (last_end_answer_ != FwAnswer::kNone && Same(data, last_end_))
       return {last_end_answer_, FwEvent::kEndRepeated, "answered before"};

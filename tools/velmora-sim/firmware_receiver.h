@@ -25,6 +25,7 @@ enum class FwEvent : uint8_t {
   kImageRejected,   // length or sum differ, the check was told to fail, or the image could not be kept
   kEndRepeated,     // the same end frame again after the image was judged: the same answer
   kEndWithoutImage,
+  kEndNotJudged,    // told to answer "OK" to every end frame: nothing judged, collecting goes on
 };
 const char* EventName(FwEvent e);
 
@@ -48,6 +49,9 @@ class FirmwareReceiver {
 
   // Answer "XERR" to every end frame, whatever the image.
   void SetFailEnd(bool fail) { fail_end_ = fail; }
+  // Answer "OK" to every end frame and judge nothing: a faulty device the tool never
+  // hears "YES" or "XERR" from.
+  void SetOkEnd(bool ok) { ok_end_ = ok; }
 
   // One firmware frame that passed the framing checks: its sequence byte and data.
   FwResult Take(uint8_t sequence, std::span<const uint8_t> data);
@@ -71,6 +75,7 @@ class FirmwareReceiver {
 
   ImageSink sink_;
   bool fail_end_ = false;
+  bool ok_end_ = false;
   bool receiving_ = false;
   uint8_t expected_ = 0;
   std::vector<uint8_t> image_;

@@ -158,7 +158,8 @@ void SerialSide::ProcessInbox() {
   while (!inbox_.empty() && inbox_.front().first <= now) {
     const Nanos due = inbox_.front().first;
     const Nanos ready = std::max(now, due + ctx_.reply_delay);
-    for (Output& o : ctx_.device.OnParsed(SimLink::kSerial, inbox_.front().second)) out_.Push(std::move(o), ready);
+    for (Output& o : ctx_.device.OnParsed(SimLink::kSerial, inbox_.front().second, due))
+      out_.Push(std::move(o), ready);
     inbox_.pop_front();
   }
   inbox_timer_.ArmAt(inbox_.empty() ? std::nullopt : std::optional(inbox_.front().first), now);

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QHostAddress>
 
+#include <cctype>
 #include <limits>
 
 #include "protocol/gbk.h"
@@ -22,16 +23,21 @@ const Opt kOptions[] = {
     {"link", "PATH", "Keep a symbolic link PATH to the pseudo-terminal."},
     {"baud", "N", "Model an N-baud line (10 bits a byte) both ways:\nframes count from their last byte's arrival,\nreplies leave at the line rate."},
     {"no-serial", nullptr, "No serial side."},
-    {"udp-address", "A", "Listen for UDP on address A (default 127.0.0.1)."},
+    {"udp-address", "A", "Listen for UDP on address A (default 127.0.0.1;\n0.0.0.0: every address, broadcasts included)."},
     {"udp-port", "N", "Listen for UDP on port N (default 21; 0: any free)."},
     {"no-udp", nullptr, "No UDP side."},
     {"state", "FILE", "Keep the configuration and MQTT records in FILE."},
     {"image-out", "FILE", "Write each accepted firmware image to FILE."},
     {"version", "TEXT", "Answer the version query with TEXT."},
+    {"version-after-upgrade", "TEXT", "Answer the version query with TEXT once a firmware\nimage has been accepted (the new firmware's version)."},
+    {"restart-ms", "N", "After accepting a firmware image, hear and send\nnothing for N ms (the device restarts)."},
+    {"mac", "M", "The device's MAC in its configuration record at\npower-on, six hex bytes XX:XX:XX:XX:XX:XX; it wins\nover the --state file at start, and a write from\nthe tool replaces it."},
+    {"local-ip", "A", "The device's own IPv4 address A.B.C.D in its\nconfiguration record at power-on; like --mac it\nwins over the --state file at start."},
     {"csq", "N", "Answer the CSQ query with N (0..255, default 23)."},
     {"delay-ms", "N", "Wait N ms before each reply."},
     {"drop-every", "N", "Drop every Nth reply."},
     {"xerr-end", nullptr, "Answer XERR to every firmware end frame."},
+    {"ok-end", nullptr, "Answer OK to every firmware end frame, never YES\nor XERR: the image is never judged."},
     {"silent", nullptr, "Act on every frame but send nothing back."},
     {"interleave-text", "N", "Send a short text line after every Nth reply."},
 };
@@ -52,16 +58,56 @@ std::optional<int> Int(const QCommandLineParser& p, const char* name, int lo, in
   return std::nullopt;
 }
 
+// Four decimal parts 0..255, nothing else: QHostAddress would also take "10.1" or "1".
+std::optional<Ipv4Octets> DottedQuad(const QString& text) {
+  const QStringList parts = text.split(QLatin1Char('.'));
+  if (parts.size() != 4) return std::nullopt;
+  Ipv4Octets ip{};
+  for (int i = 0; i < 4; ++i) {
+    const QString& part = parts[i];
+    bool ok = part.size() >= 1 && part.size() <= 3;
+    for (QChar c : part) ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const int v = part.toInt();
+    if (!ok || v > 255) return std::nullopt;
+    ip[static_cast<std::size_t>(i)] = static_cast<uint8_t>(v);
+  }
+  return ip;
+}
+
+// Six pairs of hex digits apart by ':' (or '-').
+std::optional<MacBytes> MacAddress(const QString& text) {
+  const QStringList parts = QString(text).replace(QLatin1Char('-'), QLatin1Char(':')).split(QLatin1Char(':'));
+  if (parts.size() != static_cast<qsizetype>(kMacBytes)) return std::nullopt;
+  MacBytes mac{};
+  for (std::size_t i = 0; i < kMacBytes; ++i) {
+    const QString& part = parts[static_cast<qsizetype>(i)];
+    bool ok = part.size() == 2;
+    for (QChar c : part) ok = ok && c.unicode() < 128 && std::isxdigit(c.unicode());
+    if (!ok) return std::nullopt;
+    mac[i] = static_cast<uint8_t>(part.toUInt(nullptr, 16));
+  }
+  return mac;
+}
+
+// Device texts travel in GBK, as the tool reads them.
+std::optional<std::string> DeviceText(const QString& text, const char* name, QString* error) {
+  std::string v = ToGbk(text);
+  if (v.size() <= 255) return v;
+  *error = QStringLiteral("--%1 takes at most 255 bytes").arg(QLatin1String(name));
+  return std::nullopt;
+}
+
 }  // namespace
 
 QString SimHelpText() {
   QString text = QString::fromLatin1(kIntro);
+  const QString indent = QLatin1String("\n") + QString(kHelpColumn, QLatin1Char(' '));
   for (const Opt& o : kOptions) {
     QString head = QStringLiteral("  --%1").arg(QLatin1String(o.name));
     if (o.value) head += QLatin1Char(' ') + QLatin1String(o.value);
-    const QString indent = QLatin1String("\n") + QString(kHelpColumn, QLatin1Char(' '));
-    text += head.leftJustified(kHelpColumn) + QString::fromLatin1(o.help).replace(QLatin1String("\n"), indent) +
-            QLatin1Char('\n');
+    // A head too long for its column takes a line of its own.
+    head = head.size() < kHelpColumn ? head.leftJustified(kHelpColumn) : head + indent;
+    text += head + QString::fromLatin1(o.help).replace(QLatin1String("\n"), indent) + QLatin1Char('\n');
   }
   text += QStringLiteral("  --help").leftJustified(kHelpColumn) + QStringLiteral("Show this text.\n");
   return text;
@@ -145,13 +191,33 @@ ParsedOptions ParseSimOptions(const QStringList& args) {
   o.device.state_path = text("state");
   o.device.image_path = text("image-out");
   if (is_set("version")) {
-    // Device texts travel in GBK, as the tool reads them.
-    const std::string v = ToGbk(text("version"));
-    if (v.size() > 255) {
-      error = QStringLiteral("--version takes at most 255 bytes");
+    const auto v = DeviceText(text("version"), "version", &error);
+    if (!v) return result;
+    o.device.version = *v;
+  }
+  if (is_set("version-after-upgrade")) {
+    const auto v = DeviceText(text("version-after-upgrade"), "version-after-upgrade", &error);
+    if (!v) return result;
+    o.device.version_after_upgrade = *v;
+  }
+  if (is_set("restart-ms")) {
+    const auto v = Int(p, "restart-ms", 0, 600'000, &error);
+    if (!v) return result;
+    o.device.restart = *v * kMilli;
+  }
+  if (is_set("mac")) {
+    o.device.mac = MacAddress(text("mac"));
+    if (!o.device.mac) {
+      error = QStringLiteral("--mac takes six hex bytes XX:XX:XX:XX:XX:XX, not \"%1\"").arg(text("mac"));
       return result;
     }
-    o.device.version = v;
+  }
+  if (is_set("local-ip")) {
+    o.device.local_ip = DottedQuad(text("local-ip"));
+    if (!o.device.local_ip) {
+      error = QStringLiteral("--local-ip takes an IPv4 address A.B.C.D, not \"%1\"").arg(text("local-ip"));
+      return result;
+    }
   }
   if (is_set("csq")) {
     const auto v = Int(p, "csq", 0, 255, &error);
@@ -174,6 +240,11 @@ ParsedOptions ParseSimOptions(const QStringList& args) {
     o.device.interleave_every = *v;
   }
   o.device.xerr_end = is_set("xerr-end");
+  o.device.ok_end = is_set("ok-end");
+  if (o.device.xerr_end && o.device.ok_end) {
+    error = QStringLiteral("--xerr-end and --ok-end are two different answers to the end frame; choose one");
+    return result;
+  }
   o.device.silent = is_set("silent");
   result.options = std::move(o);
   return result;

@@ -36,9 +36,10 @@ void UdpSide::OnReadable() {
     const QByteArray data = d.data();
     const Parsed parsed = ParseDatagram(std::span(reinterpret_cast<const uint8_t*>(data.constData()),
                                                   static_cast<std::size_t>(data.size())));
-    const Nanos ready = ctx_.Now() + ctx_.reply_delay;
+    const Nanos now = ctx_.Now();
+    const Nanos ready = now + ctx_.reply_delay;
     const Peer peer{d.senderAddress().toString().toStdString(), static_cast<uint16_t>(d.senderPort())};
-    for (Output& o : ctx_.device.OnParsed(SimLink::kUdp, parsed)) out_.Push(std::move(o), ready, peer);
+    for (Output& o : ctx_.device.OnParsed(SimLink::kUdp, parsed, now)) out_.Push(std::move(o), ready, peer);
   }
   RunOut();
 }
