@@ -366,6 +366,14 @@
         <source>[UDP]: %1 个数据包来得太快,未能处理.</source>
         <translation>[UDP]: %1 datagrams came too fast and were not handled.</translation>
     </message>
+    <message>
+        <source>[%1]: 串口 %2 秒内没有应答 (命令 %3).</source>
+        <translation>[%1]: no answer over the serial link within %2 s (command %3).</translation>
+    </message>
+    <message>
+        <source>[%1]: UDP %2 秒内没有应答 (命令 %3).</source>
+        <translation>[%1]: no answer over UDP within %2 s (command %3).</translation>
+    </message>
 </context>
 <context>
     <name>velmora::ConfigFormPage</name>

@@ -70,6 +70,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
   BuildLogMenu();
 
   traffic_.Watch(pump_);
+  answers_.Watch(pump_);
   // The upgrade dialog hears firmware replies before the page of their link sets the status.
   pump_.Subscribe(ReplyKind::Firmware, std::nullopt, [this](const ReplyFrame& f) { ForwardFirmwareReply(f); });
   pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
@@ -204,6 +205,12 @@ void MainWindow::OpenFirmwareDialog(Link link) {
 }
 
 void MainWindow::ReportSerialSendFailed() { serial_page_->HandleSerialSendFailed(); }
+
+void MainWindow::AwaitAnswer(Link link, uint8_t code, const QString& command) { answers_.Await(link, code, command); }
+
+void MainWindow::LinkChanged(Link link, bool open) {
+  if (!open) answers_.Forget(link);
+}
 
 void MainWindow::ForwardFirmwareReply(const ReplyFrame& frame) {
   if (fota_) fota_->HandleFirmwareReply(frame);

@@ -4,11 +4,13 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "app/app_services.h"
+#include "log/answer_watch.h"
 #include "log/log_sink.h"
 #include "log/traffic_log.h"
 #include "widgets/dialog_builder.h"
@@ -78,6 +80,12 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   // Null until a FOTA button first opens it.
   FirmwareDialog* Firmware() const { return fota_; }
 
+  // The pages' commands whose answers are awaited. Tests shorten the wait.
+  void AwaitAnswer(Link link, uint8_t code, const QString& command) override;
+  void LinkChanged(Link link, bool open) override;
+  void SetAnswerWait(std::chrono::milliseconds wait) { answers_.SetWait(wait); }
+  const AnswerWatch& Answers() const { return answers_; }
+
   // Tests fix the time the stamp lines show.
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
 
@@ -143,6 +151,7 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   ReceivePump pump_;
   TrafficLog traffic_{*this};
+  AnswerWatch answers_{*this};
   std::unique_ptr<PumpDriver> driver_;
 };
 

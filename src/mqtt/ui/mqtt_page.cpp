@@ -1,10 +1,12 @@
 #include "mqtt/ui/mqtt_page.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QGroupBox>
 
 #include <algorithm>
 
+#include "widgets/accessibility.h"
 #include "widgets/controls.h"
 #include "widgets/translation.h"
 #include "log/traffic_log.h"
@@ -71,26 +73,27 @@ void MqttPage::ShowCredentials(const MqttCredentials& c) {
 
 void MqttPage::OnWriteConfig() {
   const MqttRecordBytes record = EncodeMqtt(Credentials());
-  Send(cmd::kWriteMqtt, record);
+  Send(res::kIdcWriteMqtt, cmd::kWriteMqtt, record);
 }
 
-void MqttPage::OnReadConfig() { Send(cmd::kReadMqtt, {}); }
+void MqttPage::OnReadConfig() { Send(res::kIdcReadMqtt, cmd::kReadMqtt, {}); }
 
-void MqttPage::Send(uint8_t code, std::span<const uint8_t> payload) {
+void MqttPage::Send(int button, uint8_t code, std::span<const uint8_t> payload) {
   QString hex;
   // Asked at every send: the engineer may open or close the serial port at any time.
-  if (serial_.IsOpen()) {
-    const bool sent = SendCommandSerial(serial_, code, payload, hex);
-    // Logged as tried, as the configuration pages do; the serial page then says why it
-    // failed and lets a port whose adapter has gone go.
-    host_.AppendLog(SentFrameLine(Link::Serial, hex));
-    host_.SetStatusText(QString::fromUtf8(kStatusSent));
-    if (!sent) host_.ReportSerialSendFailed();
+  const Link link = serial_.IsOpen() ? Link::Serial : Link::Udp;
+  const bool sent = link == Link::Serial ? SendCommandSerial(serial_, code, payload, hex)
+                                         : SendCommandUdp(udp_, code, payload, hex);
+  // Logged as tried, as the configuration pages do; the serial page then says why it
+  // failed and lets a port whose adapter has gone go.
+  host_.AppendLog(SentFrameLine(link, hex));
+  host_.SetStatusText(QString::fromUtf8(kStatusSent));
+  if (!sent) {
+    if (link == Link::Serial) host_.ReportSerialSendFailed();
     return;
   }
-  SendCommandUdp(udp_, code, payload, hex);
-  host_.AppendLog(SentFrameLine(Link::Udp, hex));
-  host_.SetStatusText(QString::fromUtf8(kStatusSent));
+  // The configuration pages' buttons have the same captions: the page is named too.
+  host_.AwaitAnswer(link, code, QStringLiteral("MQTT ") + LabelName(controls_.Button(button)->text()));
 }
 
 void MqttPage::HandleReply(const ReplyFrame& frame) {
