@@ -22,6 +22,7 @@
 #include "widgets/translation.h"
 #include "config/ui/network_page.h"
 #include "config/ui/serial_page.h"
+#include "console/ui/send_dialog.h"
 #include "fota/ui/firmware_dialog.h"
 #include "mqtt/ui/mqtt_page.h"
 #include "profile/profile_reader.h"
@@ -210,6 +211,12 @@ void MainWindow::AwaitAnswer(Link link, uint8_t code, const QString& command) { 
 
 void MainWindow::LinkChanged(Link link, bool open) {
   if (!open) answers_.Forget(link);
+  if (console_) console_->ShowLinks();
+}
+
+void MainWindow::OpenSendDialog() {
+  if (!console_) console_ = new SendDialog(*this, services_.serial, services_.udp, services_.modal, this);
+  console_->ShowNormal();
 }
 
 void MainWindow::ForwardFirmwareReply(const ReplyFrame& frame) {
@@ -282,6 +289,7 @@ void MainWindow::InstallCorner() {
   row->addWidget(profile_button_);
 
   InstallToolsMenu(row);
+  AddToolsEntry(QT_TR_NOOP("发送数据..."), [this] { OpenSendDialog(); });
   InstallLanguageMenu(row);
 
   InstallAboutEntry(row);

@@ -34,6 +34,7 @@ class MqttPage;
 class ConfigFormPage;
 class SerialPage;
 class RecordsDialog;
+class SendDialog;
 class LogPane;
 class SessionLog;
 
@@ -85,6 +86,11 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   void LinkChanged(Link link, bool open) override;
   void SetAnswerWait(std::chrono::milliseconds wait) { answers_.SetWait(wait); }
   const AnswerWatch& Answers() const { return answers_; }
+
+  // The Tools menu's send console, created on first use, then shown again.
+  void OpenSendDialog();
+  // Null until first opened.
+  SendDialog* Console() const { return console_; }
 
   // Tests fix the time the stamp lines show.
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
@@ -148,6 +154,7 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   QPointer<QDialog> about_;
   RecordsDialog* records_ = nullptr;
   FirmwareDialog* fota_ = nullptr;
+  SendDialog* console_ = nullptr;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   ReceivePump pump_;
   TrafficLog traffic_{*this};

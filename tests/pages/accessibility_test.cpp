@@ -6,8 +6,10 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 
+#include "console/ui/send_dialog.h"
 #include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
+#include "resources/console_layout.h"
 #include "support/frames.h"
 
 namespace velmora {
@@ -71,6 +73,18 @@ TEST(Accessibility, NamesFollowTheTextsThatChangeAndListsAreNamedByTheirLabel) {
   EXPECT_EQ(Name(bar), U("烧写进度"));
   qobject_cast<QAbstractButton*>(FindControl(dlg, 1019))->click();
   EXPECT_EQ(Value(bar), "1");
+
+  // The send console's boxes and lists are named by the labels beside them; the link list
+  // offers the serial port, open above.
+  app.window->OpenSendDialog();
+  const ControlMap& console = app.window->Console()->Controls();
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleData)), U("数据"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleFormat)), U("格式"));
+  EXPECT_EQ(Value(console.Get(res::kIdcConsoleFormat)), U("十六进制"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleLink)), U("链路"));
+  EXPECT_EQ(Value(console.Get(res::kIdcConsoleLink)), U("串口"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleLineEnd)), U("追加回车换行"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleSend)), U("发送"));
 }
 
 }  // namespace
