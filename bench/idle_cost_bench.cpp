@@ -2,7 +2,8 @@
 // of the user-interface thread's event loop, times any of the program's threads went to
 // sleep and was woken (the serial reader's included), and CPU time, all three with the goal
 // 0. Three states with the pump driven on demand (the tool's way): no link open; the serial
-// link open on a pseudo-terminal whose far end stays open and silent; the UDP link open
+// link open on a pseudo-terminal whose far end stays open and silent once it has answered a
+// version read (so the watch on awaited answers has run and stopped); the UDP link open
 // towards loopback, with nothing sent either way. Each link is opened from its page as the
 // engineer does: the port chosen from the list or the address filled in, then the page's
 // open button. Once more with no link and a 1 ms timer that never stops, for comparison.
@@ -31,6 +32,7 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -56,7 +58,7 @@ enum class Scene { NoLink, SerialOpen, UdpOpen, Continuous1ms };
 const char* Name(Scene s) {
   switch (s) {
     case Scene::NoLink: return "idle, no link, pump on demand";
-    case Scene::SerialOpen: return "idle, serial link open, pump on demand";
+    case Scene::SerialOpen: return "idle, serial link open, a command answered, pump on demand";
     case Scene::UdpOpen: return "idle, UDP link open, pump on demand";
     case Scene::Continuous1ms: return "idle, no link, continuous 1 ms timer";
   }
@@ -96,6 +98,18 @@ bool OpenSerial(MainWindow& window, const test::PtyPair& pty, const QTemporaryDi
   ports->setCurrentIndex(i);
   qobject_cast<QAbstractButton*>(FindControl(page, res::kIdcOpenClose))->click();
   return window.Services().serial.IsOpen();
+}
+
+// The serial page's version read, answered as the device would: the pump and the watch on
+// awaited answers both run, and both must be still afterwards.
+bool AnswerVersionRead(MainWindow& window, test::PtyPair& pty) {
+  QWidget* page = window.Page(MainWindow::kSerialPage);
+  qobject_cast<QAbstractButton*>(FindControl(page, res::kIdcReadVersion))->click();
+  if (pty.ReadMaster(6, std::chrono::seconds(1)).size() != 6) return false;
+  const auto reply = BuildReplyFrame(cmd::kReadVersion, std::vector<uint8_t>{'V', '1'});
+  if (!pty.WriteMaster(*reply)) return false;
+  Settle(300);
+  return window.Answers().Awaited() == 0 && !window.Answers().TimerRunning();
 }
 
 // The network page's device address is loopback; nothing is sent either way.
@@ -155,7 +169,9 @@ void RunIdle(benchmark::State& state, Scene scene) {
     }
     Settle(300);
     bool open = true;
-    if (scene == Scene::SerialOpen) open = pty.Ok() && dir.isValid() && OpenSerial(window, pty, dir);
+    if (scene == Scene::SerialOpen) {
+      open = pty.Ok() && dir.isValid() && OpenSerial(window, pty, dir) && AnswerVersionRead(window, pty);
+    }
     if (scene == Scene::UdpOpen) open = OpenUdp(window);
     if (!open) {
       state.SkipWithError("the link did not open");

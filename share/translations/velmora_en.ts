@@ -331,6 +331,38 @@
         <source>导出Excel</source>
         <translation>Export</translation>
     </message>
+    <message>
+        <source>发送数据</source>
+        <translation>Send data</translation>
+    </message>
+    <message>
+        <source>数据:</source>
+        <translation>Data:</translation>
+    </message>
+    <message>
+        <source>格式:</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>十六进制</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>链路:</source>
+        <translation>Link:</translation>
+    </message>
+    <message>
+        <source>追加回车换行</source>
+        <translation>Append CR LF</translation>
+    </message>
+    <message>
+        <source>发送</source>
+        <translation>Send</translation>
+    </message>
 </context>
 <context>
     <name>Log</name>
@@ -373,6 +405,14 @@
     <message>
         <source>[UDP]: 搜索设备: 向 %1 询问版本和配置.</source>
         <translation>[UDP]: Searching: asking %1 for version and configuration.</translation>
+    </message>
+    <message>
+        <source>[%1]: 串口 %2 秒内没有应答 (命令 %3).</source>
+        <translation>[%1]: no answer over the serial link within %2 s (command %3).</translation>
+    </message>
+    <message>
+        <source>[%1]: UDP %2 秒内没有应答 (命令 %3).</source>
+        <translation>[%1]: no answer over UDP within %2 s (command %3).</translation>
     </message>
     <message>
         <source>[UDP]: 搜索结束: %1 有 %2 台设备应答.</source>
@@ -681,6 +721,10 @@
 &quot;%4&quot; goes to all of them. Continue?</translation>
     </message>
     <message>
+        <source>发送数据...</source>
+        <translation>Send data...</translation>
+    </message>
+    <message>
         <source>设备列表...</source>
         <translation>Devices...</translation>
     </message>
@@ -725,6 +769,37 @@
     <message>
         <source>导出Excel失败,请检查Excel是否正常安装!</source>
         <translation>Export to Excel failed, please check that Excel is installed correctly!</translation>
+    </message>
+</context>
+<context>
+    <name>velmora::SendDialog</name>
+    <message>
+        <source>串口</source>
+        <translation>Serial</translation>
+    </message>
+    <message>
+        <source>未打开</source>
+        <translation>None open</translation>
+    </message>
+    <message>
+        <source>没有打开的链路: 请先在USART页打开串口或在ENET页打开UDP.</source>
+        <translation>No link is open: open the serial port on the USART page or UDP on the ENET page first.</translation>
+    </message>
+    <message>
+        <source>没有要发送的数据.</source>
+        <translation>There is nothing to send.</translation>
+    </message>
+    <message>
+        <source>第%1个字符“%2”不是十六进制数字: 十六进制数据只能是十六进制数字和空格.</source>
+        <translation>Character %1 (“%2”) is not a hex digit: hex data holds only hex digits and spaces.</translation>
+    </message>
+    <message>
+        <source>第%1个字符“%2”缺少另一位: 每个字节是两位十六进制数字.</source>
+        <translation>Character %1 (“%2”) lacks its second digit: each byte is two hex digits.</translation>
+    </message>
+    <message>
+        <source>第%1个字符“%2”无法用GBK编码发送.</source>
+        <translation>Character %1 (“%2”) cannot be sent: GBK has no code for it.</translation>
     </message>
 </context>
 <context>

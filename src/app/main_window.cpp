@@ -23,6 +23,7 @@
 #include "config/ui/network_page.h"
 #include "config/ui/serial_page.h"
 #include "discovery/ui/devices_dialog.h"
+#include "console/ui/send_dialog.h"
 #include "fota/ui/firmware_dialog.h"
 #include "mqtt/ui/mqtt_page.h"
 #include "profile/profile_reader.h"
@@ -74,6 +75,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
   pump_.WatchBursts([this](const ClosedBurst& b) {
     if (b.link == Link::Udp) NoteSenders({b.sender});
   });
+  answers_.Watch(pump_);
   // The upgrade dialog hears firmware replies before the page of their link sets the status.
   pump_.Subscribe(ReplyKind::Firmware, std::nullopt, [this](const ReplyFrame& f) { ForwardFirmwareReply(f); });
   pages_ = {CreateSerialPage(), CreateNetworkPage(), CreateMqttPage()};
@@ -258,6 +260,18 @@ void MainWindow::OpenDevicesDialog() {
   devices_->activateWindow();
 }
 
+void MainWindow::AwaitAnswer(Link link, uint8_t code, const QString& command) { answers_.Await(link, code, command); }
+
+void MainWindow::LinkChanged(Link link, bool open) {
+  if (!open) answers_.Forget(link);
+  if (console_) console_->ShowLinks();
+}
+
+void MainWindow::OpenSendDialog() {
+  if (!console_) console_ = new SendDialog(*this, services_.serial, services_.udp, services_.modal, this);
+  console_->ShowNormal();
+}
+
 void MainWindow::ForwardFirmwareReply(const ReplyFrame& frame) {
   if (fota_) fota_->HandleFirmwareReply(frame);
 }
@@ -329,6 +343,7 @@ void MainWindow::InstallCorner() {
 
   InstallToolsMenu(row);
   AddToolsEntry(QT_TR_NOOP("设备列表..."), [this] { OpenDevicesDialog(); });
+  AddToolsEntry(QT_TR_NOOP("发送数据..."), [this] { OpenSendDialog(); });
   InstallLanguageMenu(row);
 
   InstallAboutEntry(row);

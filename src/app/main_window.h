@@ -4,11 +4,13 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "app/app_services.h"
+#include "log/answer_watch.h"
 #include "log/log_sink.h"
 #include "log/traffic_log.h"
 #include "widgets/dialog_builder.h"
@@ -33,6 +35,7 @@ class MqttPage;
 class ConfigFormPage;
 class SerialPage;
 class RecordsDialog;
+class SendDialog;
 class LogPane;
 class SessionLog;
 
@@ -84,6 +87,17 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   DevicesDialog* Devices() const { return devices_; }
   // Null until a FOTA button first opens it.
   FirmwareDialog* Firmware() const { return fota_; }
+
+  // The pages' commands whose answers are awaited. Tests shorten the wait.
+  void AwaitAnswer(Link link, uint8_t code, const QString& command) override;
+  void LinkChanged(Link link, bool open) override;
+  void SetAnswerWait(std::chrono::milliseconds wait) { answers_.SetWait(wait); }
+  const AnswerWatch& Answers() const { return answers_; }
+
+  // The Tools menu's send console, created on first use, then shown again.
+  void OpenSendDialog();
+  // Null until first opened.
+  SendDialog* Console() const { return console_; }
 
   // Tests fix the time the stamp lines show.
   void SetClock(std::function<LocalTime()> clock) { clock_ = std::move(clock); }
@@ -152,9 +166,11 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   DevicesDialog* devices_ = nullptr;
   std::vector<PeerAddress> heard_;  // on the broadcast link of open generation heard_generation_
   int heard_generation_ = -1;
+  SendDialog* console_ = nullptr;
   std::function<LocalTime()> clock_ = CurrentLocalTime;
   ReceivePump pump_;
   TrafficLog traffic_{*this};
+  AnswerWatch answers_{*this};
   std::unique_ptr<PumpDriver> driver_;
 };
 

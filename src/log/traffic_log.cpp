@@ -46,6 +46,15 @@ QString SeveralDevicesLine(const std::vector<PeerAddress>& senders) {
          kLineEnd;
 }
 
+QString NoAnswerLine(const QString& command, Link link, uint8_t code, std::chrono::milliseconds wait) {
+  const char* text = link == Link::Serial ? QT_TRANSLATE_NOOP("Log", "[%1]: 串口 %2 秒内没有应答 (命令 %3).")
+                                          : QT_TRANSLATE_NOOP("Log", "[%1]: UDP %2 秒内没有应答 (命令 %3).");
+  // One call for all three: a caption holding "%2" stays as it is.
+  return Tr(text).arg(command, QString::number(static_cast<double>(wait.count()) / 1000.0),
+                      QString::asprintf("%02X", code)) +
+         kLineEnd;
+}
+
 void TrafficLog::Watch(ReceivePump& pump) {
   pump.WatchBursts([this](const ClosedBurst& burst) { Received(burst); });
 }

@@ -1,9 +1,11 @@
 #pragma once
 // The Log's own lines about the link traffic, each composed here and nowhere else: frames
-// sent and received, text the device sent, who sent a datagram, datagrams ignored.
+// sent and received, text the device sent, who sent a datagram, datagrams ignored, a
+// command the device did not answer.
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -27,6 +29,9 @@ QString SenderLine(const PeerAddress& sender);
 QString IgnoredLine(const IgnoredDatagrams& ignored);
 // Several devices answer on a broadcast link: their count and addresses.
 QString SeveralDevicesLine(const std::vector<PeerAddress>& senders);
+// "[读版本]: 串口 3 秒内没有应答 (命令 E3).": `command` is what the engineer pressed, `wait`
+// how long its answer was awaited.
+QString NoAnswerLine(const QString& command, Link link, uint8_t code, std::chrono::milliseconds wait);
 
 // Writes those lines into a sink as the traffic happens.
 class TrafficLog {

@@ -32,6 +32,7 @@ enum Style : unsigned {
   kDecimal = 1u << 1,      // with kDigitsOnly: a decimal point may be typed too
   kCentered = 1u << 2,     // text centred
   kLabelOnRight = 1u << 3, // label text right-aligned against its control
+  kListOnly = 1u << 4,     // a list without an edit field: only its items can be chosen
 };
 
 struct Control {

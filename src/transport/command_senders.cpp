@@ -16,14 +16,14 @@ bool SendCommandSerial(SerialPort& port, uint8_t code, std::span<const uint8_t> 
   return port.Write(frame->data(), frame->size());
 }
 
-void SendCommandUdp(UdpEndpoint& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
+bool SendCommandUdp(UdpEndpoint& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text) {
   const auto frame = BuildCommandFrame(code, payload);
   if (!frame) {
     hex_text.clear();
-    return;
+    return false;
   }
   hex_text = HexText(*frame);
-  endpoint.SendToDevice(frame->data(), frame->size());
+  return endpoint.SendToDevice(frame->data(), frame->size());
 }
 
 }  // namespace velmora

@@ -16,8 +16,8 @@ class UdpEndpoint;
 // nothing is sent, the hex text is empty and the result is false.
 bool SendCommandSerial(SerialPort& port, uint8_t code, std::span<const uint8_t> payload, QString& hex_text);
 
-// A send failure has been shown to the user by the endpoint before this returns. A
-// payload over 255 bytes: nothing is sent and the hex text is empty.
-void SendCommandUdp(UdpEndpoint& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text);
+// A send failure has been shown to the user by the endpoint before this returns false. A
+// payload over 255 bytes: nothing is sent, the hex text is empty and the result is false.
+bool SendCommandUdp(UdpEndpoint& endpoint, uint8_t code, std::span<const uint8_t> payload, QString& hex_text);
 
 }  // namespace velmora

@@ -142,16 +142,17 @@ void UdpEndpoint::CloseEndpoint() {
 
 bool UdpEndpoint::IsOpen() const { return socket_ != nullptr; }
 
-void UdpEndpoint::SendToDevice(const uint8_t* data, std::size_t len) {
+bool UdpEndpoint::SendToDevice(const uint8_t* data, std::size_t len) {
   int error = kNotSocket;
   if (socket_) {
     bool ok = false;
     const quint32 ip = QHostAddress(device_address_).toIPv4Address(&ok);
     error = ok ? SendDatagram(socket_->socketDescriptor(), data, len, ip, remote_port_) : kNoDestination;
   }
-  if (error == 0) return;
+  if (error == 0) return true;
   ShowNotice(QCoreApplication::translate("velmora::UdpEndpoint", "UDP发送失败,请先打开UDP服务:%1").arg(error) +
              QLatin1String("\r\n\r\n"));
+  return false;
 }
 
 void UdpEndpoint::OnReadable() {

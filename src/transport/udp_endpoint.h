@@ -79,7 +79,8 @@ class UdpEndpoint {
 
   // One datagram to the device address at the device port. A failure is shown in a
   // message box with the system's error number; the call returns after it is dismissed.
-  void SendToDevice(const uint8_t* data, std::size_t len);
+  // True when the datagram went out.
+  bool SendToDevice(const uint8_t* data, std::size_t len);
 
   // Message boxes not shown because another box of this endpoint was already up.
   int DroppedNotices() const { return dropped_notices_; }

@@ -66,12 +66,13 @@ QWidget* MakeControl(const res::Control& c, QWidget* host, const DialogUnits& du
     }
     case Kind::ComboBox: {
       auto* cb = new ComboBox(host);
-      cb->setEditable(true);
+      const bool editable = !(c.style & res::kListOnly);
+      cb->setEditable(editable);
       cb->setInsertPolicy(QComboBox::NoInsert);
-      cb->setCompleter(nullptr);
+      if (editable) cb->setCompleter(nullptr);
       SetItems(cb, kLayoutContext, c.items);
       cb->setCurrentIndex(-1);
-      cb->setEditText(QString());
+      if (editable) cb->setEditText(QString());
       w = cb;
       break;
     }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 #include "core/link.h"
 
 namespace velmora {
@@ -25,6 +27,11 @@ class PageHost {
   // A page's write to the serial port failed: the serial page says why and, when the
   // adapter has gone, closes the port and shows it closed.
   virtual void ReportSerialSendFailed() = 0;
+  // A page's command went out over `link`. Without a reply of `code` on that link in time,
+  // the Log pane says that `command` (the caption of the button pressed) was not answered.
+  virtual void AwaitAnswer(Link link, uint8_t code, const QString& command) = 0;
+  // A page opened or closed a link. Answers awaited on a closed link are no longer expected.
+  virtual void LinkChanged(Link link, bool open) = 0;
 };
 
 }  // namespace velmora

@@ -4,16 +4,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QTemporaryDir>
-
-#include "fota/ui/firmware_dialog.h"
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include "console/ui/send_dialog.h"
 #include "discovery/ui/devices_dialog.h"
+#include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
-#include "widgets/translation.h"
+#include "resources/console_layout.h"
 #include "support/frames.h"
+#include "widgets/translation.h"
 
 namespace velmora {
 namespace {
@@ -88,6 +89,17 @@ TEST(Accessibility, NamesFollowTheTextsThatChangeAndListsAreNamedByTheirLabel) {
   EXPECT_EQ(Name(devices->List()), U("Devices that answered"));
   EXPECT_EQ(Name(devices->ConnectButton()), U("Connect"));
   ASSERT_TRUE(SetLanguage(QStringLiteral("zh")));
+  // The send console's boxes and lists are named by the labels beside them; the link list
+  // offers the serial port, open above.
+  app.window->OpenSendDialog();
+  const ControlMap& console = app.window->Console()->Controls();
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleData)), U("数据"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleFormat)), U("格式"));
+  EXPECT_EQ(Value(console.Get(res::kIdcConsoleFormat)), U("十六进制"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleLink)), U("链路"));
+  EXPECT_EQ(Value(console.Get(res::kIdcConsoleLink)), U("串口"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleLineEnd)), U("追加回车换行"));
+  EXPECT_EQ(Name(console.Get(res::kIdcConsoleSend)), U("发送"));
 }
 
 }  // namespace

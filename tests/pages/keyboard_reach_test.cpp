@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "console/ui/send_dialog.h"
 #include "fota/ui/firmware_dialog.h"
 #include "discovery/ui/devices_dialog.h"
 #include "page_harness.h"
 #include "records/ui/records_dialog.h"
 #include "resources/config_layouts.h"
+#include "resources/console_layout.h"
 #include "widgets/log_pane.h"
 
 namespace velmora {
@@ -214,6 +216,19 @@ TEST(KeyboardReach, EveryControlOfEveryPageAndDialogInReadingOrderBothWays) {
   const std::vector<QWidget*> devices_order = ReadingOrder(devices);
   ASSERT_EQ(devices_order.size(), 3u);
   ExpectTabWalk(devices, devices_order, "devices");
+
+  // The send console with both links open and text chosen, so every control takes part.
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  app.OpenSerialOn(pty);
+  app.OpenNetworkOnLoopback();
+  app.window->OpenSendDialog();
+  SendDialog* console = app.window->Console();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(console));
+  app.Choose(*console, res::kIdcConsoleFormat, QString::fromUtf8("文本"));
+  const std::vector<QWidget*> console_order = ReadingOrder(console);
+  ASSERT_EQ(console_order.size(), 5u);
+  ExpectTabWalk(console, console_order, "console");
 }
 
 TEST(KeyboardReach, SpacePressesAndTogglesArrowsChooseOnTheSerialPage) {

@@ -59,6 +59,7 @@ class UdpDevice {
 struct PageHarness : AppFixture {
   SerialPage& Serial() const { return *qobject_cast<SerialPage*>(window->Page(MainWindow::kSerialPage)); }
   NetworkPage& Network() const { return *qobject_cast<NetworkPage*>(window->Page(MainWindow::kNetworkPage)); }
+  QWidget& Mqtt() const { return *window->Page(MainWindow::kMqttPage); }
 
   template <class T = QWidget>
   static T* Ctl(const QWidget& page, int id) {
@@ -72,7 +73,11 @@ struct PageHarness : AppFixture {
   static IpAddressEdit* Ip(const QWidget& page, int id) { return Ctl<IpAddressEdit>(page, id); }
   static QLabel* Label(const QWidget& page, int id) { return Ctl<QLabel>(page, id); }
 
-  void Show(const QWidget& page) { window->ShowPage(&page == &Serial() ? 0 : 1); }
+  void Show(const QWidget& page) {
+    window->ShowPage(&page == &Serial() ? MainWindow::kSerialPage
+                     : &page == &Network() ? MainWindow::kNetworkPage
+                                           : MainWindow::kMqttPage);
+  }
 
   void Click(const QWidget& page, int id) {
     Show(page);

@@ -67,19 +67,19 @@ TEST(SendCommandUdp, SendsOneDatagramPerFrameAndNothingOversized) {
   UdpEndpoint endpoint(state, ui, test::FreeUdpPort(), device.localPort());
 
   QString hex;
-  SendCommandUdp(endpoint, cmd::kReadConfig, {}, hex);
+  EXPECT_FALSE(SendCommandUdp(endpoint, cmd::kReadConfig, {}, hex));
   EXPECT_EQ(hex, kReadConfigHex);
   ASSERT_EQ(ui.messages.size(), 1) << "endpoint closed";
   EXPECT_TRUE(ui.messages[0].startsWith(QString::fromUtf8("UDP发送失败,请先打开UDP服务:")));
 
   ASSERT_TRUE(endpoint.OpenEndpoint(QStringLiteral("127.0.0.1")));
   const std::vector<uint8_t> clock{0x99, 0x12, 0x31, 0x23, 0x59, 0x59};
-  SendCommandUdp(endpoint, cmd::kSyncClock, clock, hex);
+  EXPECT_TRUE(SendCommandUdp(endpoint, cmd::kSyncClock, clock, hex));
   const auto frame = *BuildCommandFrame(cmd::kSyncClock, clock);
   EXPECT_EQ(hex, HexText(frame));
   EXPECT_EQ(NextDatagram(device, 2s), QByteArray(reinterpret_cast<const char*>(frame.data()), 12));
 
-  SendCommandUdp(endpoint, cmd::kWriteMqtt, std::vector<uint8_t>(300, 1), hex);
+  EXPECT_FALSE(SendCommandUdp(endpoint, cmd::kWriteMqtt, std::vector<uint8_t>(300, 1), hex));
   EXPECT_TRUE(hex.isEmpty());
   EXPECT_TRUE(NextDatagram(device, 200ms).isEmpty());
   EXPECT_EQ(ui.messages.size(), 1);

@@ -158,32 +158,36 @@ void ConfigFormPage::OnGenerateMac() {
   controls_.Edit(kIdcMac)->setText(MacText(MacFromMilliseconds(LocalMilliseconds(clock_()))));
 }
 
-void ConfigFormPage::Send(uint8_t code, std::span<const uint8_t> payload) {
+void ConfigFormPage::Send(int button, uint8_t code, std::span<const uint8_t> payload) {
   QString hex;
   const bool sent = traits_.send(code, payload, hex);
   // Logged whether or not the link took the frame: the engineer sees what was attempted.
   Log(SentFrameLine(traits_.link, hex));
   host_.SetStatusText(QStringLiteral("...."));
-  if (!sent) OnSendFailed();
+  if (!sent) {
+    OnSendFailed();
+    return;
+  }
+  host_.AwaitAnswer(traits_.link, code, LabelName(controls_.Button(button)->text()));
 }
 
 void ConfigFormPage::OnWriteConfig() {
   if (!host_.MaySendToAll(traits_.link, controls_.Button(kIdcWriteConfig)->text())) return;
   const ConfigRecord record = EncodeConfig(ReadForm());
-  Send(cmd::kWriteConfig, record);
+  Send(kIdcWriteConfig, cmd::kWriteConfig, record);
 }
 
-void ConfigFormPage::OnReadConfig() { Send(cmd::kReadConfig); }
-void ConfigFormPage::OnReadVersion() { Send(cmd::kReadVersion); }
+void ConfigFormPage::OnReadConfig() { Send(kIdcReadConfig, cmd::kReadConfig); }
+void ConfigFormPage::OnReadVersion() { Send(kIdcReadVersion, cmd::kReadVersion); }
 void ConfigFormPage::OnSoftwareReset() {
   if (!host_.MaySendToAll(traits_.link, controls_.Button(kIdcSoftwareReset)->text())) return;
-  Send(cmd::kSoftwareReset);
+  Send(kIdcSoftwareReset, cmd::kSoftwareReset);
 }
-void ConfigFormPage::OnReadCsq() { Send(cmd::kReadCsq); }
+void ConfigFormPage::OnReadCsq() { Send(kIdcReadCsq, cmd::kReadCsq); }
 
 void ConfigFormPage::OnSyncClock() {
   const auto payload = ClockPayload(clock_());
-  Send(cmd::kSyncClock, payload);
+  Send(kIdcSyncClock, cmd::kSyncClock, payload);
 }
 
 void ConfigFormPage::ShowUpload(bool running, Link link) {

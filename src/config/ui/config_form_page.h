@@ -22,7 +22,7 @@ struct ConfigPageTraits {
   const res::Dialog& layout;
   res::FormListIds lists;
   // Sends one Command frame over the page's link and gives back its hex text. False when
-  // the link did not take the frame (the UDP endpoint shows its own failures: always true).
+  // the link did not take the frame (the UDP endpoint has shown why by then).
   std::function<bool(uint8_t code, std::span<const uint8_t> payload, QString& hex)> send;
   Link link;  // carries the page's frames; the page's FOTA button uploads over it
 };
@@ -78,7 +78,8 @@ class ConfigFormPage : public QWidget {
   void OnReadCsq();
   void OnSyncClock();
   void OnFota();
-  void Send(uint8_t code, std::span<const uint8_t> payload = {});
+  // The command of `button`: sent, logged, and its answer awaited when it went out.
+  void Send(int button, uint8_t code, std::span<const uint8_t> payload = {});
 
   void ShowVersion(const ReplyFrame& frame);
   bool ShowCsq(const ReplyFrame& frame);

@@ -28,8 +28,7 @@ ConfigPageTraits NetworkTraits(UdpEndpoint& udp) {
       NetworkConfigDialog(),
       kNetworkFormLists,
       [&udp](uint8_t code, std::span<const uint8_t> payload, QString& hex) {
-        SendCommandUdp(udp, code, payload, hex);
-        return true;
+        return SendCommandUdp(udp, code, payload, hex);
       },
       Link::Udp,
   };
@@ -59,6 +58,7 @@ void NetworkPage::OnOpenClose() {
     SetCaption(button, staticMetaObject, QT_TR_NOOP("打开"));
     address->setEnabled(true);
     Log(tr("UDP_Server已断开连接:%1").arg(address->text()) + QLatin1String("\r\n"));
+    Host().LinkChanged(Link::Udp, false);
     return;
   }
   const QString device = address->text();
@@ -80,6 +80,7 @@ void NetworkPage::OnOpenClose() {
   SetCaption(button, staticMetaObject, QT_TR_NOOP("关闭"));
   address->setEnabled(false);  // the device address cannot change while the link is open
   Log(tr("UDP_Server已建立连接:%1").arg(device) + QLatin1String("\r\n"));
+  Host().LinkChanged(Link::Udp, true);
 }
 
 }  // namespace velmora

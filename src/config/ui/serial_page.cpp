@@ -313,6 +313,7 @@ void SerialPage::HandleSerialSendFailed() {
 void SerialPage::ShowLinkState(bool open) {
   SetCaption(Controls().Button(kIdcOpenClose), staticMetaObject, open ? QT_TR_NOOP("关闭") : QT_TR_NOOP("打开"));
   for (int id : {kIdcComPort, kIdcBaudRate, kIdcParity, kIdcRefreshPorts}) Controls().Get(id)->setEnabled(!open);
+  Host().LinkChanged(Link::Serial, open);
 }
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "widgets/accessibility.h"
 #include "widgets/controls.h"
 #include "widgets/translation.h"
 #include "log/traffic_log.h"
@@ -73,26 +74,27 @@ void MqttPage::ShowCredentials(const MqttCredentials& c) {
 void MqttPage::OnWriteConfig() {
   if (!serial_.IsOpen() && !host_.MaySendToAll(Link::Udp, controls_.Button(res::kIdcWriteMqtt)->text())) return;
   const MqttRecordBytes record = EncodeMqtt(Credentials());
-  Send(cmd::kWriteMqtt, record);
+  Send(res::kIdcWriteMqtt, cmd::kWriteMqtt, record);
 }
 
-void MqttPage::OnReadConfig() { Send(cmd::kReadMqtt, {}); }
+void MqttPage::OnReadConfig() { Send(res::kIdcReadMqtt, cmd::kReadMqtt, {}); }
 
-void MqttPage::Send(uint8_t code, std::span<const uint8_t> payload) {
+void MqttPage::Send(int button, uint8_t code, std::span<const uint8_t> payload) {
   QString hex;
   // Asked at every send: the engineer may open or close the serial port at any time.
-  if (serial_.IsOpen()) {
-    const bool sent = SendCommandSerial(serial_, code, payload, hex);
-    // Logged as tried, as the configuration pages do; the serial page then says why it
-    // failed and lets a port whose adapter has gone go.
-    host_.AppendLog(SentFrameLine(Link::Serial, hex));
-    host_.SetStatusText(QString::fromUtf8(kStatusSent));
-    if (!sent) host_.ReportSerialSendFailed();
+  const Link link = serial_.IsOpen() ? Link::Serial : Link::Udp;
+  const bool sent = link == Link::Serial ? SendCommandSerial(serial_, code, payload, hex)
+                                         : SendCommandUdp(udp_, code, payload, hex);
+  // Logged as tried, as the configuration pages do; the serial page then says why it
+  // failed and lets a port whose adapter has gone go.
+  host_.AppendLog(SentFrameLine(link, hex));
+  host_.SetStatusText(QString::fromUtf8(kStatusSent));
+  if (!sent) {
+    if (link == Link::Serial) host_.ReportSerialSendFailed();
     return;
   }
-  SendCommandUdp(udp_, code, payload, hex);
-  host_.AppendLog(SentFrameLine(Link::Udp, hex));
-  host_.SetStatusText(QString::fromUtf8(kStatusSent));
+  // The configuration pages' buttons have the same captions: the page is named too.
+  host_.AwaitAnswer(link, code, QStringLiteral("MQTT ") + LabelName(controls_.Button(button)->text()));
 }
 
 void MqttPage::HandleReply(const ReplyFrame& frame) {

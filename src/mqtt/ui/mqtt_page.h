@@ -46,7 +46,8 @@ class MqttPage : public QWidget {
  private:
   void OnWriteConfig();  // 1019
   void OnReadConfig();   // 1020
-  void Send(uint8_t code, std::span<const uint8_t> payload);
+  // The command of `button`: sent, logged, and its answer awaited when it went out.
+  void Send(int button, uint8_t code, std::span<const uint8_t> payload);
 
   PageHost& host_;
   SerialPort& serial_;
