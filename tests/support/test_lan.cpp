@@ -1,10 +1,12 @@
 #include "support/test_lan.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -144,7 +146,25 @@ bool TestLan::Make(QString* why) {
   // From inside rather than by `ip -n`, which would cost a process (and a remount) a host.
   for (int h = 0; h <= devices_; ++h)
     if (!SetUpHost(h, why)) return false;
-  return true;
+  return AwaitForwarding(why);
+}
+
+// A bridge port forwards only once the kernel has seen its carrier, which it does a little
+// later (up to a second on a busy machine); a broadcast sent before then is lost to that host.
+bool TestLan::AwaitForwarding(QString* why) const {
+  const QStringList args{QStringLiteral("-n"), names_.first(), QStringLiteral("-d"), QStringLiteral("-o"),
+                         QStringLiteral("link"), QStringLiteral("show"), QStringLiteral("master"), QStringLiteral("br0")};
+  QDeadlineTimer deadline(10000);
+  int forwarding = 0;
+  do {
+    QByteArray out;
+    if (!Ip(args, {}, why, &out)) return false;
+    forwarding = static_cast<int>(out.count("state forwarding"));
+    if (forwarding == devices_ + 1) return true;
+    QThread::msleep(20);
+  } while (!deadline.hasExpired());
+  *why = QStringLiteral("only %1 of %2 bridge ports forward after 10 s").arg(forwarding).arg(devices_ + 1);
+  return false;
 }
 
 bool TestLan::SetUpHost(int host, QString* why) {
@@ -192,7 +212,7 @@ void TestLan::RemoveLeftovers() {
   if (!del.isEmpty()) Ip({QStringLiteral("-force"), QStringLiteral("-batch"), QStringLiteral("-")}, del, &ignored);
 }
 
-bool TestLan::Ip(const QStringList& args, const QByteArray& input, QString* why) const {
+bool TestLan::Ip(const QStringList& args, const QByteArray& input, QString* why, QByteArray* out) const {
   QProcess p;
   p.start(ip_, args);
   if (!p.waitForStarted(10000)) {
@@ -207,7 +227,10 @@ bool TestLan::Ip(const QStringList& args, const QByteArray& input, QString* why)
     *why = QStringLiteral("%1 %2 did not finish").arg(ip_, args.join(QLatin1Char(' ')));
     return false;
   }
-  if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return true;
+  if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) {
+    if (out) *out = p.readAllStandardOutput();
+    return true;
+  }
   QString said = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
   said.replace(QLatin1Char('\n'), QStringLiteral("; "));
   *why = QStringLiteral("ip %1: %2").arg(args.join(QLatin1Char(' ')), said);

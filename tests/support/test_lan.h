@@ -85,8 +85,9 @@ class TestLan {
  private:
   bool Make(QString* why);
   bool SetUpHost(int host, QString* why);
+  bool AwaitForwarding(QString* why) const;
   // Runs `ip` with `args` and `input` on its standard input; false with its complaint.
-  bool Ip(const QStringList& args, const QByteArray& input, QString* why) const;
+  bool Ip(const QStringList& args, const QByteArray& input, QString* why, QByteArray* out = nullptr) const;
   void RemoveLeftovers();
 
   QString ip_;       // the ip program
