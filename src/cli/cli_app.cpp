@@ -7,6 +7,7 @@
 #include "cli/command.h"
 #include "cli/exit_status.h"
 #include "cli/link_options.h"
+#include "cli/register_options.h"
 #include "cli/runner.h"
 
 namespace velmora::cli {
@@ -39,6 +40,7 @@ QString HelpText(const QCommandLineParser& parser, const std::vector<std::unique
       "  1    a device refused or did not answer (or --verify found a difference)\n"
       "  2    bad usage, or a bad profile or firmware file (nothing was sent)\n"
       "  3    a link could not be opened\n"
+      "  4    done on every device, but the device register could not take the rows\n"
       "  130  interrupted (Ctrl-C)\n"
       "  With several devices: 0 only if every device succeeded, else the highest status.\n");
   return text;
@@ -76,6 +78,7 @@ int RunCli(const QStringList& args) {
   for (const auto* o : {&help, &serial, &baud, &parity, &udp, &local_port, &device_port, &json, &timeout, &output, &verify}) {
     parser.addOption(*o);
   }
+  AddRegisterOptions(parser);
   parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("What to do; see above."));
 
   auto usage_error = [](const QString& text) {
@@ -131,6 +134,7 @@ int RunCli(const QStringList& args) {
   options.verify = parser.isSet(verify);
   options.json = parser.isSet(json);
   QString error;
+  if (!ReadRegisterOptions(parser, name, &options.registry, &error)) return usage_error(error);
   if (const int status = command->Prepare(options, &error); status != kExitDone) {
     Print(stderr, QStringLiteral("velmora-cli: %1\n").arg(error));
     return status;
@@ -138,7 +142,7 @@ int RunCli(const QStringList& args) {
 
   Output out(options.json, Output::StdoutIsTerminal(), command->DocumentOnStdout());
   if (!command->NeedsLink()) return command->RunLocal(out);
-  return RunOnDevices(*command, links.links, links.local_port, timeout_ms, out);
+  return RunOnDevices(*command, links.links, links.local_port, timeout_ms, out, options.registry);
 }
 
 }  // namespace velmora::cli

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "cli/register_options.h"
 
 namespace velmora {
 class DeviceSession;
@@ -24,6 +25,7 @@ struct CommandOptions {
   QString output;        // -o
   bool verify = false;   // --verify
   bool json = false;
+  RegisterOptions registry;  // --register / --no-register, records' filters
 };
 
 // The work on one device. Runs from the event loop; calls `done` exactly once unless

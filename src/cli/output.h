@@ -11,15 +11,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace velmora::cli {
+
+// What a device told about itself beyond `data`, for the device register.
+struct DeviceFacts {
+  std::optional<QString> mac;
+  std::optional<QString> local_ip;
+  std::optional<QString> product_key;
+  std::optional<QString> device_name;
+};
 
 struct DeviceResult {
   int status = 0;        // exit status for this device
   QString text;          // one line: what happened
   QStringList details;   // further lines (differences found by --verify)
   QJsonObject data;      // fields for the JSON line
+  DeviceFacts facts;
 };
 
 class Output {

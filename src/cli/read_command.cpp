@@ -28,8 +28,10 @@ class ReadJob : public StepJob {
       // The record does not carry the HEX box; the form's default reads it.
       if (mqtt_) {
         p.mqtt = ReadBackMqtt(r.payload);
+        Learn(*p.mqtt);
       } else {
         p.config = ReadBackForm(r.payload, DefaultConfigForm().hex);
+        Learn(*p.config);
       }
       const QString what = mqtt_ ? QStringLiteral("MQTT credentials") : QStringLiteral("configuration");
       if (!output_.isEmpty()) {

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <memory>
 
+#include "cli/device_recorder.h"
 #include "cli/exit_status.h"
 #include "transport/udp_hub.h"
 
@@ -68,6 +69,7 @@ class InterruptWatch {
 #endif
 
 struct Device {
+  DeviceLink link;
   std::unique_ptr<DeviceSession> session;
   std::unique_ptr<DeviceJob> job;
   QElapsedTimer clock;
@@ -79,8 +81,9 @@ struct Device {
 }  // namespace
 
 int RunOnDevices(const Command& command, const std::vector<DeviceLink>& links, quint16 local_port, int timeout_ms,
-                 Output& out) {
+                 Output& out, const RegisterOptions& registry) {
   const QString name = command.Name();
+  DeviceRecorder recorder(registry);
   // The hub outlives the sessions that are registered with it.
   std::unique_ptr<UdpHub> hub;
   std::vector<Device> devices(links.size());
@@ -94,6 +97,7 @@ int RunOnDevices(const Command& command, const std::vector<DeviceLink>& links, q
     d.elapsed_ms = d.clock.elapsed();
     d.result = std::move(r);
     out.Result(d.session->Name(), name, d.result, d.elapsed_ms);
+    recorder.Record(d.link, name, d.result);
     // The port is let go of as soon as its device is done.
     d.session->Close();
     if (--remaining == 0) loop.quit();
@@ -120,6 +124,7 @@ int RunOnDevices(const Command& command, const std::vector<DeviceLink>& links, q
 
   for (std::size_t i = 0; i < links.size(); ++i) {
     Device& d = devices[i];
+    d.link = links[i];
     d.clock.start();
     d.session = std::make_unique<DeviceSession>(links[i], hub.get(), timeout_ms);
     QString error;
@@ -147,10 +152,9 @@ int RunOnDevices(const Command& command, const std::vector<DeviceLink>& links, q
     for (const Device& d : devices) rows.push_back({d.session->Name(), {d.result, d.elapsed_ms}});
     out.Summary(name, rows);
   }
-  if (interrupted) return kExitInterrupted;
   int status = kExitDone;
   for (const Device& d : devices) status = std::max(status, d.result.status);
-  return status;
+  return recorder.Finish(out, interrupted ? kExitInterrupted : status);
 }
 
 }  // namespace velmora::cli

@@ -6,13 +6,15 @@
 
 #include "cli/command.h"
 #include "cli/output.h"
+#include "cli/register_options.h"
 #include "session/device_session.h"
 
 namespace velmora::cli {
 
 // Returns the exit status: 0 when every device succeeded, 130 when interrupted, else the
-// highest status any device ended with.
+// highest status any device ended with; 4 when they all succeeded but the device register
+// could not take their rows. Each result is one row of the register `registry` names.
 int RunOnDevices(const Command& command, const std::vector<DeviceLink>& links, quint16 local_port, int timeout_ms,
-                 Output& out);
+                 Output& out, const RegisterOptions& registry = {});
 
 }  // namespace velmora::cli

@@ -38,8 +38,11 @@ class StepJob : public DeviceJob {
   void Upload(const QString& path, std::function<void()> next);
   // The device answered, but not as it should have.
   void Refused(const QString& text, const QStringList& details = {});
-  // Ends the job; only the first call counts.
+  // Ends the job; only the first call counts. The facts learned so far go with it.
   void Finish(DeviceResult r);
+  // The unit's identity as a configuration or MQTT record gives it, for the register.
+  void Learn(const ConfigForm& form);
+  void Learn(const MqttCredentials& c);
 
   DeviceSession* s_ = nullptr;
   Progress progress_;
@@ -48,6 +51,7 @@ class StepJob : public DeviceJob {
   bool uploading_ = false;
   bool verified_ = false;
   uint64_t uploaded_ = 0;
+  DeviceFacts facts_;
 };
 
 }  // namespace velmora::cli
