@@ -56,6 +56,11 @@ constexpr qint64 kMigrationLock = 0x76656c6d6f7261;
 
 std::atomic<int> g_connections{0};
 
+// A connection the server dropped is closed already; Qt would warn on stderr.
+void Rollback(QSqlDatabase& db) {
+  if (db.isOpen()) QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+}
+
 // No write permission bit counts as read-only even for root, who could write anyway:
 // a register someone froze stays frozen.
 bool ReadOnlyFile(const QString& path) {
@@ -103,13 +108,13 @@ bool DeviceRegister::Connect(QString* error) {
   const bool sqlite = url_.engine == RegisterUrl::Engine::Sqlite;
   const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
   connection_ = QStringLiteral("velmora-register-%1").arg(++g_connections);
-  QSqlDatabase db = QSqlDatabase::addDatabase(driver, connection_);
-  if (!db.isValid()) {
+  if (!QSqlDatabase::isDriverAvailable(driver)) {
     *error = Failure(QStringLiteral("open"), QStringLiteral("the Qt SQL driver %1 is not installed (Debian: %2)")
                                                  .arg(driver, sqlite ? QStringLiteral("libqt6sql6-sqlite")
                                                                      : QStringLiteral("libqt6sql6-psql")));
     return false;
   }
+  QSqlDatabase db = QSqlDatabase::addDatabase(driver, connection_);
   if (sqlite) {
     const QFileInfo file(url_.path);
     if (!QDir().mkpath(file.absolutePath())) {
@@ -144,7 +149,7 @@ bool DeviceRegister::Connect(QString* error) {
     // but as safe.
     if (!ReadOnly()) q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
   } else {
-    q.exec(QStringLiteral("SET client_min_messages = warning"));
+    q.exec(QStringLiteral("SET client_min_messages = error"));
     if (!q.exec(QStringLiteral("SET statement_timeout = %1").arg(kBusyTimeoutMs))) {
       *error = Failure(QStringLiteral("open"), q.lastError().text());
       return false;
@@ -173,7 +178,7 @@ bool DeviceRegister::Migrate(QString* error) {
   };
   const auto failed = [&](const QSqlQuery& failing) {
     *error = Failure(QStringLiteral("schema"), failing.lastError().text());
-    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    Rollback(db);
     return false;
   };
 
@@ -194,7 +199,7 @@ bool DeviceRegister::Migrate(QString* error) {
   if (!q.exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"))) return failed(q);
   if (!sqlite && !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMigrationLock))) return failed(q);
   if (!read_version(&schema_version_)) {
-    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    Rollback(db);
     return false;
   }
   if (schema_version_ >= kSchemaVersion) {
@@ -233,7 +238,7 @@ bool DeviceRegister::Add(const std::vector<RegisterRow>& rows, QString* error) {
   QSqlQuery q(db);
   const auto failed = [&](const QSqlQuery& failing) {
     *error = Failure(QStringLiteral("write"), failing.lastError().text());
-    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    Rollback(db);
     return false;
   };
   // IMMEDIATE takes the write lock up front, so the busy wait covers the whole
