@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QSysInfo>
 
 #include <atomic>
@@ -23,29 +20,6 @@ namespace velmora {
 namespace {
 
 using test::TestRegister;
-
-// Runs one statement on the register past DeviceRegister, as another program would;
-// the first value it returns.
-QVariant RawExec(const QString& url, const QString& sql) {
-  const auto u = RegisterUrl::Parse(url, nullptr);
-  QVariant value;
-  {
-    const bool sqlite = u->engine == RegisterUrl::Engine::Sqlite;
-    QSqlDatabase db = QSqlDatabase::addDatabase(sqlite ? "QSQLITE" : "QPSQL", "raw");
-    db.setDatabaseName(sqlite ? u->path : u->database);
-    if (!sqlite) {
-      db.setHostName(u->host);
-      db.setPort(u->port);
-      db.setUserName(u->user);
-    }
-    EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
-    QSqlQuery q(db);
-    EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
-    if (q.next()) value = q.value(0);
-  }
-  QSqlDatabase::removeDatabase("raw");
-  return value;
-}
 
 QString Dump(const RegisterRow& r) {
   const auto o = [](const std::optional<QString>& v) { return v ? *v : QStringLiteral("<none>"); };
@@ -133,7 +107,7 @@ TEST_P(Register, ANewerSchemaIsOnlyReadAndSaysWhy) {
     ASSERT_TRUE(r) << error.toStdString();
     ASSERT_TRUE(r->Add(At(1000, "a", "version"), &error));
   }
-  RawExec(reg.Url(), "UPDATE velmora_schema SET version = 99");
+  reg.Exec("UPDATE velmora_schema SET version = 99");
 
   auto r = DeviceRegister::Open(reg.Url(), &error);
   ASSERT_TRUE(r) << error.toStdString();
@@ -165,8 +139,8 @@ TEST_P(Register, FirstOpensAtOnceCreateTheSchemaOnce) {
   for (auto& t : threads) t.join();
   for (const QString& e : errors) EXPECT_TRUE(e.isEmpty()) << e.toStdString();
   EXPECT_EQ(added, kOpeners);
-  EXPECT_EQ(RawExec(reg.Url(), "SELECT COUNT(*) FROM velmora_schema").toInt(), 1);
-  EXPECT_EQ(RawExec(reg.Url(), "SELECT COUNT(*) FROM device_contacts").toInt(), kOpeners);
+  EXPECT_EQ(reg.Exec("SELECT COUNT(*) FROM velmora_schema").toInt(), 1);
+  EXPECT_EQ(reg.Exec("SELECT COUNT(*) FROM device_contacts").toInt(), kOpeners);
 }
 
 // SQLite: a read-only file, made writable again. PostgreSQL: the server stopped

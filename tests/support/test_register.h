@@ -11,6 +11,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include <memory>
 #include <string>
@@ -29,6 +30,9 @@ class TestRegister {
   QString SqlitePath() const { return dir_.filePath(QStringLiteral("register.sqlite")); }
   QString Folder() const { return dir_.path(); }
   PgServer* Server() { return server_.get(); }
+  // Runs one statement on the register past DeviceRegister, as another program would;
+  // the first value it returns.
+  QVariant Exec(const QString& sql) const;
 
  private:
   QTemporaryDir dir_;
