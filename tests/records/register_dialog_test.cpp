@@ -42,7 +42,10 @@ RegisterRow Row(qint64 second, const QString& address, const QString& operation)
 class RegisterDialog : public ::testing::TestWithParam<std::string> {
  protected:
   void Click(int id) { QTest::mouseClick(qobject_cast<QPushButton*>(FindControl(dlg_.get(), id)), Qt::LeftButton); }
-  QString Cell(int row, int column) const { return dlg_->RecordList()->item(row, column)->text(); }
+  QString Cell(int row, int column) const {
+    const QTableWidgetItem* item = dlg_->RecordList()->item(row, column);
+    return item ? item->text() : QString();
+  }
 
   test::FakeModalUi ui_;
   Exporter* exporter_ = new Exporter;

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QProxyStyle>
+#include <QSignalBlocker>
 #include <QTableWidget>
 
 #include "core/modal_ui.h"
@@ -192,9 +193,17 @@ void RecordsDialog::SetRows(const std::vector<RegisterRow>& rows) {
   list_->setUpdatesEnabled(false);
   list_->setRowCount(0);
   list_->setRowCount(static_cast<int>(rows.size()));
-  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-    const QStringList cells = CellsOf(rows[static_cast<std::size_t>(r)]);
-    for (int c = 0; c < list_->columnCount(); ++c) list_->setItem(r, c, Cell(c < cells.size() ? cells[c] : QString()));
+  {
+    // The rows exist now; a signal for each cell filled in would only ask the sleeping
+    // view to repaint what it repaints whole when it wakes.
+    const QSignalBlocker quiet(list_->model());
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+      const QStringList cells = CellsOf(rows[static_cast<std::size_t>(r)]);
+      // A cell the register has nothing for gets no item: a third of them, always empty.
+      for (int c = 0; c < list_->columnCount() && c < cells.size(); ++c) {
+        if (!cells[c].isEmpty()) list_->setItem(r, c, Cell(cells[c]));
+      }
+    }
   }
   list_->setUpdatesEnabled(true);
 }
