@@ -73,7 +73,8 @@ int RunApplication(int argc, char** argv) {
                                     QStringLiteral("URL"));
   parser.addOption(registry);
   parser.process(app);
-  if (QString error; parser.isSet(registry) && !RegisterUrl::Parse(parser.value(registry), &error)) {
+  const QString register_url = parser.isSet(registry) ? parser.value(registry) : RegisterUrlFromEnvironment();
+  if (QString error; !RegisterUrl::Parse(register_url, &error)) {
     std::fprintf(stderr, "velmora: %s\n", qPrintable(error));
     return 2;
   }
@@ -89,7 +90,7 @@ int RunApplication(int argc, char** argv) {
     SetLanguage(QStringLiteral("zh"));  // a settings file naming a language this build lacks
   }
   Application program;
-  if (parser.isSet(registry)) program.Window().SetRegister(parser.value(registry));
+  program.Window().SetRegister(register_url);
   settings.Restore(program.Window(), program.Modal());
   program.Window().show();
   const int code = app.exec();

@@ -120,7 +120,6 @@ int RecordsDialog::AddRecord(const QStringList& cells) {
 
 void RecordsDialog::SetRegister(const QString& url) {
   register_url_ = url;
-  device_register_.reset();
   read_only_told_ = false;
   SetColumns(kAllColumns);
 }
@@ -147,23 +146,21 @@ QStringList RecordsDialog::CellsOf(const RegisterRow& r) {
   return cells;
 }
 
-DeviceRegister* RecordsDialog::Register() {
-  if (!device_register_) {
-    QString error;
-    device_register_ = DeviceRegister::Open(register_url_, &error);
-    if (!device_register_) modal_.ShowMessage(tr("设备记录无法打开:\n%1").arg(error), MessageButtons::Ok);
-  }
-  return device_register_.get();
+std::unique_ptr<DeviceRegister> RecordsDialog::OpenRegister() {
+  QString error;
+  auto reg = DeviceRegister::Open(register_url_, &error);
+  if (!reg) modal_.ShowMessage(tr("设备记录无法打开:\n%1").arg(error), MessageButtons::Ok);
+  return reg;
 }
 
 void RecordsDialog::ReadRecords() {
   if (register_url_.isEmpty()) return;
-  DeviceRegister* reg = Register();
+  // A connection for each press: one kept would go stale when a server restarts.
+  const auto reg = OpenRegister();
   if (!reg) return;
   QString error;
   const auto rows = reg->Rows({}, kShownRows, &error);
   if (!rows) {
-    device_register_.reset();  // a server that went away is reached again next time
     modal_.ShowMessage(tr("读取记录失败:\n%1").arg(error), MessageButtons::Ok);
     return;
   }
@@ -177,11 +174,10 @@ void RecordsDialog::ReadRecords() {
 void RecordsDialog::ClearRecords() {
   if (register_url_.isEmpty()) return;
   if (modal_.ShowMessage(tr("清空全部设备记录吗? 清空后不能恢复."), MessageButtons::OkCancel) != MessageAnswer::Ok) return;
-  DeviceRegister* reg = Register();
+  const auto reg = OpenRegister();
   if (!reg) return;
   QString error;
   if (!reg->Clear(&error)) {
-    if (!reg->ReadOnly()) device_register_.reset();
     modal_.ShowMessage(tr("清空记录失败:\n%1").arg(error), MessageButtons::Ok);
     return;
   }

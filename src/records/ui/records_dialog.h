@@ -40,8 +40,8 @@ class RecordsDialog : public QDialog {
   int AddRecord(const QStringList& cells);
   int RecordCount() const;
 
-  // The register the two buttons work on (see register_url.h), opened when first needed;
-  // adds its columns after the twelve.
+  // The register the two buttons work on (see register_url.h); adds its columns after
+  // the twelve.
   void SetRegister(const QString& url);
   // 1003: the list holds the newest kShownRows rows of the register, newest first. A
   // register that cannot be read says so in a message box and leaves the list as it was.
@@ -63,8 +63,8 @@ class RecordsDialog : public QDialog {
   // Columns up to `count`: the twelve, then the register's.
   void SetColumns(int count);
   RecordTable CurrentTable() const;
-  // The open register, or null with a message box saying why.
-  DeviceRegister* Register();
+  // The register opened, or null with a message box saying why.
+  std::unique_ptr<DeviceRegister> OpenRegister();
   void SetRows(const std::vector<RegisterRow>& rows);
 
   ModalUi& modal_;
@@ -72,7 +72,6 @@ class RecordsDialog : public QDialog {
   ControlMap controls_;
   QTableWidget* list_ = nullptr;
   QString register_url_;
-  std::unique_ptr<DeviceRegister> device_register_;
   bool read_only_told_ = false;
 };
 
