@@ -14,6 +14,7 @@ PACKAGES=(
   qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins libgl-dev
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   libxlsxwriter-dev
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-openpyxl locales
@@ -180,6 +181,8 @@ test_package() {
   done
   # dpkg-shlibdeps ran: the Qt libraries the programs link are named.
   dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || { echo "$DEB names no Qt library" >&2; exit 1; }
+  # The SQLite driver is a plugin, loaded at run time: dpkg-shlibdeps cannot see it.
+  dpkg-deb -f "$DEB" Depends | grep -q 'libqt6sql6-sqlite' || { echo "$DEB does not depend on the Qt SQLite driver" >&2; exit 1; }
 
   away=$(mktemp -d)
   local prefix="$away/prefix"

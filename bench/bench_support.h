@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,6 +46,10 @@ inline void PrintSpread(const char* what, const std::vector<double>& runs, int d
 // `before_app` runs before the application is created (e.g. to set process options).
 inline int RunQtBenchmarks(int argc, char** argv, void (*before_app)() = nullptr) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // A window that talks to devices records them: in a register of the run's own, not the
+  // user's.
+  QTemporaryDir register_dir;
+  qputenv("VELMORA_REGISTER", (QStringLiteral("sqlite:") + register_dir.path() + QStringLiteral("/register.sqlite")).toUtf8());
   if (before_app) before_app();
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);

@@ -107,6 +107,10 @@ int IntArg(const QStringList& args, const QString& name, int fallback) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  // Every run records its devices, as it would on a station, but in a register of the
+  // benchmark's own, not the user's.
+  QTemporaryDir register_dir;
+  qputenv("VELMORA_REGISTER", QStringLiteral("sqlite:%1/register.sqlite").arg(register_dir.path()).toUtf8());
   const QStringList args = app.arguments();
   const int baud = IntArg(args, QStringLiteral("--baud"), 115200);
   const int serial_devices = IntArg(args, QStringLiteral("--serial-devices"), 32);

@@ -30,15 +30,21 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps finds Qt SQL itself but not its drivers, plugins loaded at run time: the
+# device register's SQLite file needs one always, a shared PostgreSQL register the other.
+# CPack adds what shlibdeps finds to these.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 # The window's texts are Chinese; without a CJK font they show as boxes. Qt's own texts
 # (message box buttons, the file dialog) are Chinese too where Qt's translations are there.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei, qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei, qt6-translations-l10n, libqt6sql6-psql")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_PACKAGE_DESCRIPTION
   "Velmora writes and reads the configuration of a small data terminal (Ethernet,
 4G modem, LoRa radio, UART) over a serial port or UDP, reads its firmware version
 and signal quality, manages its MQTT credentials and upgrades its firmware.
-velmora-sim plays the device for trying the tool without hardware.
+Every device contact is kept in a device register (SQLite, or PostgreSQL shared
+by several stations). velmora-sim plays the device for trying the tool without
+hardware.
 
 The package grants no rights: serial ports need the dialout group, and the UDP
 link's local port 20 needs CAP_NET_BIND_SERVICE (see velmora(1)).")

@@ -360,6 +360,30 @@
         <translation>Append CR LF</translation>
     </message>
     <message>
+        <source>操作</source>
+        <translation>Operation</translation>
+    </message>
+    <message>
+        <source>结果</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>工作站</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>链路</source>
+        <translation>Link</translation>
+    </message>
+    <message>
+        <source>本地IP</source>
+        <translation>Local IP</translation>
+    </message>
+    <message>
+        <source>错误信息</source>
+        <translation>Error</translation>
+    </message>
+    <message>
         <source>发送</source>
         <translation>Send</translation>
     </message>
@@ -460,6 +484,13 @@
     <message>
         <source>同步时钟成功: %1 </source>
         <translation>Clock set: %1 </translation>
+    </message>
+</context>
+<context>
+    <name>velmora::ContactRecorder</name>
+    <message>
+        <source>[记录]: %1 条设备记录未写入: %2</source>
+        <translation>[Register]: %1 device record(s) not written: %2</translation>
     </message>
 </context>
 <context>
@@ -725,6 +756,10 @@
         <translation>Send data...</translation>
     </message>
     <message>
+        <source>设备记录...</source>
+        <translation>Device records...</translation>
+    </message>
+    <message>
         <source>设备列表...</source>
         <translation>Devices...</translation>
     </message>
@@ -769,6 +804,42 @@
     <message>
         <source>导出Excel失败,请检查Excel是否正常安装!</source>
         <translation>Export to Excel failed, please check that Excel is installed correctly!</translation>
+    </message>
+    <message>
+        <source>成功</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>设备记录无法打开:
+%1</source>
+        <translation>The device records cannot be opened:
+%1</translation>
+    </message>
+    <message>
+        <source>读取记录失败:
+%1</source>
+        <translation>Reading the records failed:
+%1</translation>
+    </message>
+    <message>
+        <source>设备记录只能读取, 不会再写入:
+%1</source>
+        <translation>The device records can only be read; nothing more is written to them:
+%1</translation>
+    </message>
+    <message>
+        <source>清空全部设备记录吗? 清空后不能恢复.</source>
+        <translation>Clear all device records? They cannot be brought back.</translation>
+    </message>
+    <message>
+        <source>清空记录失败:
+%1</source>
+        <translation>Clearing the records failed:
+%1</translation>
     </message>
 </context>
 <context>

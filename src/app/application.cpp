@@ -13,6 +13,7 @@
 #include "widgets/qt_modal_ui.h"
 #include "widgets/translation.h"
 #include "protocol/receive_state.h"
+#include "registry/register_url.h"
 
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -66,7 +67,17 @@ int RunApplication(int argc, char** argv) {
   const QCommandLineOption lang(QStringLiteral("lang"), QStringLiteral("Interface language: zh (default) or en."),
                                 QStringLiteral("code"));
   parser.addOption(lang);
+  const QCommandLineOption registry(QStringLiteral("register"),
+                                    QStringLiteral("The device register: sqlite:PATH or postgresql://USER@HOST[:PORT]/DB "
+                                                   "(default: $VELMORA_REGISTER, else a file in the data folder)."),
+                                    QStringLiteral("URL"));
+  parser.addOption(registry);
   parser.process(app);
+  const QString register_url = parser.isSet(registry) ? parser.value(registry) : RegisterUrlFromEnvironment();
+  if (QString error; !RegisterUrl::Parse(register_url, &error)) {
+    std::fprintf(stderr, "velmora: %s\n", qPrintable(error));
+    return 2;
+  }
 
   AppSettings settings;
   // The language comes first, so the windows are built in it.
@@ -79,6 +90,7 @@ int RunApplication(int argc, char** argv) {
     SetLanguage(QStringLiteral("zh"));  // a settings file naming a language this build lacks
   }
   Application program;
+  program.Window().SetRegister(register_url);
   settings.Restore(program.Window(), program.Modal());
   program.Window().show();
   const int code = app.exec();

@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include "app/contact_recorder.h"
 #include "app/log_files.h"
 #include "core/replace_file.h"
 #include "widgets/log_pane.h"
@@ -29,6 +30,7 @@
 #include "profile/profile_reader.h"
 #include "profile/profile_writer.h"
 #include "records/ui/records_dialog.h"
+#include "registry/register_url.h"
 #include "resources/layout.h"
 
 #ifdef Q_OS_WIN
@@ -85,6 +87,9 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
   OrderTabStops();
   ShowPage(kSerialPage);
   records_ = new RecordsDialog(services_.modal, this);
+  AddToolsEntry(QT_TR_NOOP("设备记录..."), [this] { ShowRecords(); });
+  contacts_ = new ContactRecorder(pump_, services_.serial, services_.udp, *this, this);
+  SetRegister(RegisterUrlFromEnvironment());
 
   driver_ = std::make_unique<PumpDriver>(pump_, services_.rx);
   // The endpoint outlives the window: it reports ignored datagrams here only while the
@@ -199,6 +204,7 @@ void MainWindow::OpenFirmwareDialog(Link link) {
     for (int page : {kSerialPage, kNetworkPage}) {
       connect(fota_, &FirmwareDialog::UploadChanged, static_cast<ConfigFormPage*>(pages_[page]), &ConfigFormPage::ShowUpload);
     }
+    connect(fota_, &FirmwareDialog::UploadEnded, contacts_, &ContactRecorder::RecordUpload);
   }
   if (fota_->Transfer().Awaiting() && fota_->Transfer().TransferLink() != link) {
     AppendLog((fota_->Transfer().TransferLink() == Link::Serial
@@ -208,6 +214,17 @@ void MainWindow::OpenFirmwareDialog(Link link) {
   }
   fota_->SetLink(link);
   fota_->ShowNormal();
+}
+
+void MainWindow::ShowRecords() {
+  records_->show();
+  records_->raise();
+  records_->activateWindow();
+}
+
+void MainWindow::SetRegister(const QString& url) {
+  contacts_->SetRegister(url);
+  records_->SetRegister(url);
 }
 
 void MainWindow::ReportSerialSendFailed() { serial_page_->HandleSerialSendFailed(); }

@@ -29,6 +29,7 @@ class QToolButton;
 
 namespace velmora {
 
+class ContactRecorder;
 class DevicesDialog;
 class FirmwareDialog;
 class MqttPage;
@@ -118,8 +119,13 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   bool SetSessionLog(bool on);
   bool SessionLogOn() const;
   QString SessionLogPath() const;
-  // Lives with the main window; nothing in the tool opens it (no device command fills it).
+  // Lives with the main window; the tools menu shows it, not modal.
   RecordsDialog* Records() const { return records_; }
+  void ShowRecords();
+  // The device register the window records its contacts in and the record dialog reads
+  // (see register_url.h); empty: none. From the start VELMORA_REGISTER, else the default.
+  void SetRegister(const QString& url);
+  ContactRecorder& Contacts() const { return *contacts_; }
 
  private:
   void OnLogContextMenu();
@@ -162,6 +168,7 @@ class MainWindow : public QWidget, public LogSink, public PageHost {
   SerialPage* serial_page_ = nullptr;
   QPointer<QDialog> about_;
   RecordsDialog* records_ = nullptr;
+  ContactRecorder* contacts_ = nullptr;
   FirmwareDialog* fota_ = nullptr;
   DevicesDialog* devices_ = nullptr;
   std::vector<PeerAddress> heard_;  // on the broadcast link of open generation heard_generation_

@@ -5,9 +5,11 @@
 #include <cstdio>
 
 #include "cli/command.h"
+#include "cli/device_recorder.h"
 #include "cli/discover_command.h"
 #include "cli/exit_status.h"
 #include "cli/link_options.h"
+#include "cli/register_options.h"
 #include "cli/report.h"
 #include "cli/runner.h"
 #include "cli/units_sheet.h"
@@ -51,6 +53,7 @@ QString HelpText(const QCommandLineParser& parser, const std::vector<std::unique
       "       devices, or several devices answering a broadcast without --all: nothing was written\n"
       "       to any device (a search may have asked)\n"
       "  3    a link could not be opened (or the serial line went away)\n"
+      "  4    done on every device, but the device register could not take every row\n"
       "  130  interrupted (Ctrl-C)\n"
       "  With several devices: 0 only if every device succeeded, else the highest status.\n"
       "  With --json every outcome is a JSON line on standard output, errors as {\"error\", \"exit\"}.\n");
@@ -107,6 +110,7 @@ int RunCli(const QStringList& args) {
                                    "How long the device may take to answer again after an upgrade (default 30).", "SECONDS");
   const auto deadline = option({QStringLiteral("deadline")}, "End the whole command after SECONDS, saying where each device stood.",
                                "SECONDS");
+  AddRegisterOptions(parser);
   parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("What to do; see above."));
 
   const bool parsed = parser.parse(args);
@@ -207,6 +211,7 @@ int RunCli(const QStringList& args) {
   options.restart_wait_ms = restart_wait_s * 1000;
   options.wait_ms = wait_ms;
   QString error;
+  if (!ReadRegisterOptions(parser, name, &options.registry, &error)) return usage_error(error);
   if (const int status = command->Prepare(options, &error); status != kExitDone) return fail(error, status, false);
 
   Output out(as_json, Output::StderrIsTerminal(), command->DocumentOnStdout());
@@ -224,17 +229,28 @@ int RunCli(const QStringList& args) {
   ReportWriter report_writer;
   if (parser.isSet(report) && !report_writer.Open(parser.value(report), &error)) return fail(error, kExitBadInput, false);
 
+  // Rows go to the register on its own thread; Finish waits for them and says when some
+  // could not be written.
+  DeviceRecorder recorder(options.registry);
   Fleet fleet(settings, out);
+  fleet.OnUnitDone([&recorder](const DeviceLink& link, const ReportRow& row) { recorder.Record(link, row); });
+  auto search = [&](const DeviceLink& target, std::vector<FoundDevice>* found) {
+    const int status = fleet.Search(target, wait_ms, found, &error);
+    for (const FoundDevice& d : *found) recorder.Record(d);
+    return status;
+  };
+  auto print_found = [&](const DeviceLink& target, const std::vector<FoundDevice>& found) {
+    DiscoverCommand::Print(out, found);
+    const int status = found.empty() ? fail(QStringLiteral("no device answered at %1").arg(target.address.toString()), kExitNoAnswer, false)
+                                     : kExitDone;
+    return recorder.Finish(out, status);
+  };
   for (auto it = units.begin(); it != units.end(); ++it) {
     if (!it->link.any_sender) continue;
     const DeviceLink target = it->link;
     std::vector<FoundDevice> found;
-    if (const int status = fleet.Search(target, wait_ms, &found, &error); status != kExitDone) return fail(error, status, false);
-    if (command->IsSearch()) {
-      DiscoverCommand::Print(out, found);
-      return found.empty() ? fail(QStringLiteral("no device answered at %1").arg(target.address.toString()), kExitNoAnswer, false)
-                           : kExitDone;
-    }
+    if (const int status = search(target, &found); status != kExitDone) return fail(error, status, false);
+    if (command->IsSearch()) return print_found(target, found);
     if (found.empty()) {
       return fail(QStringLiteral("no device answered at %1 within %2 ms; nothing was sent beyond the search")
                       .arg(target.address.toString())
@@ -262,10 +278,8 @@ int RunCli(const QStringList& args) {
   if (command->IsSearch()) {
     // A unicast address: the search is one question to that device.
     std::vector<FoundDevice> found;
-    if (const int status = fleet.Search(units[0].link, wait_ms, &found, &error); status != kExitDone) return fail(error, status, false);
-    DiscoverCommand::Print(out, found);
-    return found.empty() ? fail(QStringLiteral("no device answered at %1").arg(units[0].link.address.toString()), kExitNoAnswer, false)
-                         : kExitDone;
+    if (const int status = search(units[0].link, &found); status != kExitDone) return fail(error, status, false);
+    return print_found(units[0].link, found);
   }
   if (command->OneDeviceOnly() && units.size() > 1) return usage_error(QStringLiteral("%1 reads one device; give one LINK").arg(name));
 
@@ -282,7 +296,8 @@ int RunCli(const QStringList& args) {
                   kExitBadInput, false);
     }
   }
-  return fleet.Run(*command, units, parser.isSet(report) ? &report_writer : nullptr);
+  const int status = fleet.Run(*command, units, parser.isSet(report) ? &report_writer : nullptr);
+  return recorder.Finish(out, status);
 }
 
 }  // namespace velmora::cli

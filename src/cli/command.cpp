@@ -5,6 +5,7 @@
 #include "cli/ports_command.h"
 #include "cli/query_commands.h"
 #include "cli/read_command.h"
+#include "cli/records_command.h"
 #include "cli/template_command.h"
 #include "cli/upgrade_command.h"
 #include "cli/write_command.h"
@@ -32,6 +33,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
   c.push_back(std::make_unique<WriteCommand>(WriteCommand::Kind::Apply));
   c.push_back(std::make_unique<UpgradeCommand>());
   c.push_back(std::make_unique<TemplateCommand>());
+  c.push_back(std::make_unique<RecordsCommand>());
   return c;
 }
 

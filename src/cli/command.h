@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "cli/register_options.h"
 #include "profile/profile.h"
 #include "session/device_session.h"
 
@@ -28,6 +29,7 @@ struct CommandOptions {
   QString expect_version;    // --expect-version: the version the device must answer after an upgrade
   int restart_wait_ms = 30'000;  // --restart-wait: how long it may take to answer again
   int wait_ms = 1000;        // --wait: how long a search listens
+  RegisterOptions registry;  // --register / --no-register, records' filters
 };
 
 // One device of a run: its link, and for a row of a units sheet the profile made for it.

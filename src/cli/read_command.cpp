@@ -30,13 +30,10 @@ class ReadJob : public StepJob {
       // The record does not carry the HEX box; the form's default reads it.
       if (mqtt_) {
         p.mqtt = ReadBackMqtt(r.payload);
-        facts_.product_key = FromGbk(p.mqtt->product_key);
-        facts_.device_name = FromGbk(p.mqtt->device_name);
+        Learn(*p.mqtt);
       } else {
         p.config = ReadBackForm(r.payload, DefaultConfigForm().hex);
-        facts_.mac = CanonicalMac(p.config->mac);
-        const auto& ip = p.config->local_ip;
-        facts_.local_ip = QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
+        Learn(*p.config);
       }
       const QString what = mqtt_ ? QStringLiteral("MQTT credentials") : QStringLiteral("configuration");
       if (!output_.isEmpty()) {

@@ -179,7 +179,7 @@ int Fleet::Run(const Command& command, const std::vector<Unit>& units, ReportWri
       QString error;
       if (!report->Write(row, &error)) out_.Notice(error);
     }
-    if (unit_done_) unit_done_(row);
+    if (unit_done_) unit_done_(d.unit->link, row);
     // The port is let go of as soon as its device is done.
     if (d.session) d.session->Close();
     if (--remaining == 0) loop.quit();

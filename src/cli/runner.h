@@ -47,8 +47,9 @@ class Fleet {
   // when given, as each unit ends.
   int Run(const Command& command, const std::vector<Unit>& units, ReportWriter* report);
 
-  // Called with each unit's report row as it ends (the device register listens here).
-  void OnUnitDone(std::function<void(const ReportRow&)> listener) { unit_done_ = std::move(listener); }
+  // Called with each unit's link and report row as it ends (the device register listens here).
+  using UnitDone = std::function<void(const DeviceLink&, const ReportRow&)>;
+  void OnUnitDone(UnitDone listener) { unit_done_ = std::move(listener); }
 
  private:
   bool OpenHub(QString* error);
@@ -62,7 +63,7 @@ class Fleet {
   QString hub_error_;
   bool hub_tried_ = false;
   std::unique_ptr<InterruptWatch> interrupts_;
-  std::function<void(const ReportRow&)> unit_done_;
+  UnitDone unit_done_;
 };
 
 }  // namespace velmora::cli

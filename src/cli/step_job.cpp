@@ -1,6 +1,7 @@
 #include "cli/step_job.h"
 
 #include "cli/exit_status.h"
+#include "config/config_facts.h"
 #include "profile/profile.h"
 #include "profile/profile_compare.h"
 #include "protocol/command_frame.h"
@@ -167,7 +168,9 @@ void StepJob::Ask(uint8_t code, std::span<const uint8_t> payload, const QString&
 
 void StepJob::WriteConfig(const ConfigForm& form, bool verify, std::function<void()> next) {
   const ConfigRecord record = EncodeConfig(form);
-  Ask(cmd::kWriteConfig, record, QStringLiteral("write-config"), [this, form, verify, next](const Reply&) {
+  Ask(cmd::kWriteConfig, record, QStringLiteral("write-config"), [this, form, verify, next](const Reply& r) {
+    // The device answers with the record it now keeps, its own word on who it is.
+    Learn(r.payload.size() >= static_cast<qsizetype>(kConfigRecordSize) ? ReadBackForm(r.payload, form.hex) : form);
     if (!verify) return next();
     Ask(cmd::kReadConfig, {}, QStringLiteral("read-config (verify)"), [this, form, next](const Reply& r) {
       const QStringList diffs = ConfigDifferences(form, ReadBackForm(r.payload, form.hex));
@@ -181,6 +184,7 @@ void StepJob::WriteConfig(const ConfigForm& form, bool verify, std::function<voi
 void StepJob::WriteMqtt(const MqttCredentials& c, bool verify, std::function<void()> next) {
   const MqttRecordBytes record = EncodeMqtt(c);
   Ask(cmd::kWriteMqtt, record, QStringLiteral("write-mqtt"), [this, c, verify, next](const Reply&) {
+    Learn(c);
     if (!verify) return next();
     Ask(cmd::kReadMqtt, {}, QStringLiteral("read-mqtt (verify)"), [this, c, next](const Reply& r) {
       const QStringList diffs = MqttDifferences(c, ReadBackMqtt(r.payload));
@@ -219,6 +223,18 @@ void StepJob::Finish(DeviceResult r) {
   Done done = std::move(done_);
   done_ = nullptr;
   done(std::move(r));
+}
+
+void StepJob::Learn(const ConfigForm& form) {
+  const ConfigFacts f = ConfigFacts::Of(form);
+  if (!f.mac.empty()) facts_.mac = QString::fromStdString(f.mac);
+  if (!f.local_ip.empty()) facts_.local_ip = QString::fromStdString(f.local_ip);
+}
+
+// Never the device secret: the register is read by many.
+void StepJob::Learn(const MqttCredentials& c) {
+  facts_.product_key = FromGbk(c.product_key);
+  facts_.device_name = FromGbk(c.device_name);
 }
 
 }  // namespace velmora::cli

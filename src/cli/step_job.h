@@ -48,8 +48,11 @@ class StepJob : public DeviceJob {
   void MarkDone(const QString& step);
   // The device answered, but not as it should have.
   void Refused(const QString& text, const QStringList& details = {});
-  // Ends the job; only the first call counts.
+  // Ends the job; only the first call counts. The facts learned so far go with it.
   void Finish(DeviceResult r);
+  // The unit's identity as a configuration or MQTT record gives it, for the register.
+  void Learn(const ConfigForm& form);
+  void Learn(const MqttCredentials& c);
 
   UnitFacts facts_;
   DeviceSession* s_ = nullptr;

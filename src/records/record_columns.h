@@ -30,6 +30,20 @@ inline constexpr std::array<RecordColumn, 12> kRecordColumns{{
     {QT_TRANSLATE_NOOP("Layout", "信号强度"), 100},
 }};
 
+// The device register's further facts, shown after the twelve once the dialog reads a
+// register: what was done, how it went, where, and the unit's identity.
+inline constexpr std::array<RecordColumn, 9> kRegisterColumns{{
+    {QT_TRANSLATE_NOOP("Layout", "操作"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "结果"), 60},
+    {QT_TRANSLATE_NOOP("Layout", "工作站"), 100},
+    {QT_TRANSLATE_NOOP("Layout", "链路"), 100},
+    {"MAC", 130},
+    {QT_TRANSLATE_NOOP("Layout", "本地IP"), 110},
+    {"ProductKey", 110},
+    {"DeviceName", 110},
+    {QT_TRANSLATE_NOOP("Layout", "错误信息"), 200},
+}};
+
 inline std::vector<std::string> RecordColumnTitles() {
   std::vector<std::string> titles;
   titles.reserve(kRecordColumns.size());

@@ -162,10 +162,12 @@ void FirmwareDialog::Apply(FotaOutcome outcome) {
   }
   // The controls and the watch follow the engine before any box is shown: a real box
   // runs the event loop, and replies and ticks go on meanwhile.
+  const bool was_running = uploading_;
   ShowProgress();
   SyncWatch();
   ShowUploadState();
   const QString text = MessageText(outcome);
+  if (was_running && !uploading_) emit UploadEnded(outcome, transfer_.TransferLink(), text);
   if (!text.isEmpty()) modal_.ShowMessage(text, MessageButtonsFor(outcome));
 }
 

@@ -72,6 +72,8 @@ class FirmwareDialog : public QDialog {
  signals:
   // An upload started or ended; `link` is the one it runs or ran over.
   void UploadChanged(bool running, velmora::Link link);
+  // A running upload ended: how, over which link, and the message shown for it.
+  void UploadEnded(velmora::FotaOutcome outcome, velmora::Link link, const QString& message);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
