@@ -18,6 +18,7 @@
 #include "registry/device_register.h"
 #include "registry/register_writer.h"
 #include "support/cli_process.h"
+#include "support/sim_device.h"
 #include "support/sim_process.h"
 #include "support/test_register.h"
 #include "support/wait.h"
@@ -109,6 +110,37 @@ TEST_P(RegisterCli, EveryDeviceResultIsARowWithItsFactsAndRecordsReadsThemBack) 
     EXPECT_FALSE(bytes.isEmpty());
     EXPECT_FALSE(bytes.contains(kSecret));
   }
+}
+
+// A search and a report run record the same facts the screen and the report show: the
+// devices found, and for a changed unit the version read before anything was changed.
+TEST_P(RegisterCli, ASearchAndAReportedRunRecordWhatTheyFound) {
+  TestRegister reg;
+  VELMORA_START_REGISTER(reg, GetParam());
+  test::SimDevice device;
+  device.Start(reg.Folder(), "udp", "127.0.0.1", {"--version", "DTU V3.5", "--csq", "21", "--mac", "02:00:5E:00:02:0A"});
+  const QStringList r{"--register", reg.Url()};
+  const CliRun found = CliProcess::Run(device.link + test::LocalPort() + QStringList{"discover", "--wait", "300"} + r);
+  ASSERT_EQ(found.status, 0) << found;
+  const QString profile = reg.Folder() + "/unit.json";
+  QString error;
+  ASSERT_TRUE(WriteProfileFile(profile, TemplateProfile(), &error)) << error.toStdString();
+  const CliRun applied = CliProcess::Run(device.link + test::LocalPort() +
+                                         QStringList{"apply", profile, "--report", reg.Folder() + "/r.csv"} + r);
+  ASSERT_EQ(applied.status, 0) << applied;
+
+  const auto rows = JsonLines(CliProcess::Run({"records", "--json", "--register", reg.Url()}).out);
+  ASSERT_EQ(rows.size(), 2u);
+  const QString address = "127.0.0.1:" + QString::number(device.sim.UdpPort());
+  EXPECT_EQ(rows[1]["operation"].toString(), "discover");
+  EXPECT_EQ(rows[1]["address"].toString(), address);
+  EXPECT_EQ(rows[1]["firmware_version"].toString(), "DTU V3.5");
+  EXPECT_EQ(rows[1]["mac"].toString(), "02:00:5E:00:02:0A");
+  EXPECT_EQ(rows[1]["result"].toString(), "ok");
+  EXPECT_EQ(rows[0]["operation"].toString(), "apply");
+  EXPECT_EQ(rows[0]["address"].toString(), address);
+  EXPECT_EQ(rows[0]["firmware_version"].toString(), "DTU V3.5");
+  EXPECT_EQ(rows[0]["csq"].toInt(), 21);
 }
 
 // SQLite: a read-only file. PostgreSQL: the server stopped once the first device's row
