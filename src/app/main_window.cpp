@@ -378,7 +378,7 @@ void MainWindow::SaveProfile() {
 }
 
 void MainWindow::LoadProfile() {
-  const QString path = services_.modal.GetOpenFileName(ProfileFilter());
+  const QString path = services_.modal.GetOpenFileName(ProfileFilter(), QString());
   if (path.isEmpty()) return;
   const ProfileResult read = ReadProfileFile(path);
   if (!read.profile) {
