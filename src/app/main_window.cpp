@@ -137,7 +137,8 @@ void MainWindow::SaveLogAs() {
                                                              MessageButtons::OkCancel) != MessageAnswer::Ok)
     return;
   QString error;
-  if (!ReplaceFileContents(path, log_->AllText().toUtf8(), FileAccess::Shared, &error))
+  // The Log holds MQTT credentials as they were written and read.
+  if (!ReplaceFileContents(path, log_->AllText().toUtf8(), FileAccess::OwnerOnly, &error))
     services_.modal.ShowMessage(tr("日志未保存:\n%1").arg(error));
 }
 
