@@ -19,7 +19,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   python3 python3-openpyxl locales
   fonts-wqy-microhei xvfb xauth
-  dpkg-dev file desktop-file-utils appstream
+  dpkg-dev file desktop-file-utils appstream groff-base
   iproute2
 )
 
@@ -160,6 +160,74 @@ bring_back() {
   away=""
 }
 
+# The manual pages format without a warning and each names the others under SEE ALSO.
+check_man_pages() {
+  local m o out see
+  for m in share/man/*.1; do
+    out=$(groff -man -ww -z "$m" 2>&1)
+    [ -z "$out" ] || { printf '%s: groff warns:\n%s\n' "$m" "$out" >&2; exit 1; }
+    see=$(groff -man -Tascii -P-cbou "$m" | sed -n '/^SEE ALSO/,/^[^ ]/p')
+    for o in share/man/*.1; do
+      [ "$o" = "$m" ] || grep -qF "$(basename "$o" .1)(1)" <<<"$see" ||
+        { echo "$m: SEE ALSO does not name $(basename "$o" .1)(1)" >&2; exit 1; }
+    done
+  done
+  # A command's words stay on one line.
+  groff -man -Tascii -P-cbou share/man/velmora-cli.1 | grep -q 'read-config \[-o PROFILE\]' ||
+    { echo "velmora-cli(1) breaks read-config [-o PROFILE] across lines" >&2; exit 1; }
+  echo "-- the manual pages format without a warning and name each other"
+}
+
+# The copyright file is machine-readable (DEP-5), and the changelog is the package's
+# version, compressed as Debian's tools do it (gzip -9n: no name, no time stamp).
+check_package_docs() {
+  local dir doc
+  dir=$(mktemp -d)
+  dpkg-deb -x "$DEB" "$dir"
+  doc=$dir/usr/share/doc/velmora
+  python3 - "$doc/copyright" <<'PY'
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+paragraphs = []
+for block in re.split(r"\n[ \t]*\n", text.strip("\n")):
+    fields, name = {}, None
+    for line in block.split("\n"):
+        if line[:1] in (" ", "\t") and name:
+            fields[name] += "\n" + line.strip()
+        else:
+            m = re.match(r"([A-Za-z-]+):\s*(.*)$", line)
+            if not m:
+                sys.exit(f"copyright: not a field or its continuation: {line!r}")
+            name = m.group(1)
+            fields[name] = m.group(2)
+    paragraphs.append(fields)
+head, rest = paragraphs[0], paragraphs[1:]
+if head.get("Format") != "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/":
+    sys.exit("copyright: the first paragraph names no DEP-5 Format")
+files = [p for p in rest if "Files" in p]
+if not files or files[0]["Files"] != "*":
+    sys.exit("copyright: the first Files paragraph must be Files: *")
+texts = {p["License"].split("\n")[0].strip() for p in rest if "Files" not in p and "License" in p}
+for p in files:
+    if not p.get("Copyright") or not p.get("License"):
+        sys.exit(f"copyright: Files: {p['Files']} lacks Copyright or License")
+    name = p["License"].split("\n")[0].strip()
+    if "\n" not in p["License"] and name not in texts:
+        sys.exit(f"copyright: no text for License: {name}")
+PY
+  local header version
+  header=$(od -An -tx1 -N9 "$doc/changelog.gz" | tr -d ' \n')
+  [ "$header" = 1f8b08000000000002 ] || { echo "changelog.gz is not gzip -9n (header $header)" >&2; exit 1; }
+  gzip -dc "$doc/changelog.gz" >"$dir/changelog"
+  version=$(dpkg-parsechangelog -l "$dir/changelog" -S Version)
+  [ "$version" = "$(dpkg-deb -f "$DEB" Version)" ] ||
+    { echo "the changelog's version $version is not the package's" >&2; exit 1; }
+  dpkg-deb --contents "$DEB" | grep -E '\./usr/share/doc/velmora/(copyright|changelog\.gz)$' |
+    awk '$1 != "-rw-r--r--" { print "not 0644: " $6; bad = 1 } END { exit bad }' >&2
+  rm -rf "$dir"
+  echo "-- copyright is DEP-5, changelog.gz is version $version, gzip -9n"
+}
+
 # The package holds every file, its entries validate, and the programs installed under a
 # fresh prefix start with the build folder out of reach.
 test_package() {
@@ -170,6 +238,7 @@ test_package() {
     usr/share/applications/$id.desktop
     usr/share/icons/hicolor/scalable/apps/$id.svg
     usr/share/metainfo/$id.metainfo.xml
+    usr/share/doc/velmora/copyright usr/share/doc/velmora/changelog.gz
   )
   [ -d src/cli ] && want+=(usr/bin/velmora-cli)
   local m f contents
@@ -183,6 +252,8 @@ test_package() {
   dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || { echo "$DEB names no Qt library" >&2; exit 1; }
   # The SQLite driver is a plugin, loaded at run time: dpkg-shlibdeps cannot see it.
   dpkg-deb -f "$DEB" Depends | grep -q 'libqt6sql6-sqlite' || { echo "$DEB does not depend on the Qt SQLite driver" >&2; exit 1; }
+  check_package_docs
+  check_man_pages
 
   away=$(mktemp -d)
   local prefix="$away/prefix"

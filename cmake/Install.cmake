@@ -21,6 +21,26 @@ install(FILES ${share}/metainfo/${VELMORA_APP_ID}.metainfo.xml
 file(GLOB man_pages CONFIGURE_DEPENDS ${share}/man/*.1)
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The copyright (machine-readable) and the changelog where Debian keeps them. The version
+# is a native one, so the changelog is changelog.gz, compressed the way Debian's tools do:
+# at the highest level, without the name and time stamp that would make two builds differ.
+install(FILES ${share}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+file(STRINGS ${share}/doc/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^velmora \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "share/doc/changelog starts with \"${changelog_head}\": its first entry must be version ${PROJECT_VERSION}")
+endif()
+find_program(VELMORA_GZIP gzip)
+if(VELMORA_GZIP)
+  set(changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz)
+  add_custom_command(OUTPUT ${changelog_gz}
+    COMMAND ${CMAKE_COMMAND} -E copy ${share}/doc/changelog ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog
+    COMMAND ${VELMORA_GZIP} -9nf ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog
+    DEPENDS ${share}/doc/changelog
+    COMMENT "Compressing the changelog" VERBATIM)
+  add_custom_target(velmora_changelog ALL DEPENDS ${changelog_gz})
+  install(FILES ${changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

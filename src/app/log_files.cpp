@@ -24,8 +24,12 @@ bool SessionLog::Start(QString* error) {
   if (!QDir().mkpath(QFileInfo(path_).absolutePath()))
     return Fail(error, QStringLiteral("%1: the folder cannot be made").arg(QFileInfo(path_).absolutePath()));
   file_.setFileName(path_);
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::Append))
+  const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+  // Created owner-only from its first byte; one that is already there is made so too.
+  if (!file_.open(QIODevice::WriteOnly | QIODevice::Append, owner) || !file_.setPermissions(owner)) {
+    file_.close();
     return Fail(error, QStringLiteral("%1: %2").arg(path_, file_.errorString()));
+  }
   return true;
 }
 

@@ -7,7 +7,8 @@
 namespace velmora {
 
 // The session log: one file per run, each entry written and handed to the system as it is
-// logged, so a crash of the program loses nothing that the Log pane showed.
+// logged, so a crash of the program loses nothing that the Log pane showed. The Log shows
+// MQTT credentials as they are written and read, so the file is its owner's alone.
 class SessionLog {
  public:
   // velmora-YYYYMMDD-HHMMSS.log in the user's application data folder, named when the

@@ -19,7 +19,9 @@ class ModalUi {
   virtual MessageAnswer ShowMessage(const QString& text, MessageButtons buttons = MessageButtons::Ok) = 0;
 
   // Filters are Qt filters ("Data Files (*.bin);;All Files (*.*)"). An empty result means cancelled.
-  virtual QString GetOpenFileName(const QString& filter) = 0;
+  // The dialog starts at `start`, a file or folder the user typed, where it exists; else
+  // (and when it is empty) in the folder of the last file chosen with this filter.
+  virtual QString GetOpenFileName(const QString& filter, const QString& start) = 0;
   // No overwrite prompt; `default_suffix` without the dot ("xlsx").
   virtual QString GetSaveFileName(const QString& filter, const QString& default_suffix) = 0;
 };

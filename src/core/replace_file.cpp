@@ -33,16 +33,25 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes, FileAcces
   if (target.exists() && !(target.permissions() & kWriteBits))
     return Fail(error, QStringLiteral("%1: the file is read-only").arg(path));
 
+  namespace fs = std::filesystem;
+  constexpr fs::perms owner = fs::perms::owner_read | fs::perms::owner_write;
+  fs::perms mode = owner;
+  if (access == FileAccess::Shared) {
+    mode = owner | fs::perms::group_read | fs::perms::others_read;
+    std::error_code ec;
+    const fs::file_status old = fs::status(target.absoluteFilePath().toStdU16String(), ec);
+    if (!ec && fs::exists(old)) mode = old.permissions() & fs::perms::all;
+  }
+
   // A temporary file is created owner-only, so nothing private is readable by others even
   // for a moment; a shared file is opened up before it takes the old one's place.
   QTemporaryFile temp(target.absoluteDir().filePath(QLatin1Char('.') + target.fileName() +
                                                     QLatin1String(".XXXXXX.tmp")));
   temp.setAutoRemove(true);
   if (!temp.open()) return Fail(error, QStringLiteral("%1: cannot be written (%2)").arg(path, temp.errorString()));
-  const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-  const QFileDevice::Permissions shared = owner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-  bool ok = temp.setPermissions(access == FileAccess::OwnerOnly ? owner : shared);
-  ok = ok && temp.write(bytes) == bytes.size() && temp.flush();
+  std::error_code mode_ec;
+  fs::permissions(temp.fileName().toStdU16String(), mode, fs::perm_options::replace, mode_ec);
+  bool ok = !mode_ec && temp.write(bytes) == bytes.size() && temp.flush();
 #ifndef Q_OS_WIN
   ok = ok && ::fsync(temp.handle()) == 0;
 #endif

@@ -43,6 +43,7 @@ bool FirmwareTransfer::OpenFile(const QString& path) {
     info_ = {};  // nothing is shown of a file that was not opened
     return false;
   }
+  info_.path = path;
   info_.name = QFileInfo(path).fileName();
   info_.length = static_cast<uint64_t>(file_.size());
   stamp_ = Stamp();

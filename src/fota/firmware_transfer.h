@@ -40,6 +40,7 @@ enum class FotaOutcome : uint8_t {
 
 // The file a transfer sends; empty while no file is open.
 struct FirmwareFileInfo {
+  QString path;  // as it was opened
   QString name;  // without its folder
   uint64_t length = 0;
 };

@@ -37,10 +37,11 @@ ConfigField TextField(const char* key, Kind kind, std::string ConfigForm::*m, in
   f.control = control;
   return f;
 }
-ConfigField ListField(const char* key, int ConfigForm::*m, int control) {
+ConfigField ListField(const char* key, int ConfigForm::*m, int control, std::vector<ListName> names) {
   ConfigField f{key, Kind::List};
   f.position = m;
   f.control = control;
+  f.names = std::move(names);
   return f;
 }
 ConfigField PacketField(const char* key, std::optional<std::string> ConfigForm::*m, std::size_t bytes) {
@@ -92,9 +93,19 @@ QJsonValue FrequencyValue(const std::string& text) {
   return FromGbk(text);
 }
 
-QJsonValue ListValue(int position, const res::Control& list) {
-  if (position < 0 || position >= static_cast<int>(list.items.size())) return QJsonValue::Null;
-  return U(list.items[static_cast<std::size_t>(position)]);
+QJsonValue ListValue(int position, const std::vector<ListName>& names) {
+  if (position < 0 || position >= static_cast<int>(names.size())) return QJsonValue::Null;
+  return U(names[static_cast<std::size_t>(position)].id);
+}
+
+bool IsHexDigit(QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f'); }
+
+QJsonValue MacValue(const std::string& text) {
+  const QString s = FromGbk(text);
+  // What the page holds when no address is typed, and whatever else the reader refuses by
+  // name, is written as it is.
+  if (s.trimmed().isEmpty()) return QString();
+  return CanonicalMac(s).value_or(s);
 }
 
 }  // namespace
@@ -108,7 +119,7 @@ const std::vector<ConfigField>& ConfigFields() {
       FlagField("dhcp", &F::dhcp),
       AddressField("server_ip", &F::server_ip),
       NumberField("eth_port", &F::eth_port, kPortMax),
-      ListField("network_mode", &F::net_mode, res::kIdcNetMode),
+      ListField("network_mode", &F::net_mode, res::kIdcNetMode, {{"tcp_client"}, {"tcp_server"}, {"udp_client"}}),
       TextField("domain", Kind::Text, &F::domain, res::kIdcDomain),
       TextField("ip0_domain", Kind::Text, &F::ip0_domain, res::kIdcIp0Domain),
       NumberField("ip0_domain_port", &F::ip0_domain_port, kPortMax),
@@ -117,14 +128,18 @@ const std::vector<ConfigField>& ConfigFields() {
       AddressField("ip1_address", &F::ip1_addr),
       NumberField("ip1_port", &F::ip1_port, kPortMax),
       TextField("lora_frequency", Kind::Frequency, &F::lora_freq),
-      ListField("sleep_time", &F::sleep_time, res::kIdcSleepTime),
-      ListField("breathe_time", &F::breathe_time, res::kIdcBreatheTime),
+      ListField("sleep_time", &F::sleep_time, res::kIdcSleepTime, {{"2s"}, {"4s"}, {"6s"}, {"8s"}, {"10s"}}),
+      ListField("breathe_time", &F::breathe_time, res::kIdcBreatheTime,
+                {{"2ms"}, {"4ms"}, {"8ms"}, {"16ms"}, {"32ms"}, {"64ms"}}),
       NumberField("lora_net_address", &F::lora_net_addr, kByteMax),
-      ListField("tx_power", &F::tx_power, res::kSerialFormLists.tx_power),
-      ListField("uart_baud", &F::uart_baud, res::kIdcUartBaud),
-      ListField("uart_parity", &F::uart_parity, res::kIdcUartParity),
-      ListField("uart_mode", &F::uart_mode, res::kIdcUartMode),
-      ListField("uart_map", &F::uart_map, res::kSerialFormLists.uart_map),
+      ListField("tx_power", &F::tx_power, res::kSerialFormLists.tx_power,
+                {{"level1"}, {"level2"}, {"level3"}, {"level4"}, {"level5"}, {"level6"}, {"level7"}}),
+      ListField("uart_baud", &F::uart_baud, res::kIdcUartBaud,
+                {{"1200"}, {"2400"}, {"4800"}, {"9600"}, {"19200"}, {"38400"}, {"57600"}, {"115200"}}),
+      ListField("uart_parity", &F::uart_parity, res::kIdcUartParity, {{"none"}, {"odd"}, {"even"}}),
+      ListField("uart_mode", &F::uart_mode, res::kIdcUartMode, {{"ttl"}, {"rs232"}, {"rs485"}}),
+      ListField("uart_map", &F::uart_map, res::kSerialFormLists.uart_map,
+                {{"off", "Off"}, {"lora"}, {"ip0_4g"}, {"ip1_4g"}, {"ethernet", "Ethernet"}}),
       FlagField("hex", &F::hex),
       PacketField("heartbeat", &F::heartbeat, kHeartbeatBytes),
       PacketField("register_data", &F::register_data, kRegisterBytes),
@@ -135,7 +150,7 @@ const std::vector<ConfigField>& ConfigFields() {
 
 const std::vector<MqttField>& MqttFields() {
   static const std::vector<MqttField> fields{
-      {"port_map", res::kIdcMqttPortMap},
+      {"port_map", res::kIdcMqttPortMap, nullptr, {{"off", "Off"}, {"ip0_4g"}, {"ip1_4g"}, {"enet_tcp"}}},
       {"product_key", res::kIdcProductKey, &MqttCredentials::product_key},
       {"device_name", res::kIdcDeviceName, &MqttCredentials::device_name},
       {"device_secret", res::kIdcDeviceSecret, &MqttCredentials::device_secret},
@@ -155,6 +170,35 @@ QByteArray JsonText(const QJsonValue& v) {
 
 QString Quoted(const char* utf8) { return QString::fromUtf8(JsonText(QJsonValue(U(utf8)))); }
 
+std::optional<int> ListPosition(const QString& value, const res::Control& list, const std::vector<ListName>& names) {
+  Q_ASSERT_X(names.size() == list.items.size(), "ListPosition", "a name for every item of the list");
+  for (std::size_t i = 0; i < names.size() && i < list.items.size(); ++i) {
+    const ListName& n = names[i];
+    if (value == QLatin1String(n.id) || value == U(list.items[i]) || (n.english && value == QLatin1String(n.english)))
+      return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
+
+std::optional<QString> CanonicalMac(const QString& s) {
+  if (s.isEmpty()) return QString();
+  // Pairs with an optional ' ', ':' or '-' between them; the page writes a space after each.
+  QStringList pairs;
+  qsizetype i = 0;
+  while (i < s.size()) {
+    if (!pairs.isEmpty() && pairs.size() < 6 && (s[i] == u' ' || s[i] == u':' || s[i] == u'-')) ++i;
+    if (i + 1 >= s.size() || !IsHexDigit(s[i]) || !IsHexDigit(s[i + 1])) break;
+    pairs << s.mid(i, 2).toUpper();
+    i += 2;
+    if (pairs.size() == 6) {
+      if (i < s.size() && s[i] == u' ') ++i;
+      break;
+    }
+  }
+  if (pairs.size() != 6 || i != s.size()) return std::nullopt;
+  return pairs.join(u':');
+}
+
 QJsonValue FieldValue(const ConfigField& f, const ConfigForm& form) {
   switch (f.kind) {
     case Kind::Address:
@@ -166,10 +210,11 @@ QJsonValue FieldValue(const ConfigField& f, const ConfigForm& form) {
     case Kind::Frequency:
       return FrequencyValue(form.*f.text);
     case Kind::List:
-      return ListValue(form.*f.position, FormControl(f.control));
+      return ListValue(form.*f.position, f.names);
     case Kind::Text:
-    case Kind::Mac:
       return FromGbk(form.*f.text);
+    case Kind::Mac:
+      return MacValue(form.*f.text);
     case Kind::Packet:
       return FromGbk((form.*f.packet).value_or(std::string()));
   }
@@ -177,7 +222,7 @@ QJsonValue FieldValue(const ConfigField& f, const ConfigForm& form) {
 }
 
 QJsonValue MqttValue(const MqttField& f, const MqttCredentials& c) {
-  if (!f.text) return ListValue(c.port_map, MqttControl(f.control));
+  if (!f.text) return ListValue(c.port_map, f.names);
   return FromGbk(c.*f.text);
 }
 

@@ -24,10 +24,18 @@ enum class Kind {
   Flag,       // true or false
   Number,     // a digits-only box: a whole number from 0 to `max`
   Frequency,  // the LoRa frequency box: digits and a decimal point
-  List,       // a drop-down list: one of its captions
+  List,       // a drop-down list: one of its items, by name
   Text,       // a text box: UTF-8 in the file, GBK bytes on the form, the layout's byte limit
   Packet,     // heartbeat or registration packet: text, or hex pairs when HEX is on
   Mac,        // empty, or six hex bytes
+};
+
+// An item of a list as a profile names it. The writer uses the identifier, which reads the
+// same whatever language the window speaks; the reader also takes the caption the list
+// shows, in Chinese or in English, as profiles written before the identifiers held.
+struct ListName {
+  const char* id;                 // plain lowercase ASCII
+  const char* english = nullptr;  // null: the caption reads the same in both languages
 };
 
 // One key of the `config` object and the form member it fills. Lists and texts name the
@@ -44,6 +52,7 @@ struct ConfigField {
   int control = res::kNoId;
   double max = 0;             // Number
   std::size_t packet_bytes = 0;
+  std::vector<ListName> names = {};  // List: one per item of the control's list
 };
 
 // In the form's order, except that HEX comes before the two packets it governs.
@@ -54,6 +63,7 @@ struct MqttField {
   const char* key;
   int control;
   std::string MqttCredentials::*text = nullptr;  // null: the port map list
+  std::vector<ListName> names = {};               // the port map's items
 };
 
 const std::vector<MqttField>& MqttFields();
@@ -69,6 +79,14 @@ QString U(const char* utf8);
 QByteArray JsonText(const QJsonValue& v);
 
 QString Quoted(const char* utf8);
+
+// The position in `list` (a control with its items) that `value` names, by identifier or
+// by either caption; none when it names no item.
+std::optional<int> ListPosition(const QString& value, const res::Control& list, const std::vector<ListName>& names);
+
+// Six hex bytes in any form the reader takes, written "02:1A:2B:3C:4D:5E"; empty stays
+// empty; none when `text` is neither.
+std::optional<QString> CanonicalMac(const QString& text);
 
 // A form value as the file holds it.
 QJsonValue FieldValue(const ConfigField& f, const ConfigForm& form);

@@ -94,23 +94,16 @@ Check ReadFrequency(const QJsonValue& v, std::string& out) {
   return std::nullopt;
 }
 
-QString CaptionList(const res::Control& list) {
-  QStringList names;
-  for (const char* item : list.items) names << Quoted(item);
-  return names.join(QLatin1String(", "));
-}
-
-Check ReadList(const QJsonValue& v, const res::Control& list, int& out) {
+Check ReadList(const QJsonValue& v, const res::Control& list, const std::vector<ListName>& names, int& out) {
   if (v.isString()) {
-    const QString s = v.toString();
-    for (std::size_t i = 0; i < list.items.size(); ++i) {
-      if (s == U(list.items[i])) {
-        out = static_cast<int>(i);
-        return std::nullopt;
-      }
+    if (const std::optional<int> at = ListPosition(v.toString(), list, names)) {
+      out = *at;
+      return std::nullopt;
     }
   }
-  return U("must be one of ") + CaptionList(list);
+  QStringList ids;
+  for (const ListName& n : names) ids << Quoted(n.id);
+  return U("must be one of ") + ids.join(QLatin1String(", ")) + U(", or the caption the list shows");
 }
 
 bool IsHexDigit(QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f'); }
@@ -136,22 +129,11 @@ Check ReadHexPacket(const QJsonValue& v, std::size_t bytes, std::string& out) {
 Check ReadMac(const QJsonValue& v, std::string& out) {
   const QString message = U("must be empty or six hex bytes, such as \"AA:BB:CC:DD:EE:FF\" or \"AA BB CC DD EE FF\"");
   if (!v.isString()) return message;
-  const QString s = v.toString();
-  // Pairs with an optional ' ', ':' or '-' between them; the page writes a space after each.
-  qsizetype i = 0;
-  int pairs = 0;
-  while (i < s.size()) {
-    if (pairs > 0 && pairs < 6 && (s[i] == u' ' || s[i] == u':' || s[i] == u'-')) ++i;
-    if (i + 1 >= s.size() || !IsHexDigit(s[i]) || !IsHexDigit(s[i + 1])) break;
-    i += 2;
-    ++pairs;
-    if (pairs == 6) {
-      if (i < s.size() && s[i] == u' ') ++i;
-      break;
-    }
-  }
-  if (!s.isEmpty() && (pairs != 6 || i != s.size())) return message;
-  out = s.toStdString();
+  // The form holds the one way the writer writes it, so a profile read and written again
+  // is the same file.
+  const std::optional<QString> mac = CanonicalMac(v.toString());
+  if (!mac) return message;
+  out = mac->toStdString();
   return std::nullopt;
 }
 
@@ -168,7 +150,7 @@ Check ReadField(const ConfigField& f, const QJsonValue& v, ConfigForm& form) {
     case Kind::Frequency:
       return ReadFrequency(v, form.*f.text);
     case Kind::List:
-      return ReadList(v, FormControl(f.control), form.*f.position);
+      return ReadList(v, FormControl(f.control), f.names, form.*f.position);
     case Kind::Text:
       return ReadText(v, static_cast<std::size_t>(FormControl(f.control).text_limit), form.*f.text);
     case Kind::Packet: {
@@ -221,7 +203,7 @@ QString ReadMqtt(const QJsonValue& v, MqttCredentials& c) {
     if (it == o.end()) return Named(name, U("missing"));
     const res::Control& control = MqttControl(f.control);
     const Check check = f.text ? ReadText(*it, static_cast<std::size_t>(control.text_limit), c.*f.text)
-                               : ReadList(*it, control, c.port_map);
+                               : ReadList(*it, control, f.names, c.port_map);
     if (check) return Named(name, *check);
   }
   return {};

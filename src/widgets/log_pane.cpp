@@ -112,7 +112,7 @@ void LogPane::PlaceFindBar() {
 }
 
 void LogPane::AppendEntry(const QString& text) {
-  pending_.append(text);
+  text_.Stage(text);
   if (flush_timer_.isActive()) return;
   // An entry after a pause shows at once; a stream shows at most once per interval.
   const qint64 since = last_flush_.isValid() ? last_flush_.elapsed() : kFlushIntervalMs;
@@ -121,11 +121,10 @@ void LogPane::AppendEntry(const QString& text) {
 
 void LogPane::Flush() {
   flush_timer_.stop();
-  if (pending_.isEmpty()) return;
+  if (!text_.HasStaged()) return;
   last_flush_.start();
   const qsizetype before = text_.Size();
-  for (const QString& entry : std::as_const(pending_)) text_.Append(entry);
-  pending_.clear();
+  text_.Commit();
   UpdateScrollBars();
   ScrollToNewest();
   viewport()->update();
@@ -137,7 +136,6 @@ void LogPane::Flush() {
 
 void LogPane::ClearAll() {
   flush_timer_.stop();
-  pending_.clear();
   text_.Clear();
   caret_ = anchor_ = {};
   measured_units_ = -1;

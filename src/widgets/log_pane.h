@@ -91,8 +91,7 @@ class LogPane : public QAbstractScrollArea {
   void CaretMoved();
   void PlaceFindBar();
 
-  LogText text_;
-  QStringList pending_;
+  LogText text_;  // entries waiting to be shown are staged in it
   QTimer flush_timer_;
   QElapsedTimer last_flush_;
   LogPos caret_;

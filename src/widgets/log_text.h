@@ -42,6 +42,12 @@ class LogText {
 
   // Appends at the very end; CR LF and a bare CR end a line as LF does.
   void Append(QStringView text);
+  // Append in two steps: Stage stores the text as it comes, while it is still in the
+  // processor's cache, and Commit makes everything staged part of the text, as Append
+  // would have at that moment. Until then the text, its size and Find know nothing of it.
+  void Stage(QStringView text);
+  void Commit();
+  bool HasStaged() const { return !staged_.empty(); }
   // Replaces [from, to) with `text` (LF ends a line) and returns the position behind it.
   LogPos Replace(LogPos from, LogPos to, QStringView text);
   QString Text(LogPos from, LogPos to) const;
@@ -67,14 +73,25 @@ class LogText {
     std::uint32_t bytes;
     std::uint32_t units;
   };
+  // Frees a block the way it was taken: mapped (its size) or from the heap (0).
+  struct BlockFree {
+    std::size_t mapped = 0;
+    void operator()(char* p) const;
+  };
+  using Block = std::unique_ptr<char[], BlockFree>;
+  // `shared` blocks take many short lines and are filled a line at a time.
+  static Block NewBlock(std::size_t bytes, bool shared);
   LineRef Store(QStringView line);
+  QString Decode(const LineRef& r) const;
   void Pack();
 
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<Block> blocks_;
   std::vector<std::size_t> block_sizes_;
   std::size_t current_ = 0;  // the block short lines go to
   std::size_t used_ = 0;     // bytes used in it
+  std::size_t populated_ = 0;  // bytes of it whose pages are present
   std::vector<LineRef> lines_;
+  std::vector<LineRef> staged_;  // what goes on the last line, then one per line end
   qsizetype size_ = 0;
   qsizetype longest_ = 0;
   qsizetype longest_line_ = 0;

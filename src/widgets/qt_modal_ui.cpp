@@ -20,8 +20,18 @@ MessageAnswer QtModalUi::ShowMessage(const QString& text, MessageButtons buttons
   return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
-QString QtModalUi::GetOpenFileName(const QString& filter) {
-  const QString chosen = QFileDialog::getOpenFileName(parent_, QString(), StartFolder(filter), filter);
+QString QtModalUi::GetOpenFileName(const QString& filter, const QString& start) {
+  QString from = StartFolder(filter);
+  if (!start.trimmed().isEmpty()) {
+    const QFileInfo typed(start.trimmed());
+    // A file that is there is selected; a name that is not, in a folder that is, opens the folder.
+    if (typed.exists()) {
+      from = typed.absoluteFilePath();
+    } else if (typed.absoluteDir().exists()) {
+      from = typed.absolutePath();
+    }
+  }
+  const QString chosen = QFileDialog::getOpenFileName(parent_, QString(), from, filter);
   if (!chosen.isEmpty()) SetStartFolder(filter, QFileInfo(chosen).absolutePath());
   return chosen;
 }

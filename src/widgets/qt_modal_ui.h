@@ -14,7 +14,7 @@ class QtModalUi : public ModalUi {
   void SetParent(QWidget* parent) { parent_ = parent; }
 
   MessageAnswer ShowMessage(const QString& text, MessageButtons buttons) override;
-  QString GetOpenFileName(const QString& filter) override;
+  QString GetOpenFileName(const QString& filter, const QString& start) override;
   QString GetSaveFileName(const QString& filter, const QString& default_suffix) override;
 
   // Where the open dialog for `filter` starts: the folder of the last file chosen with

@@ -158,9 +158,23 @@ const std::vector<LanguageName>& Languages() {
   return names;
 }
 
+namespace {
+// "en_US" and "zh-CN" name the same languages as "en" and "zh".
+QString LanguageOf(const QString& code) {
+  return code.trimmed().toLower().section(QRegularExpression(QStringLiteral("[_-]")), 0, 0);
+}
+}  // namespace
+
+bool KnownLanguage(const QString& code) {
+  const QString wanted = LanguageOf(code);
+  for (const LanguageName& l : Languages()) {
+    if (wanted == QLatin1String(l.code)) return true;
+  }
+  return false;
+}
+
 bool SetLanguage(const QString& code) {
-  // "en_US" and "zh-CN" name the same languages as "en" and "zh".
-  const QString wanted = code.trimmed().toLower().section(QRegularExpression(QStringLiteral("[_-]")), 0, 0);
+  const QString wanted = LanguageOf(code);
   if (wanted == g_language) return true;
   if (wanted == QLatin1String("zh")) {
     if (g_translator) QCoreApplication::removeTranslator(g_translator);

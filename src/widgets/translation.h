@@ -47,6 +47,8 @@ void Retranslate(QWidget* root);
 // "zh" (the source language) or "en". Installs the translation, turns every open window
 // to it, and returns false for a language the program does not have.
 bool SetLanguage(const QString& code);
+// Whether SetLanguage would take `code`; needs no application object.
+bool KnownLanguage(const QString& code);
 QString Language();
 // The languages the program speaks, each named in its own language.
 struct LanguageName {

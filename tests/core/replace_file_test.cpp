@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <optional>
 
 #include "support/frames.h"
 
@@ -97,6 +98,40 @@ TEST(ReplaceFile, CutShortWriteLeavesTheOldFile) {
   EXPECT_TRUE(error.startsWith(path + ": cannot be written")) << error.toStdString();
   EXPECT_EQ(test::ReadFile(path), "old contents");
   EXPECT_EQ(Entries(dir.path()), QStringList{"session.txt"});
+}
+
+// The mode a replaced file ends with: owner-only always for private contents; for shared
+// ones, the old file's own mode (a private file stays private, a group-writable one stays
+// so), and readable by all for a new file.
+TEST(ReplaceFile, SharedKeepsTheOldModeAndOwnerOnlyIsAlwaysPrivate) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  using P = fs::perms;
+  const P rw = P::owner_read | P::owner_write;
+  struct Case {
+    const char* name;
+    std::optional<P> old;  // none: no file yet
+    FileAccess access;
+    P after;
+  };
+  const Case cases[] = {
+      {"private", rw, FileAccess::Shared, rw},
+      {"group-writable", rw | P::group_read | P::group_write, FileAccess::Shared, rw | P::group_read | P::group_write},
+      {"new shared", std::nullopt, FileAccess::Shared, rw | P::group_read | P::others_read},
+      {"open to all", rw | P::group_read | P::others_read, FileAccess::OwnerOnly, rw},
+      {"new private", std::nullopt, FileAccess::OwnerOnly, rw},
+  };
+  for (const Case& c : cases) {
+    const QString path = dir.filePath(c.name);
+    if (c.old) {
+      Put(path, "old", QFile::ReadOwner | QFile::WriteOwner);
+      fs::permissions(path.toStdString(), *c.old);
+    }
+    QString error;
+    ASSERT_TRUE(ReplaceFileContents(path, "new", c.access, &error)) << c.name << ": " << error.toStdString();
+    EXPECT_EQ(test::ReadFile(path), "new") << c.name;
+    EXPECT_EQ(fs::status(path.toStdString()).permissions(), c.after) << c.name;
+  }
 }
 
 }  // namespace

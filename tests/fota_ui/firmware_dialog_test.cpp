@@ -222,10 +222,11 @@ TEST_F(FotaDialogTest, ClosingOnlyHidesAndTheTransferGoesOn) {
   dlg_.ShowNormal();
   QTest::keyClick(&dlg_, Qt::Key_Escape);
   EXPECT_FALSE(dlg_.isVisible());
+  // Enter in the path box on the file being sent leaves it all as it is, the window too.
   dlg_.ShowNormal();
   Path()->setFocus();
   QTest::keyClick(Path(), Qt::Key_Return);
-  EXPECT_FALSE(dlg_.isVisible());
+  EXPECT_TRUE(dlg_.isVisible());
   EXPECT_TRUE(dlg_.Watching());
   EXPECT_EQ(Bar()->value(), 2);
   Reply("OK");
@@ -238,6 +239,63 @@ TEST_F(FotaDialogTest, ClosingOnlyHidesAndTheTransferGoesOn) {
   QTest::keyClick(Control(1022), Qt::Key_Return);
   EXPECT_EQ(modal_.messages, QStringList{kStopped});
   EXPECT_TRUE(dlg_.isVisible());
+}
+
+TEST_F(FotaDialogTest, EnterInThePathBoxLoadsTheTypedFileAndReopeningShowsWhatIsLoaded) {
+  dlg_.ShowNormal();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg_));
+  const auto enter = [&](const QString& path) {
+    Path()->setText(path);
+    Path()->setFocus();
+    QTest::keyClick(Path(), Qt::Key_Return);
+    EXPECT_TRUE(dlg_.isVisible()) << path.toStdString();
+  };
+  const QString typed = MakeFile(dir_, "typed.bin", 3000);
+  enter(typed);
+  EXPECT_EQ(Text(1041), "typed.bin");
+  EXPECT_EQ(Text(1042), "3.000 kb");
+  EXPECT_EQ(Bar()->maximum(), 2);
+  EXPECT_EQ(Bar()->value(), 0);
+  EXPECT_TRUE(modal_.messages.isEmpty());
+  EXPECT_TRUE(udp_sent_.empty());
+
+  enter(dir_.filePath("missing.bin"));
+  ASSERT_EQ(modal_.messages.size(), 1);
+  EXPECT_EQ(Text(1041), "");
+  EXPECT_EQ(Text(1042), "");
+  EXPECT_EQ(Bar()->maximum(), 1);
+  EXPECT_EQ(Bar()->value(), 0);
+  enter(QString());
+  EXPECT_EQ(modal_.messages.size(), 1);
+
+  // The open button starts at what the box holds.
+  Path()->setText(typed);
+  Choose(QString());
+  EXPECT_EQ(modal_.open_starts, QStringList{typed});
+
+  // A finished upload, then a path typed without Enter: the window reopens on the file,
+  // size and progress the engine has.
+  enter(MakeFile(dir_, "tiny.bin", 500));
+  Click(1019);
+  Reply("OK");
+  Reply("YES");
+  ASSERT_EQ(Bar()->value(), 1);
+  Path()->setText(dir_.filePath("half typed"));
+  dlg_.close();
+  dlg_.ShowNormal();
+  EXPECT_EQ(Text(1041), "tiny.bin");
+  EXPECT_EQ(Text(1042), "0.500 kb");
+  EXPECT_EQ(Bar()->maximum(), 1);
+  EXPECT_EQ(Bar()->value(), 1);
+
+  // During an upload another file typed and entered takes its place, as choosing it does.
+  enter(typed);
+  Click(1019);
+  ASSERT_TRUE(dlg_.Watching());
+  enter(MakeFile(dir_, "other.bin", 2048));
+  EXPECT_FALSE(dlg_.Watching());
+  EXPECT_EQ(Text(1041), "other.bin");
+  EXPECT_EQ(Bar()->value(), 0);
 }
 
 // The real 10 ms timer, hidden: one resend after about 3 s, the time-out after 6 s.

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+
 #include "app/main_window.h"
 #include "widgets/log_find_bar.h"
 #include "widgets/log_pane.h"
@@ -20,6 +22,8 @@ namespace velmora {
 namespace {
 
 using test::AppFixture;
+
+constexpr auto kOwnerOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
 
 QAction* LogMenuItem(const MainWindow& w, const QString& text) { return test::MenuItem(w.LogMenu(), text); }
 
@@ -124,6 +128,8 @@ TEST(LogTools, SaveAsWritesThePaneTextAsUtf8ReplacingTheOldFileWhole) {
   EXPECT_EQ(test::ReadFile(path), app.LogText().toUtf8());
   EXPECT_TRUE(app.LogText().endsWith(QString::fromUtf8("备注 typed")));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("session.txt")});
+  // The Log shows credentials: the file is its owner's alone, though the old one was not.
+  EXPECT_EQ(std::filesystem::status(path.toStdString()).permissions(), kOwnerOnly);
 
   // Cancelled at the question: the file stays as it is.
   w.AppendLog(QStringLiteral("later\r\n"));
@@ -157,6 +163,7 @@ TEST(LogTools, SessionLogHoldsEachEntryAsItIsLogged) {
   ASSERT_TRUE(w.SessionLogOn());
   const QString path = w.SessionLogPath();
   EXPECT_TRUE(path.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)));
+  EXPECT_EQ(std::filesystem::status(path.toStdString()).permissions(), kOwnerOnly);
   const QString stamp = LogStamp(test::FixedTime());
 
   w.AppendLog(QString::fromUtf8("串口接收:F5 00 E3 0D \r\n"));

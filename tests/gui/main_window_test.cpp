@@ -84,6 +84,9 @@ TEST(MainWindow, LogEntryIsAStampLineThenTheText) {
   EXPECT_EQ(app.LogText(), QString("[2021-03-09 14:05:59 7] \nabc\n"));
   EXPECT_EQ(LogStamp(LocalTime{2099, 12, 31, 23, 59, 59, 999}), QString("[2099-12-31 23:59:59 999] \r\n"));
   EXPECT_EQ(LogStamp(LocalTime{2021, 1, 2, 3, 4, 5, 0}), QString("[2021-01-02 03:04:05 0] \r\n"));
+  // Fields wider than the stamp's own are written whole, as ever.
+  EXPECT_EQ(LogStamp(LocalTime{12345, 1, 2, 3, 4, 5, 1000000000}), QString("[12345-01-02 03:04:05 1000000000] \r\n"));
+  EXPECT_EQ(LogStamp(LocalTime{2021, -1, 2, 3, 4, 5, 6}), QString("[2021--1-02 03:04:05 6] \r\n"));
 }
 
 TEST(MainWindow, EntriesGoToTheEndWhateverTheCaretAndTypedTextStays) {

@@ -1,4 +1,5 @@
 #include "profile/profile.h"
+#include "profile/profile_fields.h"
 #include "profile/profile_compare.h"
 #include "profile/profile_reader.h"
 #include "profile/profile_writer.h"
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <filesystem>
 #include <functional>
@@ -26,7 +28,7 @@ namespace {
 
 std::string Gbk(const char* utf8) { return ToGbk(QString::fromUtf8(utf8)); }
 
-// Every field away from its default, texts beyond ASCII, both ways of writing a MAC.
+// Every field away from its default, texts beyond ASCII, a MAC as the writer writes it.
 Profile BusyProfile() {
   ConfigForm f = DefaultConfigForm();
   f.local_ip = {10, 0, 0, 7};
@@ -55,7 +57,7 @@ Profile BusyProfile() {
   f.hex = true;
   f.heartbeat = "AA BB CC DD EE FF 00 11 22 33 ";
   f.register_data = "0102";
-  f.mac = "02-1A-2B-3C-4D-5E";
+  f.mac = "02:1A:2B:3C:4D:5E";
   return Profile{f, MqttCredentials{3, "pk", Gbk("设备七"), "s3cr\"et"}, QStringLiteral("fw/app.bin")};
 }
 
@@ -85,12 +87,15 @@ TEST(Profile, TemplateAndBusyProfileComeBackEqualThroughTheirJson) {
   expected.sort();
   EXPECT_EQ(keys, expected);
   const QJsonObject config = doc.object().value("config").toObject();
-  EXPECT_EQ(config.value("network_mode"), QJsonValue("TCP Server"));
+  EXPECT_EQ(config.value("network_mode"), QJsonValue("tcp_server"));
+  EXPECT_EQ(config.value("uart_map"), QJsonValue("ethernet"));
+  EXPECT_EQ(config.value("uart_parity"), QJsonValue("even"));
+  EXPECT_EQ(config.value("mac"), QJsonValue("02:1A:2B:3C:4D:5E"));
   EXPECT_EQ(config.value("uart_baud"), QJsonValue("115200"));
   EXPECT_EQ(config.value("lora_frequency"), QJsonValue(433.125));
   EXPECT_EQ(config.value("eth_port"), QJsonValue(65535));
   EXPECT_EQ(config.value("domain"), QJsonValue(QString::fromUtf8("站点一.example")));
-  EXPECT_EQ(doc.object().value("mqtt").toObject().value("port_map"), QJsonValue("ENET_TCP"));
+  EXPECT_EQ(doc.object().value("mqtt").toObject().value("port_map"), QJsonValue("enet_tcp"));
 
   // The reader takes captions from the serial page; the network page shows the same lists.
   const auto items = [](const res::Dialog& d, int id) {
@@ -104,6 +109,102 @@ TEST(Profile, TemplateAndBusyProfileComeBackEqualThroughTheirJson) {
             items(res::NetworkConfigDialog(), res::kNetworkFormLists.uart_map));
 }
 
+// A profile as the window and velmora-cli wrote them before lists were written by
+// identifier: Chinese captions, and the MAC as the page shows it.
+constexpr char kCaptionProfile[] = R"({
+    "format": "velmora-profile",
+    "version": 1,
+    "config": {
+        "local_ip": "10.0.0.7", "subnet_mask": "255.255.0.0", "gateway": "10.0.0.1", "dhcp": false,
+        "server_ip": "203.0.113.10", "eth_port": 2000, "network_mode": "UDP Client", "domain": "",
+        "ip0_domain": "", "ip0_domain_port": 0, "ip0_address": "203.0.113.10", "ip0_address_port": 2233,
+        "ip1_address": "203.0.113.10", "ip1_port": 0, "lora_frequency": 434, "sleep_time": "10s",
+        "breathe_time": "64ms", "lora_net_address": 0, "tx_power": "Level3", "uart_baud": "57600",
+        "uart_parity": "ODD", "uart_mode": "RS485", "uart_map": "以太网", "hex": false, "heartbeat": "",
+        "register_data": "", "mac": "02 1a 2B 3C 4D 5E "
+    },
+    "mqtt": {"port_map": "关闭", "product_key": "pk", "device_name": "dn", "device_secret": "ds"}
+})";
+
+TEST(Profile, ListsReadTheSameByIdentifierAndByEitherCaptionAndAreWrittenByIdentifier) {
+  const ProfileResult old = ParseProfile(kCaptionProfile);
+  ASSERT_TRUE(old.profile) << old.error.toStdString();
+  const ConfigForm& f = *old.profile->config;
+  EXPECT_EQ((std::vector<int>{f.net_mode, f.sleep_time, f.breathe_time, f.tx_power, f.uart_baud, f.uart_parity,
+                              f.uart_mode, f.uart_map, old.profile->mqtt->port_map}),
+            (std::vector<int>{2, 4, 5, 2, 6, 1, 2, 4, 0}));
+  EXPECT_EQ(f.mac, "02:1A:2B:3C:4D:5E");
+
+  // Written again: identifiers, and a MAC without the page's trailing space.
+  const QByteArray json = ProfileJson(*old.profile);
+  const QJsonObject config = QJsonDocument::fromJson(json).object().value("config").toObject();
+  const QJsonObject mqtt = QJsonDocument::fromJson(json).object().value("mqtt").toObject();
+  const QStringList written{config["network_mode"].toString(), config["sleep_time"].toString(),
+                            config["breathe_time"].toString(),  config["tx_power"].toString(),
+                            config["uart_baud"].toString(),     config["uart_parity"].toString(),
+                            config["uart_mode"].toString(),     config["uart_map"].toString(),
+                            mqtt["port_map"].toString(),        config["mac"].toString()};
+  EXPECT_EQ(written, QStringList({"udp_client", "10s", "64ms", "level3", "57600", "odd", "rs485", "ethernet", "off",
+                                  "02:1A:2B:3C:4D:5E"}));
+
+  // The English captions, as the window shows them in English, name the same items.
+  QByteArray english = kCaptionProfile;
+  english.replace("\"以太网\"", "\"Ethernet\"").replace("\"关闭\"", "\"Off\"");
+  const ProfileResult en = ParseProfile(english);
+  ASSERT_TRUE(en.profile) << en.error.toStdString();
+  EXPECT_EQ(*en.profile, *old.profile);
+  EXPECT_EQ(ParseProfile(json).profile, old.profile);
+
+  // Every other way of writing a MAC comes out the one way; an empty one stays empty.
+  for (const char* mac : {"02-1A-2B-3C-4D-5E", "021a2b3c4d5e", "02 1A 2B 3C 4D 5E"}) {
+    ConfigForm form = f;
+    form.mac = mac;
+    EXPECT_TRUE(ProfileJson(Profile{form, {}, {}}).contains("\"mac\": \"02:1A:2B:3C:4D:5E\"")) << mac;
+  }
+  ConfigForm none = f;
+  none.mac = "";
+  EXPECT_TRUE(ProfileJson(Profile{none, {}, {}}).contains("\"mac\": \"\"\n"));
+}
+
+// The English captions the reader takes are the translations the window shows, and no
+// name of a list stands for two of its items.
+TEST(Profile, ListNamesMatchTheEnglishTranslationAndAreUnambiguous) {
+  QFile ts(QStringLiteral(VELMORA_EN_TS));
+  ASSERT_TRUE(ts.open(QIODevice::ReadOnly));
+  QHash<QString, QString> layout;  // source -> translation in the layout's context
+  QXmlStreamReader xml(&ts);
+  QString context, source;
+  while (!xml.atEnd()) {
+    if (!xml.readNextStartElement()) continue;
+    if (xml.name() == u"name") context = xml.readElementText();
+    if (xml.name() == u"source") source = xml.readElementText();
+    if (xml.name() == u"translation" && context == "Layout") layout.insert(source, xml.readElementText());
+  }
+  ASSERT_FALSE(layout.isEmpty());
+  const auto check = [&](const char* key, const res::Control& list, const std::vector<profile_fields::ListName>& names) {
+    ASSERT_EQ(names.size(), list.items.size()) << key;
+    QSet<QString> seen;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const QString caption = QString::fromUtf8(list.items[i]);
+      const QString english = names[i].english ? QString::fromUtf8(names[i].english) : caption;
+      EXPECT_EQ(english, layout.value(caption, caption)) << key;
+      const QString id = QString::fromUtf8(names[i].id);
+      EXPECT_EQ(id, id.toLower()) << key;
+      for (const QString& name : QSet<QString>{id, caption, english}) {
+        EXPECT_FALSE(seen.contains(name)) << key << " " << name.toStdString();
+        seen.insert(name);
+        EXPECT_EQ(profile_fields::ListPosition(name, list, names), static_cast<int>(i)) << key;
+      }
+    }
+  };
+  for (const profile_fields::ConfigField& f : profile_fields::ConfigFields()) {
+    if (f.kind == profile_fields::Kind::List) check(f.key, profile_fields::FormControl(f.control), f.names);
+  }
+  for (const profile_fields::MqttField& f : profile_fields::MqttFields()) {
+    if (!f.text) check(f.key, profile_fields::MqttControl(f.control), f.names);
+  }
+}
+
 struct Mistake {
   const char* what;
   std::function<void(QJsonObject& top, QJsonObject& config, QJsonObject& mqtt)> change;
@@ -112,7 +213,8 @@ struct Mistake {
 
 TEST(Profile, EachKindOfMistakeIsRefusedWithOneMessageNamingTheField) {
   const QString baud_items = R"("1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200")";
-  const std::string baud = ("config.uart_baud: must be one of " + baud_items).toStdString();
+  const std::string baud =
+      ("config.uart_baud: must be one of " + baud_items + ", or the caption the list shows").toStdString();
   const std::string address = R"(must be a dotted address "a.b.c.d", each part from 0 to 255)";
   const Mistake mistakes[] = {
       // Wrong types.
@@ -159,9 +261,11 @@ TEST(Profile, EachKindOfMistakeIsRefusedWithOneMessageNamingTheField) {
       {"baud not in the list", [](auto&, auto& c, auto&) { c["uart_baud"] = "9601"; }, baud.c_str()},
       {"baud as number", [](auto&, auto& c, auto&) { c["uart_baud"] = 9600; }, baud.c_str()},
       {"caption in other case", [](auto&, auto& c, auto&) { c["network_mode"] = "tcp client"; },
-       R"(config.network_mode: must be one of "TCP Client", "TCP Server", "UDP Client")"},
+       R"(config.network_mode: must be one of "tcp_client", "tcp_server", "udp_client", or the caption the list shows)"},
+      {"identifier in other case", [](auto&, auto& c, auto&) { c["uart_map"] = "OFF"; },
+       R"(config.uart_map: must be one of "off", "lora", "ip0_4g", "ip1_4g", "ethernet", or the caption the list shows)"},
       {"port map", [](auto&, auto&, auto& m) { m["port_map"] = "ENET"; },
-       R"(mqtt.port_map: must be one of "关闭", "IP0_4G", "IP1_4G", "ENET_TCP")"},
+       R"(mqtt.port_map: must be one of "off", "ip0_4g", "ip1_4g", "enet_tcp", or the caption the list shows)"},
       // The form's own shapes.
       {"hex packet with a stray letter", [](auto&, auto& c, auto&) { c["hex"] = true; c["register_data"] = "AA G0"; },
        "config.register_data: with hex on, must be pairs of hex digits (spaces allowed), at most 32 bytes"},
@@ -263,7 +367,7 @@ TEST(Profile, DifferencesAreWhatTheDeviceHoldsOtherwise) {
   changed.eth_port = "65534";
   changed.uart_map = -1;
   EXPECT_EQ(ConfigDifferences(*p.config, changed),
-            (QStringList{"config.eth_port: wrote 65535, read 65534", "config.uart_map: wrote \"以太网\", read null"}));
+            (QStringList{"config.eth_port: wrote 65535, read 65534", "config.uart_map: wrote \"ethernet\", read null"}));
 
   MqttCredentials other = DecodeMqtt(EncodeMqtt(*p.mqtt));
   EXPECT_TRUE(MqttDifferences(*p.mqtt, other).isEmpty());

@@ -10,8 +10,8 @@ namespace velmora::test {
 
 QString CliProcess::Program() { return QStringLiteral(VELMORA_CLI_PATH); }
 
-bool CliProcess::Start(const QStringList& args) {
-  process_.setProgram(Program());
+bool CliProcess::Start(const QString& program, const QStringList& args) {
+  process_.setProgram(program);
   process_.setArguments(args);
   // A test that dies must not leave the program behind holding its links.
   process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
@@ -53,6 +53,14 @@ CliRun CliProcess::Finish(int timeout_ms) {
 CliRun CliProcess::Run(const QStringList& args, int timeout_ms) {
   CliProcess p;
   if (!p.Start(args)) return CliRun{};
+  return p.Finish(timeout_ms);
+}
+
+CliRun CliProcess::Run(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                       int timeout_ms) {
+  CliProcess p;
+  p.process_.setProcessEnvironment(env);
+  if (!p.Start(program, args)) return CliRun{};
   return p.Finish(timeout_ms);
 }
 

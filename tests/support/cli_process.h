@@ -1,8 +1,10 @@
 #pragma once
-// The built velmora-cli as a process: run it to the end, or start it and interrupt it.
+// The built velmora-cli (or another program of the build) as a process: run it to the
+// end, or start it and interrupt it.
 
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -28,9 +30,13 @@ class CliProcess {
 
   // Runs velmora-cli with `args` until it ends (killed after `timeout_ms`).
   static CliRun Run(const QStringList& args, int timeout_ms = 60000);
+  // Another program, in the environment given.
+  static CliRun Run(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                    int timeout_ms = 60000);
 
   // Starts it and returns at once; Finish waits for the end.
-  bool Start(const QStringList& args);
+  bool Start(const QStringList& args) { return Start(Program(), args); }
+  bool Start(const QString& program, const QStringList& args);
   QProcess& Process() { return process_; }
   // Standard output so far (keeps it for Finish).
   QString OutputSoFar();

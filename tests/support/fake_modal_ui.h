@@ -22,8 +22,9 @@ class FakeModalUi : public ModalUi {
     --open_boxes;
     return answer;
   }
-  QString GetOpenFileName(const QString& filter) override {
+  QString GetOpenFileName(const QString& filter, const QString& start) override {
     open_filters.append(filter);
+    open_starts.append(start);
     return Next();
   }
   QString GetSaveFileName(const QString& filter, const QString& default_suffix) override {
@@ -41,6 +42,7 @@ class FakeModalUi : public ModalUi {
 
   std::deque<QString> file_answers;  // next file dialog answers; empty string = cancelled
   QStringList open_filters;
+  QStringList open_starts;
   QStringList save_filters;
   QStringList save_suffixes;
 

@@ -4,6 +4,8 @@
 
 namespace velmora::test {
 
+QString AppProgram() { return QStringLiteral(VELMORA_APP_PATH); }
+
 QString AppFixture::LogText() const { return window->Log()->AllText(); }
 
 QList<QMenu*> VisibleMenus() {

@@ -40,6 +40,9 @@ struct AppFixture {
   QString LogText() const;
 };
 
+// The built velmora program.
+QString AppProgram();
+
 // The popup menus currently shown.
 QList<QMenu*> VisibleMenus();
 // The item of `menu` with this text, or null.

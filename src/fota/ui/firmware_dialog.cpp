@@ -106,6 +106,7 @@ FirmwareDialog::FirmwareDialog(FirmwareTransfer::Sender serial, FirmwareTransfer
                  {res::kIdcFirmwareStart, &FirmwareDialog::OnStartUpgrade},
                  {res::kIdcFirmwareStop, &FirmwareDialog::OnStopUpgrade},
              });
+  connect(path_, &QLineEdit::returnPressed, this, &FirmwareDialog::OnPathEntered);
   ShowProgress();
 }
 
@@ -114,6 +115,8 @@ FirmwareDialog::~FirmwareDialog() = default;
 void FirmwareDialog::ShowNormal() {
   // A dialog is centred over its parent at every show unless it counts as placed.
   if (shown_before_) setAttribute(Qt::WA_Moved, true);
+  ShowFileInfo();
+  ShowProgress();
   showNormal();
   shown_before_ = true;
   raise();
@@ -132,22 +135,30 @@ void FirmwareDialog::HandleFirmwareReply(const ReplyFrame& frame) {
 }
 
 void FirmwareDialog::OnOpenFile() {
-  const QString chosen = modal_.GetOpenFileName(QtFileFilter(QString::fromUtf8(res::kFirmwareFileFilter)));
+  const QString chosen =
+      modal_.GetOpenFileName(QtFileFilter(QString::fromUtf8(res::kFirmwareFileFilter)), path_->text());
   if (chosen.isEmpty()) return;
-  const QString path = QDir::toNativeSeparators(chosen);
-  path_->setText(path);
-  const FotaOutcome outcome = transfer_.ChooseFile(path);
-  ShowFileInfo();
-  Apply(outcome);
+  Load(QDir::toNativeSeparators(chosen));
 }
 
+void FirmwareDialog::OnPathEntered() {
+  const QString path = path_->text();
+  if (path.isEmpty()) return;
+  // Enter on the file being sent must not end its upload.
+  if (transfer_.Awaiting() && path == transfer_.File().path) return;
+  Load(path);
+}
+
+void FirmwareDialog::Load(const QString& path) {
+  path_->setText(path);
+  Apply(transfer_.ChooseFile(path));
+}
+
+// The engine takes the length again at every start, so a hand-typed path shows the file
+// that is really being sent.
 void FirmwareDialog::OnStartUpgrade() {
   if (start_check_ && !start_check_(link_)) return;
-  const FotaOutcome outcome = transfer_.Start(path_->text(), link_);
-  // The engine takes the length again at every start, so a hand-typed path shows the
-  // file that is really being sent.
-  ShowFileInfo();
-  Apply(outcome);
+  Apply(transfer_.Start(path_->text(), link_));
 }
 
 void FirmwareDialog::OnStopUpgrade() { Apply(transfer_.Stop()); }
@@ -163,6 +174,7 @@ void FirmwareDialog::Apply(FotaOutcome outcome) {
   // The controls and the watch follow the engine before any box is shown: a real box
   // runs the event loop, and replies and ticks go on meanwhile.
   const bool was_running = uploading_;
+  ShowFileInfo();
   ShowProgress();
   SyncWatch();
   ShowUploadState();
@@ -214,6 +226,10 @@ void FirmwareDialog::ShowTitle() {
 void FirmwareDialog::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   const auto mods = event->modifiers() & ~Qt::KeypadModifier;
+  if (enter && focusWidget() == path_) {
+    event->accept();  // the path box has loaded its file
+    return;
+  }
   if (enter && mods == Qt::NoModifier) {
     // Enter acts on the focused button, as on any dialog; anywhere else it closes.
     if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {

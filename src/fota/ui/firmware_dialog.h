@@ -4,6 +4,7 @@
 //
 // The main window creates one on first use and keeps it for its whole life. Closing,
 // Esc and Enter only hide it: the open file, the state and a running transfer go on.
+// Enter in the path box loads the file typed there instead.
 
 #include <QDialog>
 #include <QTimer>
@@ -21,7 +22,6 @@ class QProgressBar;
 
 namespace velmora {
 
-class ModalUi;
 class ModalUi;
 class SerialPort;
 class UdpEndpoint;
@@ -42,8 +42,8 @@ class FirmwareDialog : public QDialog {
                QWidget* parent = nullptr);
   ~FirmwareDialog() override;
 
-  // Shows the window in its normal state in front; centred over its parent the first
-  // time, where the engineer left it afterwards.
+  // Shows the window in its normal state in front, with the file and progress the engine
+  // has; centred over its parent the first time, where the engineer left it afterwards.
   void ShowNormal();
 
   // The link the next upload goes over, chosen by the FOTA button that opened the dialog.
@@ -59,7 +59,7 @@ class FirmwareDialog : public QDialog {
   // loop right after the forwarding call has returned.
   void HandleFirmwareReply(const ReplyFrame& frame);
 
-  // What the buttons do: 1003, 1019, 1022.
+  // What the buttons do: 1003, 1019, 1022. The file dialog starts at the typed path.
   void OnOpenFile();
   void OnStartUpgrade();
   void OnStopUpgrade();
@@ -84,6 +84,9 @@ class FirmwareDialog : public QDialog {
                ModalUi& modal, QWidget* parent);
 
   void OnTick();
+  // Enter in the path box: the typed file is loaded as if chosen.
+  void OnPathEntered();
+  void Load(const QString& path);
   // Mirrors the engine into the controls and the timer, then shows the outcome's message.
   void Apply(FotaOutcome outcome);
   void ShowFileInfo();
