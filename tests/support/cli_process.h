@@ -28,6 +28,11 @@ class CliProcess {
 
   // Runs velmora-cli with `args` until it ends (killed after `timeout_ms`).
   static CliRun Run(const QStringList& args, int timeout_ms = 60000);
+  // The same through `launcher`, e.g. TestLan::Wrap(0, {}) to run it on host 0 of a LAN.
+  static CliRun RunThrough(const QStringList& launcher, const QStringList& args, int timeout_ms = 60000);
+
+  // Starts the program through `launcher` from the next Start on, as SimProcess does.
+  void SetLauncher(const QStringList& launcher) { launcher_ = launcher; }
 
   // Starts it and returns at once; Finish waits for the end.
   bool Start(const QStringList& args);
@@ -40,6 +45,7 @@ class CliProcess {
 
  private:
   QProcess process_;
+  QStringList launcher_;
   QByteArray out_;
   QByteArray err_;
   qint64 started_ms_ = 0;
