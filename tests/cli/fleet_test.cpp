@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -235,6 +236,75 @@ TEST(CliManyLinks, OneDeviceAmongNineteenSilentTerminalsAnswersWithinAShortTimeo
   EXPECT_EQ(r.status, 1) << r;
   EXPECT_TRUE(r.out.contains(quick.sim.SerialPath() + QStringLiteral(": DTU V2.4.1 (simulator)"))) << r;
   EXPECT_EQ(r.err.count(QStringLiteral(": version: no answer within 200 ms")), 19) << r;
+}
+
+QString Image(const QString& dir, int bytes) {
+  QFile f(dir + QStringLiteral("/fw.bin"));
+  EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(QByteArray(bytes, '\x3C'));
+  return f.fileName();
+}
+
+// The device restarts silent for 1.5 s into the new version: awaited and proved; an
+// expectation it does not meet names what it does answer.
+TEST(CliUpgradeProof, TheNewVersionIsAwaitedThroughTheRestartAndAWrongOneIsNamed) {
+  QTemporaryDir dir;
+  SimDevice d;
+  d.Start(dir.path(), QStringLiteral("d"), {},
+          {QStringLiteral("--version-after-upgrade"), QStringLiteral("DTU V2.5.0"), QStringLiteral("--restart-ms"), QStringLiteral("1500")});
+  const QString image = Image(dir.path(), 3000);
+  const CliRun ok = CliProcess::Run(d.link + QStringList{QStringLiteral("--json"), QStringLiteral("upgrade"), image, QStringLiteral("--expect-version"),
+                                                         QStringLiteral("DTU V2.5.0"), QStringLiteral("--restart-wait"), QStringLiteral("10")});
+  ASSERT_EQ(ok.status, 0) << ok;
+  const QJsonObject line = QJsonDocument::fromJson(ok.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).constLast().toUtf8()).object();
+  EXPECT_EQ(line.value(QStringLiteral("version_after")).toString(), QStringLiteral("DTU V2.5.0")) << ok;
+  EXPECT_EQ(line.value(QStringLiteral("steps")).toArray().toVariantList(), (QVariantList{QStringLiteral("firmware"), QStringLiteral("verify")})) << ok;
+  EXPECT_GE(ok.elapsed_ms, 1500) << ok;
+
+  const CliRun wrong = CliProcess::Run(d.link + QStringList{QStringLiteral("upgrade"), image, QStringLiteral("--expect-version"),
+                                                            QStringLiteral("DTU V3.0.0"), QStringLiteral("--restart-wait"), QStringLiteral("3")});
+  EXPECT_EQ(wrong.status, 1) << wrong;
+  EXPECT_TRUE(wrong.err.contains(QStringLiteral("answers version \"DTU V2.5.0\", not \"DTU V3.0.0\""))) << wrong;
+  const test::SimCounts counts = d.sim.Stop();
+  EXPECT_EQ(counts.Get(QStringLiteral("fw.images-accepted")), 2u);
+}
+
+// A device that answers every end frame with OK gets it 3 times, then the upload fails.
+TEST(CliEndFrame, ADeviceThatNeverJudgesTheImageEndsTheUploadAsAFailure) {
+  QTemporaryDir dir;
+  SimDevice d;
+  d.Start(dir.path(), QStringLiteral("d"), {}, {QStringLiteral("--ok-end")});
+  const CliRun r = CliProcess::Run(d.link + QStringList{QStringLiteral("upgrade"), Image(dir.path(), 3000)}, 20000);
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_TRUE(r.err.contains(QStringLiteral("the device answered the end frame 3 times with OK, never YES or XERR"))) << r;
+  const test::SimCounts counts = d.sim.Stop();
+  EXPECT_EQ(counts.Get(QStringLiteral("fw.ends-not-judged")), 3u);
+}
+
+// Ctrl-C while the device holds its answer to the end frame (1 s a reply): the line says
+// the end frame went out, and how often the device had answered OK.
+TEST(CliEndFrame, CtrlCAfterTheEndFrameSaysItWentOut) {
+  QTemporaryDir dir;
+  const QString image = Image(dir.path(), 100);
+  const struct {
+    int ends_heard;
+    const char* says;
+  } cases[] = {
+      {1, "; the end frame went out and the device had not answered it"},
+      {2, "; the end frame went out 2 times, the device answered OK 1 times and had not yet answered the last"},
+  };
+  for (const auto& c : cases) {
+    SimDevice d;
+    d.Start(dir.path(), QStringLiteral("d"), {}, {QStringLiteral("--ok-end"), QStringLiteral("--delay-ms"), QStringLiteral("1000")});
+    CliProcess cli;
+    ASSERT_TRUE(cli.Start(d.link + QStringList{QStringLiteral("upgrade"), image}));
+    ASSERT_TRUE(d.sim.WaitForLines(QStringLiteral("end not judged"), c.ends_heard, 10000)) << d.sim.Lines().join(QLatin1Char('\n')).toStdString();
+    ::kill(static_cast<pid_t>(cli.Process().processId()), SIGINT);
+    const CliRun r = cli.Finish();
+    EXPECT_EQ(r.status, 130) << r;
+    EXPECT_TRUE(r.err.contains(QStringLiteral("after 100 of 100 bytes") + QString::fromUtf8(c.says))) << r;
+    EXPECT_FALSE(r.err.contains(QStringLiteral("no end frame was sent"))) << r;
+  }
 }
 
 }  // namespace

@@ -11,8 +11,14 @@ namespace velmora::test {
 QString CliProcess::Program() { return QStringLiteral(VELMORA_CLI_PATH); }
 
 bool CliProcess::Start(const QString& program, const QStringList& args) {
-  process_.setProgram(program);
-  process_.setArguments(args);
+  if (launcher_.isEmpty()) {
+    process_.setProgram(program);
+    process_.setArguments(args);
+  } else {
+    // `ip netns exec` replaces itself with the program: signals reach the program.
+    process_.setProgram(launcher_.first());
+    process_.setArguments(launcher_.mid(1) + QStringList{program} + args);
+  }
   // A test that dies must not leave the program behind holding its links.
   process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
   started_ms_ = QDateTime::currentMSecsSinceEpoch();
@@ -50,8 +56,11 @@ CliRun CliProcess::Finish(int timeout_ms) {
   return r;
 }
 
-CliRun CliProcess::Run(const QStringList& args, int timeout_ms) {
+CliRun CliProcess::Run(const QStringList& args, int timeout_ms) { return RunThrough({}, args, timeout_ms); }
+
+CliRun CliProcess::RunThrough(const QStringList& launcher, const QStringList& args, int timeout_ms) {
   CliProcess p;
+  p.SetLauncher(launcher);
   if (!p.Start(args)) return CliRun{};
   return p.Finish(timeout_ms);
 }

@@ -33,6 +33,11 @@ class CliProcess {
   // Another program, in the environment given.
   static CliRun Run(const QString& program, const QStringList& args, const QProcessEnvironment& env,
                     int timeout_ms = 60000);
+  // The same through `launcher`, e.g. TestLan::Wrap(0, {}) to run it on host 0 of a LAN.
+  static CliRun RunThrough(const QStringList& launcher, const QStringList& args, int timeout_ms = 60000);
+
+  // Starts the program through `launcher` from the next Start on, as SimProcess does.
+  void SetLauncher(const QStringList& launcher) { launcher_ = launcher; }
 
   // Starts it and returns at once; Finish waits for the end.
   bool Start(const QStringList& args) { return Start(Program(), args); }
@@ -46,6 +51,7 @@ class CliProcess {
 
  private:
   QProcess process_;
+  QStringList launcher_;
   QByteArray out_;
   QByteArray err_;
   qint64 started_ms_ = 0;
