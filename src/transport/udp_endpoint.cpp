@@ -13,6 +13,7 @@
 
 #include "core/modal_ui.h"
 #include "protocol/receive_state.h"
+#include "transport/socket_options.h"
 
 #ifdef Q_OS_WIN
 #include <winsock2.h>
@@ -38,16 +39,6 @@ constexpr int kNoDestination = 10039;    // WSAEDESTADDRREQ
 constexpr int kNotSocket = ENOTSOCK;
 constexpr int kNoDestination = EDESTADDRREQ;
 #endif
-
-bool AllowBroadcast(qintptr fd) {
-  const int one = 1;
-#ifdef Q_OS_WIN
-  return ::setsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&one),
-                      sizeof one) == 0;
-#else
-  return ::setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) == 0;
-#endif
-}
 
 // Sends on the endpoint's own descriptor so a failure comes back with the system's error
 // number, which is what the user is shown. Returns 0 on success.
@@ -112,6 +103,7 @@ bool UdpEndpoint::OpenEndpoint(const QString& address) {
   socket->setProxy(QNetworkProxy::NoProxy);
   if (!socket->bind(QHostAddress::AnyIPv4, local_port_, QAbstractSocket::DontShareAddress)) return false;
   if (!AllowBroadcast(socket->socketDescriptor())) return false;
+  WidenReceiveBuffer(socket->socketDescriptor());
   QObject::connect(socket.get(), &QUdpSocket::readyRead, socket.get(), [this] { OnReadable(); });
   socket_ = std::move(socket);
   ++open_generation_;

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "protocol/receive_state.h"
+#include "transport/socket_options.h"
 
 #ifndef Q_OS_WIN
 #include <arpa/inet.h>
@@ -33,32 +34,11 @@ bool UdpHub::Open(QString* error) {
     if (error) *error = QStringLiteral("cannot bind UDP port %1: %2").arg(local_port_).arg(socket->errorString());
     return false;
   }
-  const int one = 1;
-#ifdef Q_OS_WIN
-  const bool broadcast = ::setsockopt(static_cast<SOCKET>(socket->socketDescriptor()), SOL_SOCKET, SO_BROADCAST,
-                                      reinterpret_cast<const char*>(&one), sizeof one) == 0;
-#else
-  const bool broadcast =
-      ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) == 0;
-#endif
-  if (!broadcast) {
+  if (!AllowBroadcast(socket->socketDescriptor())) {
     if (error) *error = QStringLiteral("cannot allow broadcast on UDP port %1").arg(local_port_);
     return false;
   }
-  // Every device on a network answers a search within milliseconds, two datagrams each,
-  // and the system's default buffer holds only some 160 of them: whatever comes while
-  // this program waits for the processor would be lost. Raised past the system's limit
-  // where allowed (root), else up to it.
-  const int buffer = kReceiveBufferBytes;
-#ifdef Q_OS_WIN
-  ::setsockopt(static_cast<SOCKET>(socket->socketDescriptor()), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer),
-               sizeof buffer);
-#else
-  const int fd = static_cast<int>(socket->socketDescriptor());
-  if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0) {
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-  }
-#endif
+  WidenReceiveBuffer(socket->socketDescriptor());
   QObject::connect(socket.get(), &QUdpSocket::readyRead, socket.get(), [this] { OnReadable(); });
   socket_ = std::move(socket);
   return true;

@@ -23,10 +23,6 @@ class ReceiveState;
 
 class UdpHub {
  public:
-  // Asked of the system for the receive buffer: the answers of a whole network to a
-  // search (a /24 of devices, two datagrams each) at once.
-  static constexpr int kReceiveBufferBytes = 1 << 20;
-
   explicit UdpHub(quint16 local_port);
   ~UdpHub();
   UdpHub(const UdpHub&) = delete;

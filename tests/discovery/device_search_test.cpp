@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <vector>
-
 #include "config/config_defaults.h"
 #include "protocol/command_frame.h"
 #include "support/frames.h"
@@ -89,22 +83,9 @@ TEST(DeviceSearch, OnTheToolsPortEveryAnswerOfABusyMomentIsKept) {
 
   // Each device a socket of its own (the search tells devices apart by address and
   // port); all of them answer before the tool's event loop runs again.
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(hub.LocalPort());
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  // The sockets stay open to the end: a closed one's port may be handed to the next, and
-  // two devices would look like one.
-  std::vector<int> sockets;
-  for (int i = 0; i < kDevices; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    sockets.push_back(fd);
-    for (const Bytes& answer : {Reply(cmd::kReadVersion, test::Text("V1")), ConfigReply({192, 0, 2, 1}, "", true)}) {
-      EXPECT_EQ(::sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
-                static_cast<ssize_t>(answer.size()));
-    }
-  }
+  const test::ManySenders devices(kDevices, hub.LocalPort(),
+                                  {Reply(cmd::kReadVersion, test::Text("V1")), ConfigReply({192, 0, 2, 1}, "", true)});
+  ASSERT_EQ(devices.Sent(), 2 * kDevices);
   const auto complete = [&] {
     const auto found = search.Devices();
     return found.size() == kDevices &&
@@ -115,7 +96,6 @@ TEST(DeviceSearch, OnTheToolsPortEveryAnswerOfABusyMomentIsKept) {
   EXPECT_EQ(found.size(), static_cast<std::size_t>(kDevices));
   EXPECT_EQ(std::count_if(found.begin(), found.end(), [](const FoundDevice& d) { return d.version && d.config; }), kDevices);
   EXPECT_EQ(hub.Ignored(), 0u);
-  for (const int fd : sockets) ::close(fd);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <memory>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -129,6 +130,27 @@ TEST_F(UdpEndpointTest, EveryDatagramBeforeThePumpClosesIsDeliveredWholeAndInOrd
   ASSERT_EQ(log.lines.size(), 2);
   EXPECT_EQ(log.lines[1], QString::fromUtf8("UDP接收:") +
                               HexText(std::span(reinterpret_cast<const uint8_t*>(second.constData()), 7)));
+}
+
+// The window's Devices dialog searches through this endpoint: the answers of a whole
+// network arrive while the window is busy, and none may be lost before it reads them.
+TEST_F(UdpEndpointTest, TheAnswersOfAWholeNetworkWaitForTheWindowWithoutLoss) {
+  constexpr int kDevices = 128;
+  ASSERT_TRUE(endpoint_->OpenEndpoint(QStringLiteral("255.255.255.255")));
+  std::set<std::pair<quint32, quint16>> senders;
+  int taken = 0;
+  endpoint_->SetDatagramTap([&](const PeerAddress& from, std::span<const uint8_t>) {
+    senders.insert({from.ipv4, from.port});
+    ++taken;
+    return true;
+  });
+  const std::vector<uint8_t> config(227, 0x5A);  // as long as a configuration reply
+  const test::ManySenders devices(kDevices, local_port_, {{0xF5, 0x00, 0xE3, 0x01, 0x31, 0x2A, 0x0D}, config});
+  ASSERT_EQ(devices.Sent(), 2 * kDevices);
+  WaitUntil([&] { return taken == 2 * kDevices; }, 2s);
+  EXPECT_EQ(taken, 2 * kDevices);
+  EXPECT_EQ(senders.size(), static_cast<std::size_t>(kDevices));
+  endpoint_->SetDatagramTap({});
 }
 
 TEST_F(UdpEndpointTest, SendGoesAsOneDatagramFromTheLocalPortToTheDevicePort) {
