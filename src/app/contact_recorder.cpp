@@ -1,5 +1,7 @@
 #include "app/contact_recorder.h"
 
+#include <algorithm>
+
 #include "config/config_facts.h"
 #include "log/log_sink.h"
 #include "mqtt/mqtt_record.h"
@@ -59,7 +61,29 @@ void ContactRecorder::Flush() {
   if (writer_) writer_->Flush();
 }
 
+void ContactRecorder::Expect(Link link, uint8_t code, std::chrono::milliseconds wait) {
+  const auto now = std::chrono::steady_clock::now();
+  std::erase_if(asked_, [now](const Asked& a) { return a.until < now; });
+  asked_.push_back(Asked{link, code, now + wait, {}});
+}
+
+void ContactRecorder::Forget(Link link) {
+  std::erase_if(asked_, [link](const Asked& a) { return a.link == link; });
+}
+
 void ContactRecorder::OnReply(const ReplyFrame& frame) {
+  if (frame.Code() == cmd::kFirmware) {
+    if (frame.link == Link::Udp) firmware_sender_ = frame.sender;
+    return;  // the upload's end makes the row
+  }
+  // The oldest command still waiting that this device has not answered yet.
+  const auto now = std::chrono::steady_clock::now();
+  const auto asked = std::find_if(asked_.begin(), asked_.end(), [&](const Asked& a) {
+    return a.link == frame.link && a.code == frame.Code() && a.until >= now &&
+           std::find(a.answered.begin(), a.answered.end(), frame.sender) == a.answered.end();
+  });
+  if (asked == asked_.end()) return;
+  asked->answered.push_back(frame.sender);
   const auto payload = frame.Payload();
   RegisterRow row;
   switch (frame.Code()) {
@@ -89,9 +113,6 @@ void ContactRecorder::OnReply(const ReplyFrame& frame) {
       row.device_name = FromGbk(c.device_name);
       break;
     }
-    case cmd::kFirmware:
-      if (frame.link == Link::Udp) firmware_sender_ = frame.sender;
-      return;  // the upload's end makes the row
     default:
       return;  // reset, clock and unknown codes tell nothing about the unit
   }

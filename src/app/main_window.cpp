@@ -310,10 +310,16 @@ void MainWindow::OpenDevicesDialog() {
   devices_->activateWindow();
 }
 
-void MainWindow::AwaitAnswer(Link link, uint8_t code, const QString& command) { answers_.Await(link, code, command); }
+void MainWindow::AwaitAnswer(Link link, uint8_t code, const QString& command) {
+  answers_.Await(link, code, command);
+  contacts_->Expect(link, code);
+}
 
 void MainWindow::LinkChanged(Link link, bool open) {
-  if (!open) answers_.Forget(link);
+  if (!open) {
+    answers_.Forget(link);
+    contacts_->Forget(link);
+  }
   if (console_) console_->ShowLinks();
 }
 

@@ -37,8 +37,13 @@ class WindowRegister : public ::testing::TestWithParam<std::string> {
     ASSERT_TRUE(udp.Bound());
     app.OpenNetworkOnLoopback();
   }
-  // Sends one reply and waits until the pump has handed it over.
+  // Asks as a page does when it sends the command, then sends the device's reply and
+  // waits until the pump has handed it over.
   void Deliver(const Bytes& frame) {
+    app.window->AwaitAnswer(Link::Udp, frame[2], QStringLiteral("test"));
+    Unasked(frame);
+  }
+  void Unasked(const Bytes& frame) {
     const int logged = app.CountLines(U("UDP接收:"));
     udp.Send(frame, app.udp_local_port);
     ASSERT_TRUE(test::WaitUntil([&] { return app.CountLines(U("UDP接收:")) == logged + 1; }));
@@ -61,7 +66,11 @@ TEST_P(WindowRegister, EveryContactThatTellsSomethingIsARowTheRecordDialogShows)
   app.window->SetRegister(reg.Url());
 
   Deliver(Reply(0xE3, test::Text("DTU V3.4")));
+  // A reply nobody asked for, or the same device answering one question twice, is
+  // shown as ever but makes no row: a repeating device must not fill the register.
+  Unasked(Reply(0xE3, test::Text("DTU V3.4")));
   Deliver(Reply(0xEB, {17}));
+  Unasked(Reply(0xEB, {17}));
   Deliver(Reply(0xEC, {0x24, 0x05, 0x01, 0x08, 0x00, 0x00}));  // the clock tells nothing about the unit
   ConfigForm form = DefaultConfigForm();
   form.mac = "02:1A:2B:3C:4D:5E";
