@@ -164,9 +164,10 @@ bring_back() {
 check_man_pages() {
   local m o out see
   for m in share/man/*.1; do
-    out=$(groff -man -ww -z "$m" 2>&1)
+    # -k: the pages are UTF-8 (the window's Chinese texts), read through preconv as man does.
+    out=$(groff -k -man -Tutf8 -ww -z "$m" 2>&1)
     [ -z "$out" ] || { printf '%s: groff warns:\n%s\n' "$m" "$out" >&2; exit 1; }
-    see=$(groff -man -Tascii -P-cbou "$m" | sed -n '/^SEE ALSO/,/^[^ ]/p')
+    see=$(groff -k -man -Tutf8 -P-cbou "$m" | sed -n '/^SEE ALSO/,/^[^ ]/p')
     for o in share/man/*.1; do
       [ "$o" = "$m" ] || grep -qF "$(basename "$o" .1)(1)" <<<"$see" ||
         { echo "$m: SEE ALSO does not name $(basename "$o" .1)(1)" >&2; exit 1; }
