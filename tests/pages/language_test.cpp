@@ -16,6 +16,7 @@
 #include <QToolButton>
 
 #include "console/ui/send_dialog.h"
+#include "discovery/ui/devices_dialog.h"
 #include "fota/ui/firmware_dialog.h"
 #include "page_harness.h"
 #include "records/ui/records_dialog.h"
@@ -147,18 +148,19 @@ TEST(Language, EnglishReachesEveryTextOfEveryWindowFitsItAndChineseComesBackUnch
   window.ShowAbout();
   window.Records()->show();
   window.OpenSendDialog();
+  window.OpenDevicesDialog();
   window.Log()->ShowFindBar();
   app.TypeInList(app.Serial(), res::kIdcComPort, QStringLiteral("/nonexistent/port"));
   // A relabelled port label, a closed-and-opened button and a composed tooltip, so texts
   // set after the build are seen switching too.
   app.Show(app.Network());
   app.Choose(app.Network(), res::kIdcNetMode, QStringLiteral("TCP Server"));
-  std::vector<QWidget*> windows{&window, window.Firmware(), window.Records(), window.Console()};
+  std::vector<QWidget*> windows{&window, window.Firmware(), window.Records(), window.Console(), window.Devices()};
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (qobject_cast<QDialog*>(w) && w->isVisible() && std::find(windows.begin(), windows.end(), w) == windows.end())
       windows.push_back(w);  // the About box
   }
-  ASSERT_EQ(windows.size(), 5u);
+  ASSERT_EQ(windows.size(), 6u);
 
   // Every page is walked as shown: a page behind another tab is not visible to the window.
   // With VELMORA_SHOTS set to a folder, each window is saved there as drawn, to look at.
