@@ -12,6 +12,7 @@
 #include "app/app_services.h"
 #include "log/answer_watch.h"
 #include "log/log_sink.h"
+#include "log/log_stamp.h"
 #include "log/traffic_log.h"
 #include "widgets/dialog_builder.h"
 #include "widgets/page_host.h"
@@ -39,9 +40,6 @@ class RecordsDialog;
 class SendDialog;
 class LogPane;
 class SessionLog;
-
-// "[2021-03-09 14:05:59 7] \r\n": the stamp line of a log entry (milliseconds unpadded).
-QString LogStamp(const LocalTime& t);
 
 class MainWindow : public QWidget, public LogSink, public PageHost {
   Q_OBJECT
