@@ -16,10 +16,6 @@ namespace velmora {
 
 namespace {
 
-QString Ipv4Text(uint32_t ip) {
-  return QStringLiteral("%1.%2.%3.%4").arg(ip >> 24).arg((ip >> 16) & 0xFF).arg((ip >> 8) & 0xFF).arg(ip & 0xFF);
-}
-
 // The port as a path: the list names ports ("ttyUSB0"), the engineer may type a path.
 QString PortPath(const QString& port) {
 #ifdef Q_OS_WIN
@@ -138,7 +134,7 @@ void ContactRecorder::Record(RegisterRow row, Link link, const PeerAddress& send
   } else {
     row.link = QStringLiteral("udp");
     // A device that never answered is known only by the address it was sent to.
-    row.address = sender.ipv4 != 0 ? UdpDeviceAddress(Ipv4Text(sender.ipv4), sender.port) : udp_.DeviceAddress();
+    row.address = sender.ipv4 != 0 ? UdpDeviceAddress(sender.IpText(), sender.port) : udp_.DeviceAddress();
   }
   writer_->Add(std::move(row));
 }

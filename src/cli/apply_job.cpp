@@ -3,8 +3,6 @@
 #include <QFile>
 
 #include "cli/exit_status.h"
-#include "discovery/device_search.h"
-#include "protocol/gbk.h"
 
 namespace velmora::cli {
 
@@ -33,12 +31,8 @@ void ApplyJob::Run() {
 
 void ApplyJob::DoConfig() {
   if (!profile_.config) return DoMqtt();
-  const ConfigForm& form = *profile_.config;
-  WriteConfig(form, settings_.verify, [this, form] {
+  WriteConfig(*profile_.config, settings_.verify, [this] {
     MarkDone(QStringLiteral("config"));
-    facts_.mac = CanonicalMac(form.mac);
-    const auto& ip = form.local_ip;
-    facts_.local_ip = QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
     done_parts_ << (settings_.verify ? QStringLiteral("configuration written and verified") : QStringLiteral("configuration written"));
     DoMqtt();
   });
@@ -46,11 +40,8 @@ void ApplyJob::DoConfig() {
 
 void ApplyJob::DoMqtt() {
   if (!profile_.mqtt) return DoFirmware();
-  const MqttCredentials& c = *profile_.mqtt;
-  WriteMqtt(c, settings_.verify, [this, c] {
+  WriteMqtt(*profile_.mqtt, settings_.verify, [this] {
     MarkDone(QStringLiteral("mqtt"));
-    facts_.product_key = FromGbk(c.product_key);
-    facts_.device_name = FromGbk(c.device_name);
     done_parts_ << (settings_.verify ? QStringLiteral("MQTT written and verified") : QStringLiteral("MQTT written"));
     DoFirmware();
   });

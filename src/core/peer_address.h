@@ -14,15 +14,12 @@ struct PeerAddress {
 
   friend bool operator==(const PeerAddress&, const PeerAddress&) = default;
 
-  // "192.168.1.7:21"
-  QString Text() const {
-    return QStringLiteral("%1.%2.%3.%4:%5")
-        .arg(ipv4 >> 24)
-        .arg((ipv4 >> 16) & 0xFF)
-        .arg((ipv4 >> 8) & 0xFF)
-        .arg(ipv4 & 0xFF)
-        .arg(port);
+  // "192.168.1.7"
+  QString IpText() const {
+    return QStringLiteral("%1.%2.%3.%4").arg(ipv4 >> 24).arg((ipv4 >> 16) & 0xFF).arg((ipv4 >> 8) & 0xFF).arg(ipv4 & 0xFF);
   }
+  // "192.168.1.7:21"
+  QString Text() const { return IpText() + QLatin1Char(':') + QString::number(port); }
 };
 
 }  // namespace velmora

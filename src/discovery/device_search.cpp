@@ -9,12 +9,6 @@
 
 namespace velmora {
 
-namespace {
-QString Dotted(uint32_t ip) {
-  return QStringLiteral("%1.%2.%3.%4").arg(ip >> 24).arg((ip >> 16) & 0xFF).arg((ip >> 8) & 0xFF).arg(ip & 0xFF);
-}
-}  // namespace
-
 QString CanonicalMac(const std::string& form_mac) {
   QString digits;
   for (const char c : form_mac) {
@@ -26,7 +20,7 @@ QString CanonicalMac(const std::string& form_mac) {
   return bytes.join(QLatin1Char(':'));
 }
 
-QString FoundDevice::Address() const { return Dotted(from.ipv4); }
+QString FoundDevice::Address() const { return from.IpText(); }
 
 QString FoundDevice::Mac() const { return config ? CanonicalMac(config->mac) : QString(); }
 
